@@ -1,0 +1,53 @@
+// Mode 1: AES-CBC with PKCS #7 padding and a fresh random IV per value,
+// through the platform's cryptography provider, written as a base64 envelope.
+//
+// The key is the key text's bytes followed by zero bytes up to the next
+// multiple of 16 ABOVE its length: 0-15 characters give AES-128, 16-31
+// characters AES-256 (a 16-character key text gains 16 zero bytes), and 32 or
+// more characters cannot be used.
+//
+// Neither direction authenticates: a padding check is all that stands between
+// a wrong key or a damaged value and garbage, and a host that tells others
+// whether decryption failed hands them a padding oracle.
+#ifndef TARVOLA_ENVELOPE_CBC_ENVELOPE_H
+#define TARVOLA_ENVELOPE_CBC_ENVELOPE_H
+
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "platform/platform.h"
+
+namespace tarvola::envelope {
+
+// The key text's bytes plus z zero bytes, z = block_length - length %
+// block_length (never 0).
+[[nodiscard]] platform::SecretBytes DeriveKeyMaterial(std::span<const std::uint8_t> key_text,
+                                                      std::size_t block_length);
+
+// `block_length` bytes, each the first byte of its own 4-byte random draw.
+// Empty when the random source fails.
+[[nodiscard]] std::optional<platform::ByteVector> MakeRandomIv(std::size_t block_length);
+
+// The length of the plaintext inside `padded` once its PKCS #7 padding is
+// removed, or nothing when the padding is invalid (last byte outside 1..16, or
+// any padding byte different from it). Looks at every candidate padding byte
+// and decides once, so its timing does not tell which byte was wrong.
+// `padded` MUST be a non-empty multiple of 16 bytes.
+[[nodiscard]] std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded);
+
+// Writes the envelope of `input` into `output` from its first byte. On
+// failure (key text of 32 or more characters, random source or provider
+// failure) `output` receives the empty text and the result is false.
+[[nodiscard]] bool EncryptEnvelope(const char* input, const char* key, char* output);
+
+// Writes the plaintext of `envelope` up to its first zero byte and a
+// terminator into `output`. On failure (no ciphertext, a ciphertext that is not
+// a positive multiple of 16 bytes, an IV under 16 bytes, a key text of 32 or
+// more characters, invalid padding, provider failure) `output` receives the
+// empty text and the result is false.
+[[nodiscard]] bool DecryptEnvelope(const char* envelope, const char* key, char* output);
+
+}  // namespace tarvola::envelope
+
+#endif  // TARVOLA_ENVELOPE_CBC_ENVELOPE_H

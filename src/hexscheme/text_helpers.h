@@ -1,0 +1,47 @@
+// Text helpers of the mode-0 format, shared by its encryption and decryption.
+#ifndef TARVOLA_HEXSCHEME_TEXT_HELPERS_H
+#define TARVOLA_HEXSCHEME_TEXT_HELPERS_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "aes/aes128.h"
+
+namespace tarvola::hexscheme {
+
+// The only digits the format writes; lowercase letters are refused on input.
+inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// The 16 bytes of `text` starting at `offset`, zero bytes past its end.
+[[nodiscard]] aes::Block TakeBlock(std::string_view text, std::size_t offset) noexcept;
+
+// White space as the C locale classifies it: space, \t, \n, \v, \f, \r.
+// Bytes from 0x80 up are never white space, whatever the host's locale.
+[[nodiscard]] bool IsWhitespace(char c) noexcept;
+
+// `text` without its leading and trailing white space.
+[[nodiscard]] std::string_view TrimWhitespace(std::string_view text) noexcept;
+
+// True when every character is one of kHexDigits or white space. An empty or
+// all-blank text passes too.
+[[nodiscard]] bool IsUpperHex(std::string_view text) noexcept;
+
+// The byte a two-character group stands for, read the way strtol(…, 16)
+// reads it: leading white space skipped, digits read up to the first other
+// character, no digit at all giving 0 (so " A" and "A " are 0x0A, "  " is 0).
+// Both characters MUST already have passed IsUpperHex.
+[[nodiscard]] std::uint8_t ParseHexPair(char high, char low) noexcept;
+
+// Writes the two uppercase hex digits of `byte` at `out`.
+void WriteHexByte(std::uint8_t byte, char* out) noexcept;
+
+// The 8-character header of a mode-0 text for a plaintext of `length`
+// characters: "%02X" of the length cut to its first 3 digits (at least 2),
+// then "0" up to 8 characters. `length` MUST be positive.
+[[nodiscard]] std::array<char, 8> LengthHeader(std::uint32_t length) noexcept;
+
+}  // namespace tarvola::hexscheme
+
+#endif  // TARVOLA_HEXSCHEME_TEXT_HELPERS_H

@@ -1,0 +1,58 @@
+// Memory that holds secrets: key blocks, round keys, key material, plaintext.
+//
+// Everything here wipes its memory before releasing it, on every exit path,
+// so that no secret survives in freed heap blocks or dead stack frames.
+#ifndef TARVOLA_PLATFORM_SECRET_H
+#define TARVOLA_PLATFORM_SECRET_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tarvola::platform {
+
+// Overwrites `size` bytes at `data` with zeros in a way the compiler cannot
+// drop as a dead store. Accepts a null pointer when size is 0.
+void SecureWipe(void* data, std::size_t size) noexcept;
+
+// An allocator that wipes every block before giving it back, including the
+// old block a vector leaves behind when it grows.
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+
+    WipingAllocator() noexcept = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U>& /*other*/) noexcept {}
+
+    [[nodiscard]] T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        SecureWipe(p, n * sizeof(T));
+        std::allocator<T>{}.deallocate(p, n);
+    }
+
+    template <class U>
+    bool operator==(const WipingAllocator<U>& /*other*/) const noexcept {
+        return true;
+    }
+};
+
+// Bytes that must not outlive their owner: key material, decrypted text.
+using SecretBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
+
+// A fixed-size secret (a key block, a round-key schedule) wiped when it goes
+// out of scope. Not copyable, so that no unwiped copy can be made by accident.
+template <class T>
+struct Wiped {
+    T value{};
+
+    Wiped() = default;
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+    ~Wiped() { SecureWipe(&value, sizeof value); }
+};
+
+}  // namespace tarvola::platform
+
+#endif  // TARVOLA_PLATFORM_SECRET_H
