@@ -17,7 +17,9 @@ namespace {
 
 enum Mode : std::int32_t { kHexBlock = 0, kEnvelope = 1 };
 
-int32_t ResultCode(bool ok) noexcept { return ok ? 0 : 1; }
+int32_t ResultCode(bool ok) noexcept {
+    return ok ? 0 : 1;
+}
 
 // Mode-1 failures leave the empty text behind, whatever failed; memory
 // exhaustion is no different.
@@ -28,7 +30,8 @@ int32_t EnvelopeFailure(char* output) noexcept {
 
 }  // namespace
 
-extern "C" TARVOLA_EXPORT int32_t Encrypt(const char* plaintext, const char* key, char* output, int32_t mode) {
+extern "C" TARVOLA_EXPORT int32_t Encrypt(const char* plaintext, const char* key, char* output,
+                                          int32_t mode) {
     if (output == nullptr) return 1;
     switch (mode) {
         case kHexBlock:
@@ -44,7 +47,8 @@ extern "C" TARVOLA_EXPORT int32_t Encrypt(const char* plaintext, const char* key
     }
 }
 
-extern "C" TARVOLA_EXPORT int32_t Decrypt(const char* ciphertext, const char* key, char* output, int32_t mode) {
+extern "C" TARVOLA_EXPORT int32_t Decrypt(const char* ciphertext, const char* key, char* output,
+                                          int32_t mode) {
     if (output == nullptr) return 1;
     switch (mode) {
         case kHexBlock:

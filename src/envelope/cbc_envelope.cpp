@@ -13,7 +13,9 @@ using platform::kAesBlockLength;
 
 // Key texts of 32 characters or more would need 48 bytes of key material or
 // more, which is no AES key size; this is the one place that decides it.
-bool IsUsableKeyMaterial(std::size_t size) noexcept { return size == 16 || size == 32; }
+bool IsUsableKeyMaterial(std::size_t size) noexcept {
+    return size == 16 || size == 32;
+}
 
 std::span<const std::uint8_t> BytesOf(std::string_view text) noexcept {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -54,8 +56,8 @@ std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded) 
     const std::uint32_t pad = padded.back();
     // All arithmetic from here is branch-free in the padded bytes' values.
     // bad collects a non-zero bit for every defect.
-    std::uint32_t bad = ((pad - 1U) >> 8) & 1U;         // pad == 0
-    bad |= ((kAesBlockLength - pad) >> 8) & 1U;           // pad > 16
+    std::uint32_t bad = ((pad - 1U) >> 8) & 1U;  // pad == 0
+    bad |= ((kAesBlockLength - pad) >> 8) & 1U;  // pad > 16
     for (std::uint32_t i = 1; i <= kAesBlockLength; ++i) {
         // in_padding is all ones when i <= pad, else zero.
         const std::uint32_t in_padding = 0U - ((((pad - i) >> 8) & 1U) ^ 1U);
@@ -63,6 +65,17 @@ std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded) 
     }
     if (bad != 0) return std::nullopt;
     return padded.size() - pad;
+}
+
+std::optional<platform::SecretBytes> DecryptCbcPadded(
+    std::span<const std::uint8_t> key, std::span<const std::uint8_t, kAesBlockLength> iv,
+    std::span<const std::uint8_t> ciphertext) {
+    auto padded = platform::CbcDecryptBlocks(key, iv, ciphertext);
+    if (!padded) return std::nullopt;
+    const auto length = UnpaddedLength(*padded);
+    if (!length) return std::nullopt;
+    padded->resize(*length);
+    return padded;
 }
 
 bool EncryptEnvelope(const char* input, const char* key, char* output) {
@@ -92,17 +105,14 @@ bool DecryptEnvelope(const char* envelope, const char* key, char* output) {
         return Fail(output);
     }
 
-    const auto padded = platform::CbcDecryptBlocks(
+    const auto plaintext = DecryptCbcPadded(
         material, std::span<const std::uint8_t, kAesBlockLength>(parts.iv.data(), kAesBlockLength),
         parts.ciphertext);
-    if (!padded) return Fail(output);
-    const auto length = UnpaddedLength(*padded);
-    if (!length) return Fail(output);
+    if (!plaintext) return Fail(output);
 
     // The output is a text: it ends at the plaintext's first zero byte.
-    const auto plaintext = std::span(*padded).first(*length);
     char* out = output;
-    for (const std::uint8_t byte : plaintext) {
+    for (const std::uint8_t byte : *plaintext) {
         if (byte == 0) break;
         *out++ = static_cast<char>(byte);
     }

@@ -36,6 +36,14 @@ namespace tarvola::envelope {
 // `padded` MUST be a non-empty multiple of 16 bytes.
 [[nodiscard]] std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded);
 
+// AES-CBC decryption of whole blocks followed by the padding check: the
+// plaintext without its padding, or nothing when the provider fails or the
+// padding is invalid. `key` MUST be 16 or 32 bytes and `ciphertext` a
+// non-empty multiple of 16 bytes.
+[[nodiscard]] std::optional<platform::SecretBytes> DecryptCbcPadded(
+    std::span<const std::uint8_t> key, std::span<const std::uint8_t, platform::kAesBlockLength> iv,
+    std::span<const std::uint8_t> ciphertext);
+
 // Writes the envelope of `input` into `output` from its first byte. On
 // failure (key text of 32 or more characters, random source or provider
 // failure) `output` receives the empty text and the result is false.

@@ -10,7 +10,9 @@ std::uint8_t DigitValue(char c) noexcept {
     return static_cast<std::uint8_t>(c <= '9' ? c - '0' : c - 'A' + 10);
 }
 
-bool IsUpperHexDigit(char c) noexcept { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool IsUpperHexDigit(char c) noexcept {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
 
 }  // namespace
 

@@ -57,9 +57,9 @@ ByteVector Base64Decode(std::string_view text) {
     ByteVector bytes;
     bytes.reserve(text.size() / 4 * 3);
     std::uint32_t group = 0;
-    unsigned filled = 0;   // characters of the current 4-character group
-    unsigned padding = 0;  // "=" seen; once non-zero only "=" may complete the group
-    bool finished = false; // a padded group has ended the data
+    unsigned filled = 0;    // characters of the current 4-character group
+    unsigned padding = 0;   // "=" seen; once non-zero only "=" may complete the group
+    bool finished = false;  // a padded group has ended the data
     for (const char c : text) {
         if (IsSkippedWhitespace(c)) continue;
         if (finished) {
