@@ -134,7 +134,7 @@ std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
     std::uint8_t product = 0;
     std::uint8_t power = value;  // value * 2^bit
     for (unsigned bit = 0; bit < 5; ++bit) {
-        if (((factor >> bit) & 1U) != 0) product ^= power;
+        if (((static_cast<unsigned>(factor) >> bit) & 1U) != 0) product ^= power;
         power = Double(power);
     }
     return product;
