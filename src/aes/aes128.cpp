@@ -33,30 +33,39 @@ constexpr std::uint8_t Double(std::uint8_t b) noexcept {
     return static_cast<std::uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
 }
 
-// Double() on each of the four bytes of a word.
+// Double() on each of the four bytes of a word: the top bits, moved down to
+// bit 0 of their byte, select 0x1b (the multiply cannot carry between bytes).
 constexpr Word DoubleEachByte(Word w) noexcept {
-    const Word high_bits = w & 0x80808080U;
-    // 0x7f in every byte whose top bit was set, so that the mask below keeps
-    // the reduction polynomial 0x1b exactly there.
-    const Word reduce = high_bits - (high_bits >> 7);
-    return ((w & 0x7f7f7f7fU) << 1) ^ (reduce & 0x1b1b1b1bU);
+    return ((w & 0x7f7f7f7fU) << 1) ^ (((w >> 7) & 0x01010101U) * 0x1bU);
 }
 
-constexpr Word ByteSwap(Word w) noexcept {
-    return (w >> 24) | ((w >> 8) & 0xff00U) | ((w << 8) & 0xff0000U) | (w << 24);
+// Double(Double(b)) on each byte of a word in one step: bits 6 and 7 of each
+// byte overflow into x^8 and x^9, reduced to 0x1b and 0x36.
+constexpr Word QuadrupleEachByte(Word w) noexcept {
+    const Word bit6 = (w >> 6) & 0x01010101U;
+    const Word bit7 = (w >> 7) & 0x01010101U;
+    return ((w & 0x3f3f3f3fU) << 2) ^ (bit6 * 0x1bU) ^ (bit7 * 0x36U);
 }
 
-// Block bytes 4c to 4c + 3 as a column word. memcpy compiles to one load; the
-// swap is dropped on little-endian hosts.
+// Column words are the little-endian reading of four block bytes; on a
+// big-endian host that takes a byte swap, which is its own inverse.
+constexpr Word FromLittleEndian(Word w) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        return w;
+    } else {
+        return (w >> 24) | ((w >> 8) & 0xff00U) | ((w << 8) & 0xff0000U) | (w << 24);
+    }
+}
+
+// memcpy compiles to a single (unaligned) load or store.
 Word LoadWord(const std::uint8_t* p) noexcept {
     Word w;
     std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big) w = ByteSwap(w);
-    return w;
+    return FromLittleEndian(w);
 }
 
 void StoreWord(std::uint8_t* p, Word w) noexcept {
-    if constexpr (std::endian::native == std::endian::big) w = ByteSwap(w);
+    w = FromLittleEndian(w);
     std::memcpy(p, &w, sizeof w);
 }
 
@@ -105,19 +114,21 @@ State InvShiftRowsInvSubBytes(const State& s) noexcept {
             GatherColumn(kInverseSbox, s.c3, s.c2, s.c1, s.c0)};
 }
 
-// new a_i = a_i ^ t ^ double(a_i ^ a_(i+1)), t = a0 ^ a1 ^ a2 ^ a3: the
-// FIPS-197 matrix (2 3 1 1) applied to one column, all four rows at once.
+// new a_i = 2 a_i ^ 3 a_(i+1) ^ a_(i+2) ^ a_(i+3)
+//         = double(a_i ^ a_(i+1)) ^ a_(i+1) ^ (a_(i+2) ^ a_(i+3)):
+// the FIPS-197 matrix (2 3 1 1) applied to one column, all four rows at once.
+// The last term is the pair sum two rows on, so one rotation serves for it.
 constexpr Word MixColumn(Word a) noexcept {
-    const Word pairs = a ^ std::rotr(a, 8);           // a_i ^ a_(i+1)
-    const Word total = pairs ^ std::rotr(pairs, 16);  // t in every byte
-    return a ^ total ^ DoubleEachByte(pairs);
+    const Word next = std::rotr(a, 8);  // a_(i+1)
+    const Word pairs = a ^ next;        // a_i ^ a_(i+1)
+    return DoubleEachByte(pairs) ^ next ^ std::rotr(pairs, 16);
 }
 
 // The inverse matrix (14 11 13 9) factors as (2 3 1 1) times (5 0 4 0): first
 // a_i ^= 4 * (a_i ^ a_(i+2)), then the forward MixColumn.
 constexpr Word InvMixColumn(Word a) noexcept {
     const Word opposite = a ^ std::rotr(a, 16);
-    return MixColumn(a ^ DoubleEachByte(DoubleEachByte(opposite)));
+    return MixColumn(a ^ QuadrupleEachByte(opposite));
 }
 
 State MixColumns(const State& s) noexcept {

@@ -1,5 +1,7 @@
 #include "hexscheme/hex_block.h"
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -25,7 +27,7 @@ std::string_view ViewOf(const char* text) noexcept {
 
 void ExpandKey(const char* key, aes::RoundKeySchedule& schedule) {
     Wiped<aes::Block> key_block;
-    key_block.value = TakeBlock(ViewOf(key), 0);
+    TakeBlock(ViewOf(key), 0, key_block.value);
     aes::Aes128KeySchedule(schedule, key_block.value);
 }
 
@@ -43,11 +45,100 @@ bool HasValidShape(std::string_view text) noexcept {
 // One block from up to 32 characters of the body at `pos`. A body whose
 // length is an odd multiple of 16 ends in 16 characters: that last block
 // takes 8 bytes from the text and keeps 8 zero bytes.
-void ParseBlock(std::string_view body, std::size_t pos, aes::Block& block) noexcept {
+void ParseBlockByPairs(std::string_view body, std::size_t pos, aes::Block& block) noexcept {
     block.fill(0);
     for (std::size_t k = 0; k < block.size() && pos + 2 * k < body.size(); ++k) {
         block[k] = ParseHexPair(body[pos + 2 * k], body[pos + 2 * k + 1]);
     }
+}
+
+// The hex conversions below work on eight characters in a 64-bit word at a
+// time (SWAR); the text is megabytes long for large values and converting
+// one character at a time cost as much as the cipher. Words are read and
+// written as little-endian values whatever the host (memcpy compiles to one
+// load or store; the swap is dropped on little-endian hosts).
+template <class Word>
+Word FromLittleEndian(Word word) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        return word;
+    } else {
+        Word swapped = 0;
+        for (std::size_t k = 0; k < sizeof word; ++k) {
+            swapped = static_cast<Word>(swapped << 8 | ((word >> (8 * k)) & 0xff));
+        }
+        return swapped;
+    }
+}
+
+template <class Word>
+Word LoadLittleEndian(const void* p) noexcept {
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return FromLittleEndian(word);
+}
+
+void StoreChars(std::uint64_t chars, char* p) noexcept {
+    chars = FromLittleEndian(chars);
+    std::memcpy(p, &chars, sizeof chars);
+}
+
+constexpr std::uint64_t kEachByte = 0x0101010101010101ULL;
+
+// The 8 uppercase hex digits of bytes[0..3], high nibble first.
+std::uint64_t HexDigitsOf(const std::uint8_t* bytes) noexcept {
+    // Byte k moves to bits 16k to 16k + 7.
+    std::uint64_t spread = LoadLittleEndian<std::uint32_t>(bytes);
+    spread = (spread | spread << 16) & 0x0000ffff0000ffffULL;
+    spread = (spread | spread << 8) & 0x00ff00ff00ff00ffULL;
+    const std::uint64_t nibbles =
+        ((spread >> 4) & 0x000f000f000f000fULL) | ((spread & 0x000f000f000f000fULL) << 8);
+    // 1 in every byte whose nibble is 10 or more: those become letters, which
+    // start 7 codes after '9' + 1.
+    const std::uint64_t letters = ((nibbles + 6 * kEachByte) >> 4) & kEachByte;
+    return nibbles + '0' * kEachByte + 7 * letters;
+}
+
+void WriteHexBlock(const aes::Block& block, char* out) noexcept {
+    for (std::size_t k = 0; k < block.size(); k += 4)
+        StoreChars(HexDigitsOf(&block[k]), out + 2 * k);
+}
+
+// True when none of the eight characters is white space. The body has passed
+// IsUpperHex, so every character is a digit (0x30-0x39, 0x41-0x46: bit 4 or
+// bit 6 set) or white space (0x09-0x0d, 0x20: neither set).
+bool AllDigits(std::uint64_t chars) noexcept {
+    return (((chars >> 4) | (chars >> 6)) & kEachByte) == kEachByte;
+}
+
+// Bytes 0 to 3 from eight digits, high nibble first.
+void ParseDigits(std::uint64_t chars, std::uint8_t* bytes) noexcept {
+    // Same digit rule as ParseHexPair: a letter is worth 9 more than its low nibble.
+    const std::uint64_t nibbles = (chars & 0x0f * kEachByte) + 9 * ((chars >> 6) & kEachByte);
+    const std::uint64_t pairs =
+        ((nibbles & 0x00ff00ff00ff00ffULL) << 4) | ((nibbles >> 8) & 0x00ff00ff00ff00ffULL);
+    // Byte k from bits 16k to 16k + 7.
+    std::uint64_t packed = (pairs | pairs >> 8) & 0x0000ffff0000ffffULL;
+    packed = (packed | packed >> 16) & 0xffffffffULL;
+    const auto word = FromLittleEndian(static_cast<std::uint32_t>(packed));
+    std::memcpy(bytes, &word, sizeof word);
+}
+
+// A full 32-character group without white space, the only kind encryption
+// writes, is converted eight characters at a time; anything else pair by pair.
+void ParseBlock(std::string_view body, std::size_t pos, aes::Block& block) noexcept {
+    if (pos + 2 * block.size() <= body.size()) {
+        std::array<std::uint64_t, 4> chars;
+        bool all_digits = true;
+        for (std::size_t k = 0; k < chars.size(); ++k) {
+            chars[k] = LoadLittleEndian<std::uint64_t>(body.data() + pos + 8 * k);
+            all_digits &= AllDigits(chars[k]);
+        }
+        if (all_digits) {
+            for (std::size_t k = 0; k < chars.size(); ++k) ParseDigits(chars[k], &block[4 * k]);
+            return;
+        }
+    }
+    ParseBlockByPairs(body, pos, block);
 }
 
 }  // namespace
@@ -67,12 +158,10 @@ bool EncryptHexBlock(const char* input, const char* key, char* output) noexcept 
 
     Wiped<aes::Block> block;
     for (std::size_t offset = 0; offset < text.size(); offset += sizeof(aes::Block)) {
-        block.value = TakeBlock(text, offset);
+        TakeBlock(text, offset, block.value);
         aes::Aes128EncryptBlock(block.value, schedule.value);
-        for (const std::uint8_t byte : block.value) {
-            WriteHexByte(byte, out);
-            out += 2;
-        }
+        WriteHexBlock(block.value, out);
+        out += 2 * block.value.size();
     }
     *out = '\0';
     return true;

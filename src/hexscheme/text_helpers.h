@@ -14,8 +14,11 @@ namespace tarvola::hexscheme {
 // The only digits the format writes; lowercase letters are refused on input.
 inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
-// The 16 bytes of `text` starting at `offset`, zero bytes past its end.
-[[nodiscard]] aes::Block TakeBlock(std::string_view text, std::size_t offset) noexcept;
+// Fills `block` with the 16 bytes of `text` starting at `offset`, zero bytes
+// past its end. The bytes go straight into the caller's block, which for key
+// and plaintext is wiped storage: returned by value, they would be assembled in
+// this function's own frame and left behind there when it returns.
+void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noexcept;
 
 // White space as the C locale classifies it: space, \t, \n, \v, \f, \r.
 // Bytes from 0x80 up are never white space, whatever the host's locale.
