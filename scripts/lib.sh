@@ -20,6 +20,7 @@ ensure_packages() {
 }
 
 # The packages every native build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev libbenchmark-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev libbenchmark-dev
+    python3)
 
 step() { printf '\n==== %s\n' "$*"; }
