@@ -1,0 +1,251 @@
+// TarvolaCrypt for C++: the two C entry points behind an interface that sizes
+// the output buffers itself, refuses what the C interface cannot carry and
+// says why a call failed.
+//
+//   tarvola::Result sealed = tarvola::encrypt("value", key, tarvola::Mode::kEnvelope);
+//   if (!sealed) std::cerr << sealed.message() << '\n';
+//
+// Header only, C++17 or later; link against the TarvolaCrypt library, which
+// exports nothing but `Encrypt` and `Decrypt`.
+//
+// Strings returned by `decrypt` hold plaintext: pass them to `wipe` once they
+// are no longer needed. Every buffer this header fills on its own is wiped
+// before it is released.
+#ifndef TARVOLACRYPT_HPP
+#define TARVOLACRYPT_HPP
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tarvolacrypt.h"
+
+namespace tarvola {
+
+enum class Mode : std::int32_t {
+    // AES-128 block by block, deterministic, no integrity: header + hex.
+    kHexBlock = 0,
+    // AES-CBC with a random IV and PKCS #7 padding: base64(IV) "$" base64(ct).
+    kEnvelope = 1,
+};
+
+enum class Error {
+    kNone,
+    kUnknownMode,
+    kZeroByteInText,
+    kZeroByteInKey,
+    kTextTooLong,
+    kEmptyHexBlockText,
+    kKeyTooLongForEnvelope,
+    kNotHexBlockValue,
+    kNotEnvelopeValue,
+    kEnvelopeRejected,
+    kLibraryFailure,
+};
+
+// The reason as a phrase a tool can print after "line 17: ".
+[[nodiscard]] constexpr std::string_view describe(Error error) noexcept {
+    switch (error) {
+        case Error::kNone:
+            return "no error";
+        case Error::kUnknownMode:
+            return "unknown mode (only 0 and 1 exist)";
+        case Error::kZeroByteInText:
+            return "the text contains a zero byte";
+        case Error::kZeroByteInKey:
+            return "the key text contains a zero byte";
+        case Error::kTextTooLong:
+            return "the text is too long";
+        case Error::kEmptyHexBlockText:
+            return "mode 0 cannot encrypt an empty text";
+        case Error::kKeyTooLongForEnvelope:
+            return "key text of 32 or more characters cannot be used in mode 1";
+        case Error::kNotHexBlockValue:
+            return "not a mode-0 value";
+        case Error::kNotEnvelopeValue:
+            return "not a mode-1 value (no \"$\")";
+        case Error::kEnvelopeRejected:
+            return "mode-1 value rejected: wrong key or damaged value";
+        case Error::kLibraryFailure:
+            return "the library failed (random source or cryptography provider)";
+    }
+    return "unknown error";
+}
+
+// Either a value or the reason there is none.
+struct Result {
+    std::optional<std::string> value;
+    Error error = Error::kNone;
+
+    [[nodiscard]] explicit operator bool() const noexcept { return value.has_value(); }
+    [[nodiscard]] std::string_view message() const noexcept { return describe(error); }
+};
+
+// Overwrites `size` bytes at `data` with zeros through a volatile pointer, so
+// that the stores cannot be dropped as dead.
+inline void secure_wipe(void* data, std::size_t size) noexcept {
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
+}
+
+// Zeros every byte `text` owns, up to its capacity (the short-string buffer
+// included), and leaves it empty.
+inline void wipe(std::string& text) noexcept {
+    text.resize(text.capacity());
+    secure_wipe(text.data(), text.size());
+    text.clear();
+}
+
+inline void wipe(Result& result) noexcept {
+    if (result.value) wipe(*result.value);
+}
+
+namespace detail {
+
+// Longest text accepted: the C interface counts characters in a signed 32-bit
+// integer, and no output size computed below may overflow std::size_t.
+inline constexpr std::size_t kMaxTextLength =
+    std::min<std::size_t>(static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()),
+                          (std::numeric_limits<std::size_t>::max() - 64) / 2 - 16);
+
+// Key texts of this many characters or more make no AES key in mode 1.
+inline constexpr std::size_t kEnvelopeKeyLimit = 32;
+
+inline constexpr std::size_t kHexBlockHeaderLength = 8;
+
+[[nodiscard]] constexpr std::size_t CeilDiv(std::size_t n, std::size_t d) noexcept {
+    return n / d + (n % d != 0 ? 1 : 0);
+}
+
+// A zero-terminated copy for the C interface, wiped when it goes: it holds a
+// key text or a plaintext.
+class CText {
+  public:
+    explicit CText(std::string_view text) : text_(text) {}
+    CText(const CText&) = delete;
+    CText& operator=(const CText&) = delete;
+    ~CText() { wipe(text_); }
+
+    [[nodiscard]] const char* c_str() const noexcept { return text_.c_str(); }
+
+  private:
+    std::string text_;
+};
+
+// The output buffer of one call, zero-filled (Decrypt mode 0 writes no
+// terminator, Encrypt mode 0 appends to the text already there) and wiped
+// when it goes.
+class OutputBuffer {
+  public:
+    explicit OutputBuffer(std::size_t size) : bytes_(size, '\0') {}
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+    ~OutputBuffer() { wipe(bytes_); }
+
+    [[nodiscard]] char* data() noexcept { return bytes_.data(); }
+
+    // The zero-terminated text the call left, handed over; the buffer keeps
+    // nothing of it.
+    [[nodiscard]] Result Take() {
+        bytes_.resize(std::strlen(bytes_.c_str()));
+        Result result{std::move(bytes_), Error::kNone};
+        return result;
+    }
+
+  private:
+    std::string bytes_;
+};
+
+// Buffer sizes, terminator included, for a text of `length` characters
+// (length <= kMaxTextLength).
+[[nodiscard]] constexpr std::size_t HexBlockEncryptSize(std::size_t length) noexcept {
+    return kHexBlockHeaderLength + 32 * CeilDiv(length, 16) + 1;
+}
+[[nodiscard]] constexpr std::size_t EnvelopeEncryptSize(std::size_t length) noexcept {
+    const std::size_t ciphertext_length = 16 * (length / 16 + 1);
+    return 25 + 4 * CeilDiv(ciphertext_length, 3) + 1;
+}
+[[nodiscard]] constexpr std::size_t HexBlockDecryptSize(std::size_t length) noexcept {
+    return length <= kHexBlockHeaderLength ? 1
+                                           : 16 * CeilDiv(length - kHexBlockHeaderLength, 32) + 1;
+}
+[[nodiscard]] constexpr std::size_t EnvelopeDecryptSize(
+    std::size_t characters_after_separator) noexcept {
+    return 3 * characters_after_separator / 4 + 1;
+}
+
+// The refusals that need no call, shared by both directions.
+[[nodiscard]] inline Error CheckArguments(std::string_view text, std::string_view key, Mode mode) {
+    if (mode != Mode::kHexBlock && mode != Mode::kEnvelope) return Error::kUnknownMode;
+    if (text.find('\0') != std::string_view::npos) return Error::kZeroByteInText;
+    if (key.find('\0') != std::string_view::npos) return Error::kZeroByteInKey;
+    if (text.size() > kMaxTextLength) return Error::kTextTooLong;
+    if (mode == Mode::kEnvelope && key.size() >= kEnvelopeKeyLimit) {
+        return Error::kKeyTooLongForEnvelope;
+    }
+    return Error::kNone;
+}
+
+[[nodiscard]] inline Result Failure(Error error) {
+    return Result{std::nullopt, error};
+}
+
+}  // namespace detail
+
+// Encrypts `text` under the key text `key`. Mode 0 gives the same value for
+// the same text and key and refuses the empty text; mode 1 draws a new IV
+// every time and refuses key texts of 32 or more characters.
+[[nodiscard]] inline Result encrypt(std::string_view text, std::string_view key, Mode mode) {
+    if (const Error error = detail::CheckArguments(text, key, mode); error != Error::kNone) {
+        return detail::Failure(error);
+    }
+    if (mode == Mode::kHexBlock && text.empty()) return detail::Failure(Error::kEmptyHexBlockText);
+
+    const detail::CText c_text(text);
+    const detail::CText c_key(key);
+    detail::OutputBuffer output(mode == Mode::kHexBlock ? detail::HexBlockEncryptSize(text.size())
+                                                        : detail::EnvelopeEncryptSize(text.size()));
+    if (Encrypt(c_text.c_str(), c_key.c_str(), output.data(), static_cast<std::int32_t>(mode)) !=
+        0) {
+        return detail::Failure(Error::kLibraryFailure);
+    }
+    return output.Take();
+}
+
+// Decrypts a value that `encrypt` wrote in the same mode. Mode 0 has no
+// integrity check: under a wrong key it succeeds and returns garbage. A
+// well-formed mode-0 value whose blocks decrypt to zero bytes only is
+// reported as kNotHexBlockValue, like a malformed one.
+[[nodiscard]] inline Result decrypt(std::string_view value, std::string_view key, Mode mode) {
+    if (const Error error = detail::CheckArguments(value, key, mode); error != Error::kNone) {
+        return detail::Failure(error);
+    }
+    std::size_t size = 0;
+    if (mode == Mode::kHexBlock) {
+        size = detail::HexBlockDecryptSize(value.size());
+    } else {
+        const std::size_t separator = value.find('$');
+        if (separator == std::string_view::npos) return detail::Failure(Error::kNotEnvelopeValue);
+        size = detail::EnvelopeDecryptSize(value.size() - separator - 1);
+    }
+
+    const detail::CText c_value(value);
+    const detail::CText c_key(key);
+    detail::OutputBuffer output(size);
+    if (Decrypt(c_value.c_str(), c_key.c_str(), output.data(), static_cast<std::int32_t>(mode)) !=
+        0) {
+        return detail::Failure(mode == Mode::kHexBlock ? Error::kNotHexBlockValue
+                                                       : Error::kEnvelopeRejected);
+    }
+    return output.Take();
+}
+
+}  // namespace tarvola
+
+#endif  // TARVOLACRYPT_HPP

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Checks the installable package end to end:
+#   1. builds the library and the tool for prefix /usr in build/package-deb;
+#   2. installs that build into a temporary prefix and builds a consumer
+#      program against it with find_package and with pkg-config, and runs it;
+#   3. makes the .deb with cpack, installs it with dpkg -i, runs the
+#      installed tool and the consumer against /usr;
+#   4. removes the package again with dpkg -r (also when a step fails).
+# Needs root (dpkg -i) and installs missing Debian packages.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib.sh
+source "$ROOT/scripts/lib.sh"
+
+BUILD_DIR=$ROOT/build/package-deb
+PACKAGE=tarvolacrypt
+
+step "Packages the build and the .deb need"
+# dpkg-dev and file let cpack compute the package's library dependencies.
+ensure_packages cmake ninja-build g++ pkg-config libssl-dev dpkg-dev file
+
+step "Building for prefix /usr in build/package-deb"
+cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX=/usr -DTARVOLA_WERROR=ON \
+    -DTARVOLA_BUILD_TESTS=OFF -DTARVOLA_BUILD_BENCH=OFF >/dev/null
+cmake --build "$BUILD_DIR"
+
+step "Consumer against an install in a temporary prefix"
+bash "$ROOT/tests/package/consumer_test.sh" temp "$BUILD_DIR"
+
+step "Debian package"
+rm -f "$BUILD_DIR"/${PACKAGE}_*.deb
+(cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
+DEB=$(ls "$BUILD_DIR"/${PACKAGE}_*.deb)
+dpkg-deb --field "$DEB" Package Version Architecture Depends
+dpkg-deb --contents "$DEB" | sed -E 's/^([^ ]+ +){5}//' | grep -v '/$'
+
+if dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q 'install ok installed'; then
+    echo "note: $PACKAGE was installed already; it is replaced and removed at the end"
+fi
+remove_package() {
+    if dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q 'install ok installed'; then
+        step "Removing the package"
+        dpkg -r "$PACKAGE" >/dev/null
+        echo "removed $PACKAGE"
+    fi
+}
+trap remove_package EXIT
+
+step "dpkg -i"
+dpkg -i "$DEB" >/dev/null
+echo "installed $(dpkg-query -W -f='${Package} ${Version}' "$PACKAGE")"
+
+step "The installed tool"
+INSTALLED_TOOL=$(command -v tarvolacrypt)
+[ "$INSTALLED_TOOL" = /usr/bin/tarvolacrypt ] || { echo "tarvolacrypt is $INSTALLED_TOOL" >&2; exit 1; }
+tarvolacrypt --version
+KEY_DIR=$(mktemp -d)
+trap 'rm -rf "$KEY_DIR"; remove_package' EXIT
+printf 'package check key\n' >"$KEY_DIR/key"
+for mode in 0 1; do
+    result=$(echo value | tarvolacrypt encrypt --mode $mode --key-file "$KEY_DIR/key" |
+        tarvolacrypt decrypt --mode $mode --key-file "$KEY_DIR/key")
+    [ "$result" = value ] || { echo "mode $mode round trip gave '$result'" >&2; exit 1; }
+    echo "mode $mode: echo value | encrypt | decrypt -> $result"
+done
+
+step "Consumer against the installed package in /usr"
+bash "$ROOT/tests/package/consumer_test.sh" /usr
+
+trap - EXIT
+rm -rf "$KEY_DIR"
+remove_package
+[ ! -e /usr/bin/tarvolacrypt ] || { echo "the tool is still there after dpkg -r" >&2; exit 1; }
+step "Package check passed"

@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# The tarvolacrypt tool seen from outside: exit statuses, messages on standard
+# error, and output lines that stay aligned with input lines.
+#
+# Usage: cli_test.sh TOOL CASE, where CASE is one of the functions below
+# (ctest runs each as its own test).
+set -u
+
+TOOL=$1
+CASE=$2
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+FAILURES=0
+fail() {
+    echo "FAIL: $*" >&2
+    FAILURES=$((FAILURES + 1))
+}
+
+# run [ARGS...] < input: the tool's status, standard output and error land in
+# $STATUS, $WORK/out and $WORK/err.
+run() {
+    "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
+    STATUS=$?
+}
+
+expect_status() {
+    [ "$STATUS" -eq "$1" ] || fail "$2: exit status $STATUS, expected $1 (stderr: $(cat "$WORK/err"))"
+}
+
+expect_err() {
+    grep -qF -- "$1" "$WORK/err" || fail "$2: stderr lacks '$1'; it was: $(cat "$WORK/err")"
+}
+
+expect_no_err() {
+    [ ! -s "$WORK/err" ] || fail "$1: unexpected stderr: $(cat "$WORK/err")"
+}
+
+# expect_out EXPECTED LABEL: standard output equals EXPECTED plus a final LF.
+expect_out() {
+    printf '%s\n' "$1" >"$WORK/expected"
+    cmp -s "$WORK/expected" "$WORK/out" ||
+        fail "$2: stdout differs; expected:$(printf '\n%s' "$1")"$'\n'"got:"$'\n'"$(cat -A "$WORK/out")"
+}
+
+printf 'first key\n' >"$WORK/key"
+printf 'second key\n' >"$WORK/new.key"
+
+usage_errors() {
+    local -a cases=(
+        ""
+        "frobnicate"
+        "encrypt --bogus"
+        "encrypt --mode"
+        "encrypt --mode 2"
+        "encrypt --mode=x"
+        "encrypt --strict=yes"
+        "encrypt --from-mode 0"
+        "decrypt --new-key-env X"
+        "reencrypt --mode 1"
+        "encrypt --key-file $WORK/key --key-env HOME"
+        "reencrypt --key-file $WORK/key --new-key-file $WORK/key --new-key-env HOME"
+        "encrypt --key-file="
+        "--quiet encrypt"
+    )
+    local args
+    for args in "${cases[@]}"; do
+        # shellcheck disable=SC2086
+        run $args </dev/null
+        expect_status 2 "'$args'"
+        expect_err "Try 'tarvolacrypt --help'" "'$args'"
+        [ ! -s "$WORK/out" ] || fail "'$args': wrote to stdout"
+    done
+
+    run --help
+    expect_status 0 "--help"
+    grep -q '^Examples:' "$WORK/out" || fail "--help has no examples"
+    run encrypt --mode 7 --help
+    expect_status 0 "--help after other arguments"
+    run --version
+    expect_status 0 "--version"
+    expect_out "tarvolacrypt 2018.27.0.1" "--version"
+}
+
+key_sources() {
+    run encrypt --mode 0 --key "first key" value
+    expect_status 0 "--key"
+    expect_err "warning: --key" "--key"
+    local reference
+    reference=$(cat "$WORK/out")
+
+    # The first line of a key file is the key, whatever its line end; what
+    # follows it is not.
+    printf 'first key\r\nsecond line\n' >"$WORK/crlf.key"
+    printf 'first key' >"$WORK/bare.key"
+    local file
+    for file in "$WORK/key" "$WORK/crlf.key" "$WORK/bare.key"; do
+        run encrypt --mode 0 --key-file "$file" value
+        expect_status 0 "key file $file"
+        expect_no_err "key file $file"
+        expect_out "$reference" "key file $file"
+    done
+
+    TARVOLA_TEST_KEY="first key" run encrypt --mode 0 --key-env TARVOLA_TEST_KEY value
+    expect_status 0 "--key-env"
+    expect_no_err "--key-env"
+    expect_out "$reference" "--key-env"
+
+    run encrypt --key-file "$WORK/missing" value
+    expect_status 2 "missing key file"
+    expect_err "cannot open key file '$WORK/missing'" "missing key file"
+    run encrypt --key-file "$WORK" value
+    expect_status 2 "directory as key file"
+    expect_err "is a directory" "directory as key file"
+    (unset TARVOLA_TEST_UNSET; run encrypt --key-env TARVOLA_TEST_UNSET value
+     expect_status 2 "unset variable"
+     expect_err "environment variable 'TARVOLA_TEST_UNSET' is not set" "unset variable"
+     exit "$FAILURES") || FAILURES=$((FAILURES + $?))
+    run encrypt value </dev/null
+    expect_status 2 "no key and no terminal"
+    expect_err "no key given" "no key and no terminal"
+
+    printf 'ab\0cd\n' >"$WORK/zero.key"
+    run encrypt --key-file "$WORK/zero.key" value
+    expect_status 2 "key with a zero byte"
+    expect_err "key text contains a zero byte" "key with a zero byte"
+
+    # A key text that mode 1 cannot use is refused before any value is read;
+    # mode 0 takes its first 16 characters.
+    printf '%032d\n' 0 >"$WORK/long.key"
+    run encrypt --key-file "$WORK/long.key" value
+    expect_status 2 "long key, mode 1"
+    expect_err "key text of 32 or more characters cannot be used in mode 1" "long key, mode 1"
+    [ ! -s "$WORK/out" ] || fail "long key, mode 1: wrote output"
+    run encrypt --mode 0 --key-file "$WORK/long.key" value
+    expect_status 0 "long key, mode 0"
+    run reencrypt --key-file "$WORK/key" --new-key-file "$WORK/long.key" </dev/null
+    expect_status 2 "long new key for mode 1"
+    expect_err "new key: key text of 32" "long new key for mode 1"
+
+    : >"$WORK/empty.key"
+    run encrypt --mode 0 --key-file "$WORK/empty.key" value
+    expect_status 0 "empty key file"
+    expect_err "warning: the key text is empty" "empty key file"
+}
+
+round_trip() {
+    local mode
+    for mode in 0 1; do
+        local piped
+        piped=$(echo value | "$TOOL" encrypt --mode $mode --key-file "$WORK/key" |
+            "$TOOL" decrypt --mode $mode --key-file "$WORK/key")
+        [ "$piped" = value ] || fail "mode $mode pipe gave '$piped'"
+    done
+
+    # Lengths around the block size, spaces, non-ASCII bytes and "$".
+    {
+        for n in 1 15 16 17 31 32 33 100 1000; do head -c "$n" /dev/zero | tr '\0' 'x'; echo; done
+        printf ' leading and trailing \n'
+        printf 'Gr\xc3\xbc\xc3\x9fe $ \xff\x80\n'
+    } >"$WORK/plain"
+    for mode in 0 1; do
+        run encrypt --mode $mode --key-file "$WORK/key" <"$WORK/plain"
+        expect_status 0 "mode $mode batch encrypt"
+        expect_no_err "mode $mode batch encrypt"
+        cp "$WORK/out" "$WORK/sealed"
+        run decrypt --mode $mode --key-file "$WORK/key" <"$WORK/sealed"
+        expect_status 0 "mode $mode batch decrypt"
+        cmp -s "$WORK/plain" "$WORK/out" || fail "mode $mode batch round trip differs"
+    done
+
+    # Mode 1 draws a new IV per value; mode 0 is deterministic.
+    run encrypt --key-file "$WORK/key" same same
+    [ "$(sed -n 1p "$WORK/out")" != "$(sed -n 2p "$WORK/out")" ] || fail "mode 1 repeated a value"
+    run encrypt --mode 0 --key-file "$WORK/key" same same
+    [ "$(sed -n 1p "$WORK/out")" = "$(sed -n 2p "$WORK/out")" ] || fail "mode 0 not deterministic"
+
+    # An empty line is an empty value: mode 1 keeps it through the round trip.
+    printf 'a\n\nb\n' | "$TOOL" encrypt --key-file "$WORK/key" >"$WORK/sealed"
+    run decrypt --key-file "$WORK/key" <"$WORK/sealed"
+    expect_status 0 "mode 1 empty line"
+    expect_out $'a\n\nb' "mode 1 empty line"
+}
+
+batch_alignment() {
+    local good
+    good=$("$TOOL" encrypt --mode 0 --key-file "$WORK/key" one)
+    printf '%s\ngarbage\n\n%s\r\n%s' "$good" "$good" "$good" >"$WORK/in"
+    run decrypt --mode 0 --key-file "$WORK/key" <"$WORK/in"
+    expect_status 1 "failing lines"
+    expect_out $'one\n\n\none\none' "failing lines"
+    expect_err "line 2: not a mode-0 value" "failing lines"
+    expect_err "line 3: not a mode-0 value" "failing lines"
+    [ "$(wc -l <"$WORK/err")" -eq 2 ] || fail "failing lines: expected two messages"
+
+    run decrypt --mode 0 --key-file "$WORK/key" --strict <"$WORK/in"
+    expect_status 1 "--strict"
+    expect_out "one" "--strict"
+    expect_err "line 2: not a mode-0 value" "--strict"
+    [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "--strict went on after the first failure"
+
+    run encrypt --mode 0 --key-file "$WORK/key" -- one "" -dash
+    expect_status 1 "failing argument"
+    expect_err "argument 2: mode 0 cannot encrypt an empty text" "failing argument"
+    [ "$(wc -l <"$WORK/out")" -eq 3 ] || fail "failing argument: expected three output lines"
+    [ "$(sed -n 3p "$WORK/out")" = "$("$TOOL" encrypt --mode 0 --key-file "$WORK/key" -- -dash)" ] ||
+        fail "a TEXT after -- starting with '-' was not taken as a value"
+
+    printf 'ok\nzero\0byte\nok\n' >"$WORK/in"
+    run encrypt --key-file "$WORK/key" <"$WORK/in"
+    expect_status 1 "zero byte"
+    expect_err "line 2: the text contains a zero byte" "zero byte"
+    [ "$(wc -l <"$WORK/out")" -eq 3 ] && [ -z "$(sed -n 2p "$WORK/out")" ] ||
+        fail "zero byte: line 2 should be the empty one of three"
+
+    # A plaintext with a line break could only be written as two lines.
+    run encrypt --key-file "$WORK/key" $'two\nlines' single
+    cp "$WORK/out" "$WORK/sealed"
+    run decrypt --key-file "$WORK/key" <"$WORK/sealed"
+    expect_status 1 "line break in plaintext"
+    expect_err "line 1: the decrypted value holds a line break" "line break in plaintext"
+    expect_out $'\nsingle' "line break in plaintext"
+
+    # Mode 1 values under the wrong key, or damaged, fail one by one.
+    printf 'nodollar\nAAAAAAAAAAAAAAAAAAAAAA==$QUJD\n' >"$WORK/in"
+    run decrypt --key-file "$WORK/key" <"$WORK/in"
+    expect_status 1 "bad mode-1 values"
+    expect_err 'line 1: not a mode-1 value (no "$")' "bad mode-1 values"
+    expect_err "line 2: mode-1 value rejected" "bad mode-1 values"
+    expect_out $'\n' "bad mode-1 values"
+}
+
+reencrypt() {
+    printf 'alpha\nbeta gamma\n' >"$WORK/plain"
+    "$TOOL" encrypt --mode 0 --key-file "$WORK/key" <"$WORK/plain" >"$WORK/mode0"
+    { sed -n 1p "$WORK/mode0"; echo "not a value"; sed -n 2p "$WORK/mode0"; } >"$WORK/in"
+
+    # Defaults: from mode 0 to mode 1, under the same key.
+    run reencrypt --key-file "$WORK/key" <"$WORK/in"
+    expect_status 1 "reencrypt, same key"
+    expect_err "line 2: not a mode-0 value" "reencrypt, same key"
+    cp "$WORK/out" "$WORK/mode1"
+    run decrypt --mode 1 --key-file "$WORK/key" <"$WORK/mode1"
+    expect_out $'alpha\n\nbeta gamma' "reencrypt, same key"
+
+    run reencrypt --from-mode 0 --to-mode 1 --key-file "$WORK/key" \
+        --new-key-file "$WORK/new.key" <"$WORK/in"
+    expect_status 1 "reencrypt, new key"
+    cp "$WORK/out" "$WORK/mode1"
+    run decrypt --mode 1 --key-file "$WORK/new.key" <"$WORK/mode1"
+    expect_out $'alpha\n\nbeta gamma' "reencrypt, new key"
+
+    # Back to mode 0 gives exactly what encrypting the plaintexts would.
+    NEW_KEY="second key" run reencrypt --from-mode 1 --to-mode 0 --key-file "$WORK/new.key" \
+        --new-key-env NEW_KEY --strict <"$WORK/mode1"
+    expect_status 1 "reencrypt 1 to 0"
+    expect_out "$("$TOOL" encrypt --mode 0 --key-file "$WORK/new.key" alpha)" "reencrypt 1 to 0"
+    expect_err 'line 2: not a mode-1 value (no "$")' "reencrypt 1 to 0"
+}
+
+"$CASE"
+if [ "$FAILURES" -ne 0 ]; then
+    echo "$CASE: $FAILURES check(s) failed" >&2
+    exit 1
+fi
+echo "$CASE: all checks passed"

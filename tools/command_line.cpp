@@ -1,0 +1,317 @@
+#include "command_line.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace tarvola::tool {
+namespace {
+
+using Action = ParsedCommandLine::Action;
+
+enum class OptionId {
+    kMode,
+    kFromMode,
+    kToMode,
+    kKeyFile,
+    kKeyEnv,
+    kKey,
+    kNewKeyFile,
+    kNewKeyEnv,
+    kStrict,
+    kQuiet,
+};
+
+// Which commands accept an option, one bit per Command.
+constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
+constexpr unsigned kReencryptOnly = 1U << 2;
+constexpr unsigned kAllCommands = kCryptCommands | kReencryptOnly;
+
+struct OptionSpec {
+    std::string_view name;
+    OptionId id;
+    bool takes_value;
+    unsigned commands;
+};
+
+constexpr std::array<OptionSpec, 10> kOptions = {{
+    {"--mode", OptionId::kMode, true, kCryptCommands},
+    {"--from-mode", OptionId::kFromMode, true, kReencryptOnly},
+    {"--to-mode", OptionId::kToMode, true, kReencryptOnly},
+    {"--key-file", OptionId::kKeyFile, true, kAllCommands},
+    {"--key-env", OptionId::kKeyEnv, true, kAllCommands},
+    {"--key", OptionId::kKey, true, kAllCommands},
+    {"--new-key-file", OptionId::kNewKeyFile, true, kReencryptOnly},
+    {"--new-key-env", OptionId::kNewKeyEnv, true, kReencryptOnly},
+    {"--strict", OptionId::kStrict, false, kAllCommands},
+    {"--quiet", OptionId::kQuiet, false, kAllCommands},
+}};
+
+unsigned BitOf(Command command) noexcept {
+    return 1U << static_cast<unsigned>(command);
+}
+
+std::string_view NameOf(Command command) noexcept {
+    switch (command) {
+        case Command::kEncrypt:
+            return "encrypt";
+        case Command::kDecrypt:
+            return "decrypt";
+        case Command::kReencrypt:
+            return "reencrypt";
+    }
+    return "?";
+}
+
+std::optional<Command> ParseCommand(std::string_view word) noexcept {
+    for (const Command command : {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt}) {
+        if (word == NameOf(command)) return command;
+    }
+    return std::nullopt;
+}
+
+std::optional<Mode> ParseMode(std::string_view text) noexcept {
+    if (text == "0") return Mode::kHexBlock;
+    if (text == "1") return Mode::kEnvelope;
+    return std::nullopt;
+}
+
+const OptionSpec* FindOption(std::string_view name) noexcept {
+    const auto* found = std::find_if(kOptions.begin(), kOptions.end(),
+                                     [name](const OptionSpec& spec) { return spec.name == name; });
+    return found == kOptions.end() ? nullptr : found;
+}
+
+bool AsksForHelpOrVersion(std::span<char*> arguments, Action& action) {
+    for (const char* argument : arguments) {
+        const std::string_view word = argument;
+        if (word == "--") break;
+        if (word == "--help" || word == "-h") {
+            action = Action::kHelp;
+            return true;
+        }
+        if (word == "--version") {
+            action = Action::kVersion;
+            return true;
+        }
+    }
+    return false;
+}
+
+ParsedCommandLine UsageError(std::string message) {
+    ParsedCommandLine parsed;
+    parsed.action = Action::kUsageError;
+    parsed.error = std::move(message);
+    return parsed;
+}
+
+// Reads the options and texts after the command word.
+class OptionReader {
+  public:
+    OptionReader(std::span<char*> arguments, Command command) : arguments_(arguments) {
+        parsed_.options.command = command;
+    }
+
+    ParsedCommandLine Read() && {
+        bool only_texts = false;
+        for (next_ = 0; next_ < arguments_.size() && error_.empty();) {
+            char* argument = arguments_[next_++];
+            const std::string_view word = argument;
+            if (only_texts || word == "-" || !word.starts_with("-")) {
+                parsed_.options.texts.push_back(word);
+            } else if (word == "--") {
+                only_texts = true;
+            } else {
+                ReadOption(argument);
+            }
+        }
+        if (!error_.empty()) return UsageError(std::move(error_));
+        return std::move(parsed_);
+    }
+
+  private:
+    void ReadOption(char* argument) {
+        const std::string_view word = argument;
+        const std::size_t equals = word.find('=');
+        const std::string_view name = word.substr(0, equals);
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) {
+            error_ = "unknown option '" + std::string(name) + "'";
+            return;
+        }
+        if ((spec->commands & BitOf(parsed_.options.command)) == 0) {
+            error_ = std::string(name) + " cannot be used with " +
+                     std::string(NameOf(parsed_.options.command));
+            return;
+        }
+        if (!spec->takes_value) {
+            if (equals != std::string_view::npos) {
+                error_ = std::string(name) + " takes no value";
+                return;
+            }
+            Apply(*spec, nullptr);
+            return;
+        }
+        char* value = nullptr;
+        if (equals != std::string_view::npos) {
+            value = argument + equals + 1;
+        } else if (next_ < arguments_.size()) {
+            value = arguments_[next_++];
+        } else {
+            error_ = std::string(name) + " needs a value";
+            return;
+        }
+        Apply(*spec, value);
+    }
+
+    void Apply(const OptionSpec& spec, char* value) {
+        Options& options = parsed_.options;
+        switch (spec.id) {
+            case OptionId::kMode:
+                SetMode(spec.name, value, options.mode);
+                break;
+            case OptionId::kFromMode:
+                SetMode(spec.name, value, options.from_mode);
+                break;
+            case OptionId::kToMode:
+                SetMode(spec.name, value, options.to_mode);
+                break;
+            case OptionId::kKeyFile:
+                SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
+                break;
+            case OptionId::kKeyEnv:
+                SetKey(KeyOrigin::kEnvironment, spec.name, value, key_given_, options.key);
+                break;
+            case OptionId::kKey:
+                SetKey(KeyOrigin::kArgument, spec.name, value, key_given_, options.key);
+                break;
+            case OptionId::kNewKeyFile:
+                SetKey(KeyOrigin::kFile, spec.name, value, new_key_given_, options.new_key);
+                break;
+            case OptionId::kNewKeyEnv:
+                SetKey(KeyOrigin::kEnvironment, spec.name, value, new_key_given_, options.new_key);
+                break;
+            case OptionId::kStrict:
+                options.strict = true;
+                break;
+            case OptionId::kQuiet:
+                options.quiet = true;
+                break;
+        }
+    }
+
+    void SetMode(std::string_view name, const char* value, Mode& mode) {
+        const auto parsed = ParseMode(value);
+        if (!parsed) {
+            error_ = std::string(name) + " must be 0 or 1, not '" + value + "'";
+            return;
+        }
+        mode = *parsed;
+    }
+
+    void SetKey(KeyOrigin origin, std::string_view name, char* value, bool& given,
+                KeySource& source) {
+        if (given) {
+            error_ = name.starts_with("--new-")
+                         ? "give only one of --new-key-file and --new-key-env"
+                         : "give only one of --key-file, --key-env and --key";
+            return;
+        }
+        given = true;
+        source.origin = origin;
+        source.detail = SecretText(value);
+        if (origin == KeyOrigin::kArgument) {
+            secure_wipe(value, std::strlen(value));
+        } else if (source.detail.view().empty()) {
+            error_ = std::string(name) + " needs a non-empty value";
+        }
+    }
+
+    std::span<char*> arguments_;
+    std::size_t next_ = 0;
+    ParsedCommandLine parsed_;
+    std::string error_;
+    bool key_given_ = false;
+    bool new_key_given_ = false;
+};
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
+    ParsedCommandLine parsed;
+    if (AsksForHelpOrVersion(arguments, parsed.action)) return parsed;
+    if (arguments.empty()) return UsageError("no command given (encrypt, decrypt or reencrypt)");
+
+    const std::string_view first = arguments[0];
+    const auto command = ParseCommand(first);
+    if (!command) {
+        std::string error(1, '\'');
+        error.append(first).append(
+            "' is not a command: the first argument must be encrypt, decrypt or reencrypt");
+        return UsageError(std::move(error));
+    }
+    return OptionReader(arguments.subspan(1), *command).Read();
+}
+
+std::string_view HelpText() noexcept {
+    return R"(Usage: tarvolacrypt encrypt|decrypt [--mode 0|1] [KEY] [OPTIONS] [TEXT...]
+       tarvolacrypt reencrypt [--from-mode 0|1] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
+       tarvolacrypt --help | --version
+
+Encrypts and decrypts text values with TarvolaCrypt. Each TEXT is one value.
+Without TEXT, each line of standard input is one value and its result is the
+same line of standard output; a CR before the line end is not part of the
+value. A value that fails leaves an empty line, so that output lines stay
+aligned with input lines, and the reason goes to standard error with the line
+number; the other values go on.
+
+Modes:
+  0  AES-128 block by block, without IV or integrity check: equal values give
+     equal results, and a wrong key decrypts to garbage without an error.
+     An empty value cannot be encrypted.
+  1  AES-CBC with a random IV (the default). Key texts of 32 or more
+     characters cannot be used.
+
+Key (at most one; without one, it is asked for when standard input is a
+terminal):
+  --key-file FILE       the first line of FILE, without its line end
+  --key-env VAR         the value of the environment variable VAR
+  --key TEXT            the key itself: other users can see it in the process
+                        list and it stays in the shell history, so prefer the
+                        two above
+
+Options:
+  --mode 0|1            (encrypt, decrypt) the scheme; default 1
+  --from-mode 0|1       (reencrypt) the scheme of the values read; default 0
+  --to-mode 0|1         (reencrypt) the scheme of the values written; default 1
+  --new-key-file FILE   (reencrypt) write under the key in FILE instead
+  --new-key-env VAR     (reencrypt) write under the key in VAR instead
+  --strict              stop at the first value that fails
+  --quiet               no progress line on standard error
+  -h, --help            this text
+  --version             the version
+  --                    every later argument is a TEXT
+
+Values given as TEXT can be seen in the process list like --key: pass secret
+plaintexts through standard input instead. Values holding a zero byte are
+refused, and so is a decrypted value holding a line break.
+
+Exit status: 0 when every value succeeded, 1 when a value failed (or the
+output could not be written), 2 for a usage error or an unusable key, in
+which case nothing was processed.
+
+Examples:
+  umask 077; printf '%s\n' 'my key text' > app.key
+  tarvolacrypt encrypt --key-file app.key 'Server=db;Password=pw'
+  echo value | tarvolacrypt encrypt --key-file app.key | tarvolacrypt decrypt --key-file app.key
+  TARVOLA_KEY='my key text' tarvolacrypt decrypt --mode 0 --key-env TARVOLA_KEY < mode0.txt
+  tarvolacrypt reencrypt --from-mode 0 --to-mode 1 --key-file app.key \
+      --new-key-file new.key < mode0.txt > mode1.txt
+
+Mode 0 cannot tell a wrong key: decrypt a few values and look at them before
+reencrypting a whole file.
+)";
+}
+
+}  // namespace tarvola::tool

@@ -1,0 +1,62 @@
+// What the user asked for, read from the command line. Nothing here touches
+// a key file, the environment or the terminal: that happens in key_source.
+#ifndef TARVOLA_TOOLS_COMMAND_LINE_H
+#define TARVOLA_TOOLS_COMMAND_LINE_H
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "secret_text.h"
+#include "tarvolacrypt.hpp"
+
+namespace tarvola::tool {
+
+enum class Command { kEncrypt, kDecrypt, kReencrypt };
+
+// kNone: no key given here (only for reencrypt's new key, which then is
+// the old one).
+enum class KeyOrigin { kNone, kPrompt, kFile, kEnvironment, kArgument };
+
+struct KeySource {
+    KeyOrigin origin = KeyOrigin::kPrompt;
+    // The file path or variable name; for kArgument, the key text itself.
+    SecretText detail;
+};
+
+struct Options {
+    Command command = Command::kEncrypt;
+    // encrypt and decrypt use `mode`; reencrypt reads `from_mode` and
+    // writes `to_mode`.
+    Mode mode = Mode::kEnvelope;
+    Mode from_mode = Mode::kHexBlock;
+    Mode to_mode = Mode::kEnvelope;
+    KeySource key;
+    // reencrypt only; kNone writes the values under the old key.
+    KeySource new_key{KeyOrigin::kNone, {}};
+    bool strict = false;
+    bool quiet = false;
+    // Each one is a value (pointing into argv); none means one value per line
+    // of standard input.
+    std::vector<std::string_view> texts;
+};
+
+struct ParsedCommandLine {
+    enum class Action { kRun, kHelp, kVersion, kUsageError };
+    Action action = Action::kRun;
+    Options options;
+    std::string error;
+};
+
+// Reads argv after the program name. A key given with --key is copied and
+// its argument zeroed in place, which hides it from later looks at the
+// process list (not from earlier ones, nor from shell history).
+[[nodiscard]] ParsedCommandLine ParseCommandLine(std::span<char*> arguments);
+
+[[nodiscard]] std::string_view HelpText() noexcept;
+
+}  // namespace tarvola::tool
+
+#endif  // TARVOLA_TOOLS_COMMAND_LINE_H
