@@ -65,9 +65,14 @@ std::string ReadFile(const std::string& path) {
     return contents.str();
 }
 
-std::vector<RspRecord> ReadRsp(const std::string& file) {
-    std::istringstream in(ReadFile(DataPath("nist/" + file)));
-    std::vector<RspRecord> records;
+namespace {
+
+// Walks a vector file of "[section]" lines and "name = value" lines, skipping
+// blank lines and "#" comments; `on_field(section, name, value)` gets each
+// field.
+template <class OnField>
+void ForEachField(const std::string& path, OnField on_field) {
+    std::istringstream in(ReadFile(DataPath(path)));
     std::string section;
     std::string line;
     while (std::getline(in, line)) {
@@ -79,28 +84,28 @@ std::vector<RspRecord> ReadRsp(const std::string& file) {
         }
         const auto eq = line.find('=');
         if (eq == std::string::npos) continue;
-        const std::string name = Trim(line.substr(0, eq));
-        if (name == "COUNT") records.push_back({file, section, {}});
-        records.back().fields[name] = Trim(line.substr(eq + 1));
+        on_field(section, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
     }
+}
+
+}  // namespace
+
+std::vector<RspRecord> ReadRsp(const std::string& file) {
+    std::vector<RspRecord> records;
+    ForEachField("nist/" + file, [&](const std::string& section, const std::string& name,
+                                     const std::string& value) {
+        if (name == "COUNT") records.push_back({file, section, {}});
+        records.back().fields[name] = value;
+    });
     return records;
 }
 
 std::map<std::string, std::string> ReadFipsSection(std::string_view wanted) {
-    std::istringstream in(ReadFile(DataPath("fips197.txt")));
     std::map<std::string, std::string> fields;
-    std::string section;
-    std::string line;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (line.empty() || line[0] == '#') continue;
-        if (line.front() == '[') {
-            section = line.substr(1, line.find(']') - 1);
-        } else if (section == wanted) {
-            const auto eq = line.find('=');
-            fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
-        }
-    }
+    ForEachField("fips197.txt", [&](const std::string& section, const std::string& name,
+                                    const std::string& value) {
+        if (section == wanted) fields[name] = value;
+    });
     if (fields.empty()) throw std::runtime_error("no section " + std::string(wanted));
     return fields;
 }
