@@ -43,7 +43,10 @@ step "install, consumer programs, Debian package"
 bash scripts/check-package.sh
 
 step "Windows DLL under Wine"
-bash scripts/check-windows.sh
+log=$(mktemp)
+bash scripts/check-windows.sh 2>&1 | tee "$log"
+count_ctest "$log"
+rm -f "$log"
 
 echo
 echo "all checks passed"
