@@ -111,12 +111,14 @@ bool DecryptEnvelope(const char* envelope, const char* key, char* output) {
     if (!plaintext) return Fail(output);
 
     // The output is a text: it ends at the plaintext's first zero byte.
-    char* out = output;
-    for (const std::uint8_t byte : *plaintext) {
-        if (byte == 0) break;
-        *out++ = static_cast<char>(byte);
-    }
-    *out = '\0';
+    const std::size_t size = plaintext->size();
+    const void* zero = std::memchr(plaintext->data(), 0, size);
+    const std::size_t length =
+        zero == nullptr
+            ? size
+            : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - plaintext->data());
+    if (length != 0) std::memcpy(output, plaintext->data(), length);
+    output[length] = '\0';
     return true;
 }
 

@@ -153,6 +153,31 @@ void ParseBlock(std::string_view body, std::size_t pos, aes::Block& block) noexc
     ParseBlockByPairs(body, pos, block);
 }
 
+// True when one of the eight bytes of `word` is zero. Subtracting 1 from
+// every byte, the lowest zero byte turns into 0xff, bit 7 set where `word`
+// had it clear; no byte below it borrows, and none of 0x01 to 0x7f sets its
+// bit 7. Bytes above it may be flagged wrongly, but only when a zero exists.
+bool HasZeroByte(std::uint64_t word) noexcept {
+    return ((word - kEachByte) & ~word & 0x80 * kEachByte) != 0;
+}
+
+// Writes the bytes of `block` except its zero bytes at `out`; returns the end
+// of what it wrote. Every zero byte is dropped, not only the padding of the
+// last block: a text cannot carry a zero byte anyway. Plaintext rarely has
+// any before the last block, so such blocks are copied whole.
+char* AppendNonZeroBytes(const aes::Block& block, char* out) noexcept {
+    std::uint64_t halves[2];
+    std::memcpy(halves, block.data(), sizeof halves);
+    if (!HasZeroByte(halves[0]) && !HasZeroByte(halves[1])) {
+        std::memcpy(out, block.data(), block.size());
+        return out + block.size();
+    }
+    for (const std::uint8_t byte : block) {
+        if (byte != 0) *out++ = static_cast<char>(byte);
+    }
+    return out;
+}
+
 }  // namespace
 
 bool EncryptHexBlock(const char* input, const char* key, char* output) noexcept {
@@ -193,11 +218,7 @@ bool DecryptHexBlock(const char* text, const char* key, char* output) noexcept {
     for (std::size_t pos = 0; pos < body.size(); pos += kCharsPerBlock) {
         ParseBlock(body, pos, block.value);
         aes::Aes128DecryptBlock(block.value, schedule.value);
-        // Every zero byte is dropped, not only the padding of the last block:
-        // a text cannot carry a zero byte anyway.
-        for (const std::uint8_t byte : block.value) {
-            if (byte != 0) *out++ = static_cast<char>(byte);
-        }
+        out = AppendNonZeroBytes(block.value, out);
     }
     WipeCalleeStack();
     return output[0] != '\0';

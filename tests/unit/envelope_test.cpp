@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -63,6 +64,130 @@ TEST(Base64, DecodingRules) {
     for (const auto& c : cases) {
         const ByteVector decoded = platform::Base64Decode(c.text);
         EXPECT_EQ(decoded, BytesOf(c.bytes == nullptr ? "" : c.bytes)) << c.text;
+    }
+}
+
+// The decoding rules read one character at a time, as a plain reference for
+// the codec, which converts runs of whole groups of data characters at once.
+std::optional<ByteVector> ReferenceDecode(std::string_view text) {
+    constexpr std::string_view alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    ByteVector bytes;
+    std::uint32_t group = 0;
+    unsigned filled = 0;
+    unsigned padding = 0;
+    bool finished = false;
+    for (const char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        if (finished) {
+            if (c == '$') break;
+            return std::nullopt;
+        }
+        if (c == '=') {
+            if (filled < 2) return std::nullopt;
+            ++padding;
+        } else {
+            const std::size_t value = alphabet.find(c);
+            if (value == std::string_view::npos || padding != 0) return std::nullopt;
+            group |= static_cast<std::uint32_t>(value) << (6 * (3 - filled));
+        }
+        if (++filled < 4) continue;
+        bytes.push_back(static_cast<std::uint8_t>(group >> 16));
+        if (padding < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
+        if (padding < 1) bytes.push_back(static_cast<std::uint8_t>(group));
+        finished = padding != 0;
+        group = 0;
+        filled = 0;
+    }
+    if (filled != 0) return std::nullopt;
+    return bytes;
+}
+
+ByteVector CountingBytes(std::size_t size) {
+    ByteVector bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(37 * i + 11));
+    return bytes;
+}
+
+TEST(Base64, EncodingMatchesTheAlphabetAtEveryLength) {
+    constexpr std::string_view alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t size = 0; size <= 64; ++size) {
+        const ByteVector bytes = CountingBytes(size);
+        std::string expected;
+        for (std::size_t i = 0; i < size; i += 3) {
+            std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+            if (i + 1 < size) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+            if (i + 2 < size) group |= bytes[i + 2];
+            expected += alphabet[group >> 18];
+            expected += alphabet[(group >> 12) & 0x3f];
+            expected += i + 1 < size ? alphabet[(group >> 6) & 0x3f] : '=';
+            expected += i + 2 < size ? alphabet[group & 0x3f] : '=';
+        }
+        EXPECT_EQ(platform::Base64Encode(bytes), expected) << size;
+    }
+    // Every 12-bit half of a group, i.e. every pair of characters.
+    ByteVector all_pairs;
+    for (std::uint32_t half = 0; half < 4096; half += 2) {
+        const std::uint32_t group = half << 12 | (half + 1);
+        all_pairs.push_back(static_cast<std::uint8_t>(group >> 16));
+        all_pairs.push_back(static_cast<std::uint8_t>(group >> 8));
+        all_pairs.push_back(static_cast<std::uint8_t>(group));
+    }
+    const auto text = platform::Base64Encode(all_pairs);
+    ASSERT_TRUE(text.has_value());
+    for (std::uint32_t half = 0; half < 4096; ++half) {
+        ASSERT_EQ(text->substr(2 * half, 2),
+                  std::string({alphabet[half >> 6], alphabet[half & 0x3f]}))
+            << half;
+    }
+}
+
+// Whole groups of data characters are decoded in one go, and everything else
+// by the rules; the two must agree wherever a character that is not data
+// falls: inside a group, on a group boundary, after the padding, at either end.
+TEST(Base64, DecodingAgreesWithTheRulesWhereverOtherCharactersFall) {
+    const char others[] = {' ', '\t', '\n', '\r', '=', '$', '!', '\v', '-', '\x80', '\xff', '\0'};
+    for (std::size_t size = 0; size <= 13; ++size) {
+        const std::string text = *platform::Base64Encode(CountingBytes(size));
+        for (std::size_t pos = 0; pos <= text.size(); ++pos) {
+            for (const char other : others) {
+                for (const std::size_t count : {1U, 2U, 5U}) {
+                    std::string changed = text;
+                    changed.insert(pos, count, other);
+                    const auto expected = ReferenceDecode(changed);
+                    EXPECT_EQ(platform::Base64Decode(changed), expected.value_or(ByteVector{}))
+                        << "size " << size << ", " << count << " x 0x" << std::hex
+                        << static_cast<unsigned>(static_cast<unsigned char>(other)) << " at "
+                        << std::dec << pos;
+                }
+                std::string replaced = text;
+                if (pos < text.size()) replaced[pos] = other;
+                EXPECT_EQ(platform::Base64Decode(replaced),
+                          ReferenceDecode(replaced).value_or(ByteVector{}))
+                    << "size " << size << ", character " << pos << " replaced";
+            }
+        }
+    }
+}
+
+TEST(Base64, DecodingResumesWholeGroupsAfterWhiteSpace) {
+    const struct {
+        const char* text;
+        const char* bytes;  // nullptr: the text fails to decode
+    } cases[] = {
+        {"Zm9vYmFy Zm9vYmFy", "foobarfoobar"},  // blank between groups
+        {"Zm9vY mFyZm9v", "foobarfoo"},         // blank inside a group, whole groups after it
+        {"Zm9v\r\nYmFy\r\nZm8=", "foobarfo"},
+        {"Zm9vYmFyZm8=$Zm9v", "foobarfo"},  // "$" after the padding of a long text
+        {"Zm9vYmFyZm9v$", nullptr},         // "$" straight after whole groups
+        {"Zm9vYmFyZm9v=", nullptr},         // padding after whole groups
+        {"Zm9vYmFyZm9!", nullptr},          // foreign character in the last group
+        {"Zm9vYmFyZm9vY", nullptr},         // a single character after whole groups
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::Base64Decode(c.text), BytesOf(c.bytes == nullptr ? "" : c.bytes))
+            << c.text;
     }
 }
 

@@ -209,6 +209,44 @@ TEST(HexScheme, AllZeroPlaintextFailsAndWritesNothing) {
     EXPECT_EQ(out, std::string(32, '\0'));
 }
 
+TEST(HexScheme, EveryZeroByteOfEveryBlockIsDropped) {
+    // Blocks without a zero byte are copied whole, the others byte by byte:
+    // zero bytes at the start, middle and end of a block, in the first block
+    // and in a later one, beside blocks that have none.
+    const struct {
+        std::string plaintext;
+        std::string expected;
+    } cases[] = {
+        {std::string("\0bcdefghijklmnop", 16), "bcdefghijklmnop"},
+        {std::string("abcdefg\0ijklmnop", 16), "abcdefgijklmnop"},
+        {std::string("abcdefghijklmno\0", 16), "abcdefghijklmno"},
+        {std::string("0123456789ABCDEF\0\0c\0e\0\0\0\0\0\0\0\0\0\0\0abcdefghijklmnop", 48),
+         "0123456789ABCDEFceabcdefghijklmnop"},
+    };
+    for (const auto& c : cases) {
+        const std::string text =
+            "10000000" + UpperHex(test::ReferenceEcb("key", c.plaintext, true));
+        EXPECT_EQ(DecryptMode0(text, "key"), c.expected) << test::ToHex(c.plaintext);
+    }
+}
+
+TEST(HexScheme, BodyCharacterCheckAcceptsExactlyDigitsAndWhiteSpace) {
+    // Every byte value at every position of texts long enough to be checked
+    // several characters at a time, and of the short tails after them.
+    const std::string accepted = "0123456789ABCDEF \t\n\v\f\r";
+    for (std::size_t length = 1; length <= 20; ++length) {
+        for (std::size_t pos = 0; pos < length; ++pos) {
+            for (int c = 0; c < 256; ++c) {
+                std::string text(length, '7');
+                text[pos] = static_cast<char>(c);
+                const bool expected = accepted.find(static_cast<char>(c)) != std::string::npos;
+                ASSERT_EQ(hexscheme::IsUpperHex(text), expected)
+                    << "byte " << c << " at " << pos << " of " << length;
+            }
+        }
+    }
+}
+
 TEST(HexScheme, OldBytesAfterThePlaintextStayInAnUncleanBuffer) {
     const std::string encrypted = EncryptMode0("ab", "k");
     std::string out = "XXXXXXXX";
