@@ -16,6 +16,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-i686 wine wine32 python3-pefile googletest
 
+# Wine needs a home directory; a bare CI shell may not set one.
+export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
 # A prefix of our own, outside the source tree, kept between runs: creating
 # one takes most of a minute.
 export WINEPREFIX=${TARVOLA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvolacrypt/wine32}
