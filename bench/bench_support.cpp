@@ -1,6 +1,10 @@
 #include "bench_support.h"
 
+#include <chrono>
+#include <cstring>
 #include <random>
+
+#include "aes/aes128.h"
 
 namespace tarvola::bench {
 
@@ -20,17 +24,85 @@ std::string RandomText(std::size_t size, std::uint32_t seed) {
     return text;
 }
 
-FetchedCipher FetchCipher(const char* name) {
-    return FetchedCipher(EVP_CIPHER_fetch(nullptr, name, nullptr));
+namespace {
+
+constexpr aes::Block kKey = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
+                             0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
+
+}  // namespace
+
+Work OwnBlockCipher(std::size_t size, bool encrypt) {
+    const auto bytes = RandomBytes(size, 1);
+    auto blocks = std::make_shared<std::vector<aes::Block>>(size / sizeof(aes::Block));
+    std::memcpy(blocks->data(), bytes.data(), blocks->size() * sizeof(aes::Block));
+    auto schedule = std::make_shared<aes::RoundKeySchedule>();
+    return [blocks, schedule, encrypt] {
+        aes::Aes128KeySchedule(*schedule, kKey);
+        for (auto& block : *blocks) {
+            if (encrypt) {
+                aes::Aes128EncryptBlock(block, *schedule);
+            } else {
+                aes::Aes128DecryptBlock(block, *schedule);
+            }
+        }
+        benchmark::DoNotOptimize(blocks->data());
+        benchmark::ClobberMemory();
+        return true;
+    };
 }
 
-bool Fail(benchmark::State& state, const char* message) {
-    state.SkipWithError(message);
-    return false;
+Work OpenSslEcb(std::size_t size, bool encrypt) {
+    auto data = std::make_shared<std::vector<std::uint8_t>>(RandomBytes(size, 1));
+    const std::shared_ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new(), CipherContextDeleter{});
+    const int direction = encrypt ? 1 : 0;
+    if (!ctx ||
+        EVP_CipherInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, kKey.data(), nullptr, direction) !=
+            1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+        return nullptr;
+    }
+    return [data, ctx, direction] {
+        int written = 0;
+        if (EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, kKey.data(), nullptr, direction) != 1 ||
+            EVP_CipherUpdate(ctx.get(), data->data(), &written, data->data(),
+                             static_cast<int>(data->size())) != 1) {
+            return false;
+        }
+        benchmark::DoNotOptimize(data->data());
+        benchmark::ClobberMemory();
+        return static_cast<std::size_t>(written) == data->size();
+    };
 }
 
-void SetThroughput(benchmark::State& state, std::size_t bytes_per_iteration) {
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes_per_iteration));
+void RunPaired(benchmark::State& state, std::size_t bytes, const Work& ours, const Work& theirs) {
+    if (!ours || !theirs) {
+        state.SkipWithError("set-up failed");
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::duration ours_time{};
+    Clock::duration theirs_time{};
+    const auto timed = [](const Work& work, Clock::duration& total) {
+        const auto start = Clock::now();
+        const bool ok = work();
+        total += Clock::now() - start;
+        return ok;
+    };
+    bool ours_first = true;
+    for (auto _ : state) {
+        const bool ok = ours_first ? timed(ours, ours_time) && timed(theirs, theirs_time)
+                                   : timed(theirs, theirs_time) && timed(ours, ours_time);
+        if (!ok) {
+            state.SkipWithError("the work failed");
+            return;
+        }
+        ours_first = !ours_first;
+    }
+    const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    const double total_bytes = static_cast<double>(bytes) * static_cast<double>(state.iterations());
+    state.counters["time_ratio"] = seconds(ours_time) / seconds(theirs_time);
+    state.counters["ours"] = benchmark::Counter(total_bytes / seconds(ours_time));
+    state.counters["theirs"] = benchmark::Counter(total_bytes / seconds(theirs_time));
 }
 
 }  // namespace tarvola::bench

@@ -1,4 +1,5 @@
-// Shared pieces of the benchmarks: test data and OpenSSL helpers.
+// Shared pieces of the benchmarks: test data, the paired runner and the two
+// block ciphers every comparison is made against.
 #ifndef TARVOLA_BENCH_BENCH_SUPPORT_H
 #define TARVOLA_BENCH_BENCH_SUPPORT_H
 
@@ -6,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@
 
 namespace tarvola::bench {
 
-// The sizes every benchmark family runs at; the targets are checked at 32 B
+// The sizes the benchmarks run at; the targets are checked at 32 B
 // (per-call overhead) and 1 MiB (throughput).
 inline constexpr std::int64_t kSmall = 32;
 inline constexpr std::int64_t kPage = 4096;
@@ -31,20 +33,25 @@ struct CipherContextDeleter {
 };
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 
-struct CipherDeleter {
-    void operator()(EVP_CIPHER* cipher) const noexcept { EVP_CIPHER_free(cipher); }
-};
-using FetchedCipher = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
+// One side of a comparison: does its work once on data it owns; false when
+// the work failed.
+using Work = std::function<bool()>;
 
-// Fetches `name` once, so that no benchmark loop pays for the provider look-up.
-FetchedCipher FetchCipher(const char* name);
+// Our AES-128 over `size` bytes of blocks, one block at a time after one key
+// expansion, as a mode-0 call does.
+Work OwnBlockCipher(std::size_t size, bool encrypt);
 
-// Stops the benchmark with an error message; returns false so that a caller
-// can `return Fail(...)` from a set-up check.
-bool Fail(benchmark::State& state, const char* message);
+// OpenSSL's AES-128-ECB (EVP) over the same data, with the key set up once
+// per run of the work, like ours. Null when OpenSSL cannot be set up.
+Work OpenSslEcb(std::size_t size, bool encrypt);
 
-// bytes_per_second from the bytes one iteration handles.
-void SetThroughput(benchmark::State& state, std::size_t bytes_per_iteration);
+// Runs `ours` and `theirs` alternately, in alternating order, each timed on
+// its own, so that both see the same machine: a shared machine's speed drifts
+// by more than the differences measured here, and separate benchmarks would
+// compare different moments. Reports the counters
+//   time_ratio    our time over theirs (below 1: we are faster);
+//   ours, theirs  bytes per second of each side, for `bytes` per run.
+void RunPaired(benchmark::State& state, std::size_t bytes, const Work& ours, const Work& theirs);
 
 }  // namespace tarvola::bench
 
