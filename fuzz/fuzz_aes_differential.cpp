@@ -1,6 +1,7 @@
 // The mode-0 block cipher against OpenSSL's AES-128-ECB: for any key and any
 // blocks, both must encrypt to the same ciphertext and decrypt to the same
-// plaintext, and our decryption must undo our encryption.
+// plaintext, and our decryption must undo our encryption; the multi-block
+// functions, over all the blocks at once, must give the same as OpenSSL too.
 //
 // Input: 16 key bytes, then the blocks (a trailing partial block is ignored).
 #include <openssl/evp.h>
@@ -66,5 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tarvola::aes::Aes128DecryptBlock(inverse, schedule);
         FUZZ_CHECK(inverse == BlockAt(decrypted.data() + i * kBlock));
     }
+
+    std::vector<std::uint8_t> all(blocks, blocks + count * kBlock);
+    tarvola::aes::Aes128EncryptBlocks(all.data(), all.data(), count, schedule);
+    FUZZ_CHECK(all == encrypted);
+    tarvola::aes::Aes128DecryptBlocks(blocks, all.data(), count, schedule);
+    FUZZ_CHECK(all == decrypted);
     return 0;
 }

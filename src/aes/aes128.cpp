@@ -17,7 +17,9 @@
 
 #include <bit>
 #include <cstddef>
-#include <cstring>
+
+#include "aes/gf_words.h"
+#include "common/bytes.h"
 
 namespace tarvola::aes {
 namespace {
@@ -33,42 +35,12 @@ constexpr std::uint8_t Double(std::uint8_t b) noexcept {
     return static_cast<std::uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
 }
 
-// Double() on each of the four bytes of a word: the top bits, moved down to
-// bit 0 of their byte, select 0x1b (the multiply cannot carry between bytes).
-constexpr Word DoubleEachByte(Word w) noexcept {
-    return ((w & 0x7f7f7f7fU) << 1) ^ (((w >> 7) & 0x01010101U) * 0x1bU);
-}
-
-// Double(Double(b)) on each of the eight bytes of a 64-bit word in one step:
-// bits 6 and 7 of each byte overflow into x^8 and x^9, reduced to 0x1b and
-// 0x36. Decryption uses it on two columns at once.
-constexpr std::uint64_t QuadrupleEachByte(std::uint64_t w) noexcept {
-    constexpr std::uint64_t kEachByte = 0x0101010101010101ULL;
-    const std::uint64_t bit6 = (w >> 6) & kEachByte;
-    const std::uint64_t bit7 = (w >> 7) & kEachByte;
-    return ((w & 0x3f * kEachByte) << 2) ^ (bit6 * 0x1bU) ^ (bit7 * 0x36U);
-}
-
-// Column words are the little-endian reading of four block bytes; on a
-// big-endian host that takes a byte swap, which is its own inverse.
-constexpr Word FromLittleEndian(Word w) noexcept {
-    if constexpr (std::endian::native == std::endian::little) {
-        return w;
-    } else {
-        return (w >> 24) | ((w >> 8) & 0xff00U) | ((w << 8) & 0xff0000U) | (w << 24);
-    }
-}
-
-// memcpy compiles to a single (unaligned) load or store.
 Word LoadWord(const std::uint8_t* p) noexcept {
-    Word w;
-    std::memcpy(&w, p, sizeof w);
-    return FromLittleEndian(w);
+    return common::LoadLittleEndian<Word>(p);
 }
 
 void StoreWord(std::uint8_t* p, Word w) noexcept {
-    w = FromLittleEndian(w);
-    std::memcpy(p, &w, sizeof w);
+    common::StoreLittleEndian(p, w);
 }
 
 State LoadState(const Block& block) noexcept {
@@ -148,6 +120,22 @@ State InvMixColumns(const State& s) noexcept {
             MixColumn(static_cast<Word>(high)), MixColumn(static_cast<Word>(high >> 32))};
 }
 
+// SubWord of the key schedule: every byte of the word through the S-box.
+// RotWord is a rotation by one byte, a right rotation of the little-endian value.
+Word SubWord(Word w) noexcept {
+    return SubstituteRow(kSbox, w, 0) | SubstituteRow(kSbox, w, 1) | SubstituteRow(kSbox, w, 2) |
+           SubstituteRow(kSbox, w, 3);
+}
+
+void StoreRoundKey(RoundKeySchedule& schedule, std::size_t round, Word w0, Word w1, Word w2,
+                   Word w3) noexcept {
+    std::uint8_t* key = &schedule[16 * round];
+    StoreWord(key, w0);
+    StoreWord(key + 4, w1);
+    StoreWord(key + 8, w2);
+    StoreWord(key + 12, w3);
+}
+
 }  // namespace
 
 std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
@@ -160,18 +148,20 @@ std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
     return product;
 }
 
+// Word by word: the byte-by-byte form cost several times as much, and the
+// schedule is expanded on every call, which dominates short values.
 void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept {
-    for (std::size_t i = 0; i < 16; ++i) schedule[i] = key[i];
-    for (std::size_t i = 4; i < 44; ++i) {
-        std::array<std::uint8_t, 4> t = {schedule[4 * i - 4], schedule[4 * i - 3],
-                                         schedule[4 * i - 2], schedule[4 * i - 1]};
-        if (i % 4 == 0) {
-            t = {static_cast<std::uint8_t>(kSbox[t[1]] ^ kRoundConstants[i / 4]), kSbox[t[2]],
-                 kSbox[t[3]], kSbox[t[0]]};
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            schedule[4 * i + k] = static_cast<std::uint8_t>(schedule[4 * i - 16 + k] ^ t[k]);
-        }
+    Word w0 = LoadWord(&key[0]);
+    Word w1 = LoadWord(&key[4]);
+    Word w2 = LoadWord(&key[8]);
+    Word w3 = LoadWord(&key[12]);
+    StoreRoundKey(schedule, 0, w0, w1, w2, w3);
+    for (std::size_t round = 1; round <= 10; ++round) {
+        w0 ^= SubWord(std::rotr(w3, 8)) ^ kRoundConstants[round];
+        w1 ^= w0;
+        w2 ^= w1;
+        w3 ^= w2;
+        StoreRoundKey(schedule, round, w0, w1, w2, w3);
     }
 }
 

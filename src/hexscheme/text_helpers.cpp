@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/bytes.h"
+
 namespace tarvola::hexscheme {
 namespace {
 
@@ -28,8 +30,8 @@ bool IsUpperHexDigit(char c) noexcept {
 // adding 0x7f - high exactly when it is above `high`; neither sum leaves the
 // byte. A byte of 0x80 or more may carry into the next one, but is refused
 // through its own bit 7 whatever its neighbours become.
-constexpr std::uint64_t kEachByte = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x80 * kEachByte;
+using common::kEachByte;
+using common::kHighBits;
 
 constexpr std::uint64_t InRange(std::uint64_t chars, unsigned low, unsigned high) noexcept {
     return (chars + (0x80U - low) * kEachByte) & ~(chars + (0x7fU - high) * kEachByte);
@@ -88,11 +90,6 @@ std::uint8_t ParseHexPair(char high, char low) noexcept {
     if (IsWhitespace(high)) return IsWhitespace(low) ? 0 : DigitValue(low);
     if (IsWhitespace(low)) return DigitValue(high);
     return static_cast<std::uint8_t>(DigitValue(high) << 4 | DigitValue(low));
-}
-
-void WriteHexByte(std::uint8_t byte, char* out) noexcept {
-    out[0] = kHexDigits[byte >> 4];
-    out[1] = kHexDigits[byte & 0x0f];
 }
 
 std::array<char, 8> LengthHeader(std::uint32_t length) noexcept {

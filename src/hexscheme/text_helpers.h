@@ -37,9 +37,6 @@ void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noe
 // Both characters MUST already have passed IsUpperHex.
 [[nodiscard]] std::uint8_t ParseHexPair(char high, char low) noexcept;
 
-// Writes the two uppercase hex digits of `byte` at `out`.
-void WriteHexByte(std::uint8_t byte, char* out) noexcept;
-
 // The 8-character header of a mode-0 text for a plaintext of `length`
 // characters: "%02X" of the length cut to its first 3 digits (at least 2),
 // then "0" up to 8 characters. `length` MUST be positive.

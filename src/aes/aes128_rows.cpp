@@ -1,0 +1,301 @@
+// AES-128 on many blocks at once, the state held by rows.
+//
+// Row r of two blocks side by side makes one 64-bit word: columns 0 to 3 of
+// the first block in bytes 0 to 3, of the second in bytes 4 to 7. In that
+// form MixColumns works lane by lane: whole row words XORed and doubled, no
+// rotations, two blocks at a time. Between rounds the state of a group of
+// blocks waits in a small buffer, from which SubBytes reads its indices as
+// single bytes (no shifting and masking out of registers); ShiftRows is only
+// which byte is read for which place of a new row. The first round reads the
+// blocks in their own (column) order and the last writes them back in it, so
+// changing the layout costs nothing. Only the 256-byte S-boxes are used, as
+// in the single-block form, and the results are exactly its results.
+//
+// The same code serves 32-bit targets, where a 64-bit word takes two
+// registers: built for i686 with GCC 12 and clang it still runs about twice
+// as fast as the single-block code there (measured natively, as 32-bit Linux
+// programs, since the Windows build cannot be timed here).
+#include <algorithm>
+#include <cstring>
+
+#include "aes/aes128.h"
+#include "aes/gf_words.h"
+#include "common/bytes.h"
+
+namespace tarvola::aes {
+namespace {
+
+// Below four blocks the rounds of the one or two pairs wait on each other
+// and the single-block code, which needs no rearranged round keys, is faster.
+constexpr std::size_t kFewestForRows = 4;
+
+// A group of 16 blocks gives each round eight independent pairs to work on,
+// enough to keep the processor busy while each pair waits on its previous
+// round, in a 256-byte buffer; larger groups gained nothing measurable.
+constexpr std::size_t kBlockBytes = sizeof(Block);
+constexpr std::size_t kGroupBlocks = 16;
+constexpr std::size_t kPairBytes = 2 * kBlockBytes;
+
+using ByteTable = std::array<std::uint8_t, 256>;
+using GroupBytes = std::array<std::uint8_t, kGroupBlocks * kBlockBytes>;
+using Row = std::uint64_t;
+
+struct Rows {
+    Row r0, r1, r2, r3;
+};
+
+// The round keys by rows, each row repeated for both blocks of a pair.
+using RowSchedule = std::array<Rows, 11>;
+
+// The steps of a round are small functions for reading's sake; GCC 12 leaves
+// some of them as calls that return their rows through memory, which costs
+// more than the step itself.
+#define TARVOLA_INLINE [[gnu::always_inline]] inline
+
+enum class Layout { kColumns, kRows };
+enum class Direction { kEncrypt, kDecrypt };
+
+// Offset, within a pair, of the byte at `row` and `column` of block `half`.
+constexpr std::size_t OffsetOf(Layout layout, std::size_t half, std::size_t row,
+                               std::size_t column) noexcept {
+    return layout == Layout::kRows ? 8 * row + 4 * half + column : 16 * half + 4 * column + row;
+}
+
+// ShiftRows rotates row r left by r positions, its inverse right by r: the
+// column a new byte comes from.
+constexpr std::size_t SourceColumn(Direction direction, std::size_t row,
+                                   std::size_t column) noexcept {
+    return direction == Direction::kEncrypt ? (column + row) % 4 : (column + 4 - row) % 4;
+}
+
+// SubBytes and ShiftRows (or their inverses, which commute) on one row of a
+// pair, read from `pair` in `From` layout. Each byte is read on its own and
+// its S-box entry shifted into place: storing the 32 bytes of a pair instead
+// would cost 32 stores per pair and round, and stores are what limits a long
+// run. The eight are joined as a tree rather than a chain, which shortens
+// the dependency chain that limits a short run.
+template <Direction D, Layout From>
+TARVOLA_INLINE Row SubstituteShiftedRow(const ByteTable& box, const std::uint8_t* pair,
+                                        std::size_t row) noexcept {
+    std::array<Row, 8> bytes;
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        const std::size_t half = k / 4;
+        const std::size_t column = k % 4;
+        bytes[k] = Row{box[pair[OffsetOf(From, half, row, SourceColumn(D, row, column))]]}
+                   << (8 * k);
+    }
+    return ((bytes[0] | bytes[1]) | (bytes[2] | bytes[3])) |
+           ((bytes[4] | bytes[5]) | (bytes[6] | bytes[7]));
+}
+
+template <Direction D, Layout From>
+TARVOLA_INLINE Rows SubstituteShiftedRows(const ByteTable& box, const std::uint8_t* pair) noexcept {
+    return {
+        SubstituteShiftedRow<D, From>(box, pair, 0), SubstituteShiftedRow<D, From>(box, pair, 1),
+        SubstituteShiftedRow<D, From>(box, pair, 2), SubstituteShiftedRow<D, From>(box, pair, 3)};
+}
+
+// The last round's SubBytes and ShiftRows (or inverses) on one block of a
+// pair in row layout, as the two words of the block in its own byte order.
+template <Direction D>
+TARVOLA_INLINE std::array<std::uint64_t, 2> SubstituteShiftedBlock(const ByteTable& box,
+                                                                   const std::uint8_t* pair,
+                                                                   std::size_t half) noexcept {
+    std::array<std::uint64_t, 2> words{};
+#pragma GCC unroll 4
+    for (std::size_t column = 0; column < 4; ++column) {
+#pragma GCC unroll 4
+        for (std::size_t row = 0; row < 4; ++row) {
+            const std::uint8_t byte =
+                box[pair[OffsetOf(Layout::kRows, half, row, SourceColumn(D, row, column))]];
+            words[column / 2] |= std::uint64_t{byte} << (8 * (4 * (column % 2) + row));
+        }
+    }
+    return words;
+}
+
+// The rows of a pair are written as little-endian words, so that byte k of
+// the buffer is byte k of the word on every host.
+TARVOLA_INLINE void StoreRows(std::uint8_t* pair, const Rows& s) noexcept {
+    common::StoreLittleEndian(pair, s.r0);
+    common::StoreLittleEndian(pair + 8, s.r1);
+    common::StoreLittleEndian(pair + 16, s.r2);
+    common::StoreLittleEndian(pair + 24, s.r3);
+}
+
+TARVOLA_INLINE Rows AddRoundKey(const Rows& s, const Rows& key) noexcept {
+    return {s.r0 ^ key.r0, s.r1 ^ key.r1, s.r2 ^ key.r2, s.r3 ^ key.r3};
+}
+
+// new a_i = 2 a_i ^ 3 a_(i+1) ^ a_(i+2) ^ a_(i+3) = a_i ^ t ^ double(a_i ^ a_(i+1))
+// with t the sum of all four: the matrix (2 3 1 1) with whole rows as operands,
+// every column of both blocks at once.
+TARVOLA_INLINE Rows MixColumns(const Rows& s) noexcept {
+    const Row t = s.r0 ^ s.r1 ^ s.r2 ^ s.r3;
+    return {s.r0 ^ t ^ DoubleEachByte(s.r0 ^ s.r1), s.r1 ^ t ^ DoubleEachByte(s.r1 ^ s.r2),
+            s.r2 ^ t ^ DoubleEachByte(s.r2 ^ s.r3), s.r3 ^ t ^ DoubleEachByte(s.r3 ^ s.r0)};
+}
+
+// The inverse matrix (14 11 13 9) factors as (2 3 1 1) times (5 0 4 0):
+// a_i ^= 4 (a_i ^ a_(i+2)), then the forward step.
+TARVOLA_INLINE Rows InvMixColumns(const Rows& s) noexcept {
+    const Row even = QuadrupleEachByte(s.r0 ^ s.r2);
+    const Row odd = QuadrupleEachByte(s.r1 ^ s.r3);
+    return MixColumns({s.r0 ^ even, s.r1 ^ odd, s.r2 ^ even, s.r3 ^ odd});
+}
+
+// Round key `round` by rows: a 4x4 byte transpose of its four column words,
+// held two to a 64-bit word, by two exchanges of byte groups (first the 2x2
+// blocks of 16-bit pairs between the words, then single bytes within each);
+// each row is then repeated for the second block of a pair.
+TARVOLA_INLINE Rows RowsOfRoundKey(const RoundKeySchedule& schedule, std::size_t round) noexcept {
+    const std::uint8_t* key = &schedule[16 * round];
+    // Bytes (column, row): x = 00 01 02 03 10 11 12 13, y = 20 21 ... 33.
+    auto x = common::LoadLittleEndian<std::uint64_t>(key);
+    auto y = common::LoadLittleEndian<std::uint64_t>(key + 8);
+    // x = 00 01 20 21 10 11 30 31, y = 02 03 22 23 12 13 32 33.
+    const std::uint64_t blocks = ((x >> 16) ^ y) & 0x0000ffff0000ffffULL;
+    y ^= blocks;
+    x ^= blocks << 16;
+    // x = 00 10 20 30 01 11 21 31 (rows 0 and 1), y likewise rows 2 and 3.
+    const std::uint64_t x_bytes = ((x >> 24) ^ x) & 0x00000000ff00ff00ULL;
+    x ^= x_bytes ^ (x_bytes << 24);
+    const std::uint64_t y_bytes = ((y >> 24) ^ y) & 0x00000000ff00ff00ULL;
+    y ^= y_bytes ^ (y_bytes << 24);
+    constexpr std::uint64_t kTwice = 0x0000000100000001ULL;
+    return {(x & 0xffffffffULL) * kTwice, (x >> 32) * kTwice, (y & 0xffffffffULL) * kTwice,
+            (y >> 32) * kTwice};
+}
+
+// The round keys by rows, for the group ciphers. The first group of a call
+// works them out as it goes (`fill`), so that on a short run they are made
+// while the rounds wait on each other rather than before the first round;
+// later groups read them back.
+struct RowKeys {
+    const RoundKeySchedule& schedule;
+    RowSchedule& rows;
+    bool fill;
+
+    TARVOLA_INLINE Rows operator[](std::size_t round) const noexcept {
+        if (!fill) return rows[round];
+        const Rows key = RowsOfRoundKey(schedule, round);
+        rows[round] = key;
+        return key;
+    }
+};
+
+// AddRoundKey on whole blocks in their own byte order, which is the same for
+// every block, so it works on 8 bytes at a time.
+void AddRoundKeyToBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
+                         const RoundKeySchedule& schedule, std::size_t round) noexcept {
+    std::uint64_t key[2];
+    std::memcpy(key, &schedule[16 * round], sizeof key);
+    for (std::size_t b = 0; b < count; ++b, from += kBlockBytes, to += kBlockBytes) {
+        std::uint64_t block[2];
+        std::memcpy(block, from, sizeof block);
+        block[0] ^= key[0];
+        block[1] ^= key[1];
+        std::memcpy(to, block, sizeof block);
+    }
+}
+
+// One round's MixColumns and AddRoundKey on one pair, or for decryption
+// AddRoundKey and InvMixColumns, the order in which the inverse cipher takes them.
+template <Direction D>
+TARVOLA_INLINE Rows MixAndAddRoundKey(const Rows& s, const Rows& key) noexcept {
+    if constexpr (D == Direction::kEncrypt) {
+        return AddRoundKey(MixColumns(s), key);
+    } else {
+        return InvMixColumns(AddRoundKey(s, key));
+    }
+}
+
+// Rounds 1 to 9 on every pair of the group, each pair in place.
+template <Direction D, Layout From>
+void MiddleRound(const ByteTable& box, std::uint8_t* group, std::size_t pairs,
+                 const Rows& key) noexcept {
+    for (std::size_t at = 0; at < pairs * kPairBytes; at += kPairBytes) {
+        StoreRows(group + at,
+                  MixAndAddRoundKey<D>(SubstituteShiftedRows<D, From>(box, group + at), key));
+    }
+}
+
+// A group of at most kGroupBlocks blocks, passed from round to round in
+// `group`, which is in this function's frame (see Aes128EncryptBlocks in the
+// header about wiping it). An odd count leaves the second block of the last
+// pair unused: it is zeroed so that nothing undefined is read.
+template <Direction D>
+void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                 const RoundKeySchedule& schedule, const RowKeys& keys,
+                 GroupBytes& buffer) noexcept {
+    constexpr bool kForward = D == Direction::kEncrypt;
+    const ByteTable& box = kForward ? kSbox : kInverseSbox;
+    std::uint8_t* const group = buffer.data();
+    const std::size_t pairs = (count + 1) / 2;
+
+    AddRoundKeyToBlocks(in, group, count, schedule, kForward ? 0 : 10);
+    std::fill_n(group + count * kBlockBytes, pairs * kPairBytes - count * kBlockBytes, 0);
+    MiddleRound<D, Layout::kColumns>(box, group, pairs, keys[kForward ? 1 : 9]);
+    for (std::size_t step = 2; step < 10; ++step) {
+        MiddleRound<D, Layout::kRows>(box, group, pairs, keys[kForward ? step : 10 - step]);
+    }
+
+    std::uint64_t last_key[2];
+    std::memcpy(last_key, &schedule[kForward ? 160 : 0], sizeof last_key);
+    for (std::size_t b = 0; b < count; ++b, out += kBlockBytes) {
+        auto words = SubstituteShiftedBlock<D>(box, group + (b / 2) * kPairBytes, b % 2);
+        for (std::size_t k = 0; k < 2; ++k) {
+            words[k] = common::FromLittleEndian(words[k]) ^ last_key[k];
+        }
+        std::memcpy(out, words.data(), kBlockBytes);
+    }
+}
+
+// The single-block column code, block by block.
+template <Direction D>
+void CipherOneByOne(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                    const RoundKeySchedule& schedule) noexcept {
+    for (; count > 0; --count, in += kBlockBytes, out += kBlockBytes) {
+        Block block;
+        std::memcpy(block.data(), in, kBlockBytes);
+        if constexpr (D == Direction::kEncrypt) {
+            Aes128EncryptBlock(block, schedule);
+        } else {
+            Aes128DecryptBlock(block, schedule);
+        }
+        std::memcpy(out, block.data(), kBlockBytes);
+    }
+}
+
+template <Direction D>
+void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                  const RoundKeySchedule& schedule) noexcept {
+    if (count < kFewestForRows) {
+        CipherOneByOne<D>(in, out, count, schedule);
+        return;
+    }
+    RowSchedule rows{};  // every entry is written by the first group before it is read
+    GroupBytes buffer;
+    for (bool first = true; count > 0; first = false) {
+        const std::size_t n = std::min(count, kGroupBlocks);
+        CipherGroup<D>(in, out, n, schedule, RowKeys{schedule, rows, first}, buffer);
+        in += n * kBlockBytes;
+        out += n * kBlockBytes;
+        count -= n;
+    }
+}
+
+}  // namespace
+
+void Aes128EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                         const RoundKeySchedule& schedule) noexcept {
+    CipherBlocks<Direction::kEncrypt>(in, out, count, schedule);
+}
+
+void Aes128DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                         const RoundKeySchedule& schedule) noexcept {
+    CipherBlocks<Direction::kDecrypt>(in, out, count, schedule);
+}
+
+}  // namespace tarvola::aes
