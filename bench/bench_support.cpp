@@ -31,21 +31,31 @@ constexpr aes::Block kKey = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
 
 }  // namespace
 
-Work OwnBlockCipher(std::size_t size, bool encrypt) {
-    const auto bytes = RandomBytes(size, 1);
-    auto blocks = std::make_shared<std::vector<aes::Block>>(size / sizeof(aes::Block));
-    std::memcpy(blocks->data(), bytes.data(), blocks->size() * sizeof(aes::Block));
+Work OwnBlockCipher(std::size_t size, bool encrypt, bool one_at_a_time) {
+    auto data = std::make_shared<std::vector<std::uint8_t>>(RandomBytes(size, 1));
     auto schedule = std::make_shared<aes::RoundKeySchedule>();
-    return [blocks, schedule, encrypt] {
+    const std::size_t count = size / sizeof(aes::Block);
+    return [data, schedule, count, encrypt, one_at_a_time] {
         aes::Aes128KeySchedule(*schedule, kKey);
-        for (auto& block : *blocks) {
+        std::uint8_t* const bytes = data->data();
+        if (!one_at_a_time) {
+            if (encrypt) {
+                aes::Aes128EncryptBlocks(bytes, bytes, count, *schedule);
+            } else {
+                aes::Aes128DecryptBlocks(bytes, bytes, count, *schedule);
+            }
+        }
+        for (std::size_t i = 0; one_at_a_time && i < count; ++i) {
+            aes::Block block;
+            std::memcpy(block.data(), bytes + i * block.size(), block.size());
             if (encrypt) {
                 aes::Aes128EncryptBlock(block, *schedule);
             } else {
                 aes::Aes128DecryptBlock(block, *schedule);
             }
+            std::memcpy(bytes + i * block.size(), block.data(), block.size());
         }
-        benchmark::DoNotOptimize(blocks->data());
+        benchmark::DoNotOptimize(data->data());
         benchmark::ClobberMemory();
         return true;
     };

@@ -16,9 +16,10 @@
 
 namespace tarvola::bench {
 
-// The sizes the benchmarks run at; the targets are checked at 32 B
+// The sizes the benchmarks run at; the targets are checked at 32 B and 64 B
 // (per-call overhead) and 1 MiB (throughput).
 inline constexpr std::int64_t kSmall = 32;
+inline constexpr std::int64_t kShort = 64;
 inline constexpr std::int64_t kPage = 4096;
 inline constexpr std::int64_t kLarge = std::int64_t{1} << 20;
 
@@ -37,9 +38,10 @@ using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 // the work failed.
 using Work = std::function<bool()>;
 
-// Our AES-128 over `size` bytes of blocks, one block at a time after one key
-// expansion, as a mode-0 call does.
-Work OwnBlockCipher(std::size_t size, bool encrypt);
+// Our AES-128 over `size` bytes of blocks after one key expansion, as a
+// mode-0 call does: all blocks in one multi-block call, or (`one_at_a_time`)
+// one single-block call each, the form 32-bit targets keep.
+Work OwnBlockCipher(std::size_t size, bool encrypt, bool one_at_a_time = false);
 
 // OpenSSL's AES-128-ECB (EVP) over the same data, with the key set up once
 // per run of the work, like ours. Null when OpenSSL cannot be set up.
