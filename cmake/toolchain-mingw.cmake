@@ -1,9 +1,8 @@
-# Cross build of TarvolaCrypt.dll for 32-bit Windows with Debian's mingw-w64,
-# test programs run through Wine.
+# Cross build of TarvolaCrypt.dll for Windows with Debian's mingw-w64, test
+# programs run through Wine. Included by the per-architecture toolchain files,
+# which set TARVOLA_MINGW_PREFIX, CMAKE_SYSTEM_PROCESSOR and TARVOLA_WINE_NAMES.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(TARVOLA_MINGW_PREFIX i686-w64-mingw32)
 # The posix thread model: the win32 one has no std::thread, which the
 # concurrency tests and GoogleTest use.
 set(CMAKE_C_COMPILER ${TARVOLA_MINGW_PREFIX}-gcc-posix)
@@ -23,8 +22,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest starts the test programs through Wine.
-find_program(TARVOLA_WINE wine)
+# ctest starts the test programs through Wine's loader for the architecture.
+find_program(TARVOLA_WINE NAMES ${TARVOLA_WINE_NAMES} PATHS /usr/lib/wine)
 if(TARVOLA_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVOLA_WINE})
 endif()
