@@ -16,25 +16,14 @@
 #include <optional>
 #include <span>
 
+#include "envelope/padding.h"
 #include "platform/platform.h"
 
 namespace tarvola::envelope {
 
-// The key text's bytes plus z zero bytes, z = block_length - length %
-// block_length (never 0).
-[[nodiscard]] platform::SecretBytes DeriveKeyMaterial(std::span<const std::uint8_t> key_text,
-                                                      std::size_t block_length);
-
 // `block_length` bytes, each the first byte of its own 4-byte random draw.
 // Empty when the random source fails.
 [[nodiscard]] std::optional<platform::ByteVector> MakeRandomIv(std::size_t block_length);
-
-// The length of the plaintext inside `padded` once its PKCS #7 padding is
-// removed, or nothing when the padding is invalid (last byte outside 1..16, or
-// any padding byte different from it). Looks at every candidate padding byte
-// and decides once, so its timing does not tell which byte was wrong.
-// `padded` MUST be a non-empty multiple of 16 bytes.
-[[nodiscard]] std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded);
 
 // AES-CBC decryption of whole blocks followed by the padding check: the
 // plaintext without its padding, or nothing when the provider fails or the

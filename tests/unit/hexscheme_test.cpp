@@ -50,20 +50,6 @@ std::string ReferenceMode0(const std::string& text, const std::string& key) {
            UpperHex(test::ReferenceEcb(key, padded, true));
 }
 
-TEST(HexScheme, LengthHeaderKeepsAtMostThreeDigits) {
-    const struct {
-        std::uint32_t length;
-        const char* header;
-    } cases[] = {{1, "01000000"},         {5, "05000000"},    {16, "10000000"},
-                 {26, "1A000000"},        {255, "FF000000"},  {256, "10000000"},
-                 {291, "12300000"},       {4660, "12300000"}, {0xABCDEF, "ABC00000"},
-                 {0x7fffffff, "7FF00000"}};
-    for (const auto& c : cases) {
-        const auto header = hexscheme::LengthHeader(c.length);
-        EXPECT_EQ(std::string(header.begin(), header.end()), c.header) << c.length;
-    }
-}
-
 TEST(HexScheme, KnownAnswer) {
     // Checked with: printf 'hello world\0\0\0\0\0' | openssl enc -aes-128-ecb -nopad
     //   -K 6b657900000000000000000000000000 | xxd -p -u
@@ -230,23 +216,6 @@ TEST(HexScheme, EveryZeroByteOfEveryBlockIsDropped) {
     }
 }
 
-TEST(HexScheme, BodyCharacterCheckAcceptsExactlyDigitsAndWhiteSpace) {
-    // Every byte value at every position of texts long enough to be checked
-    // several characters at a time, and of the short tails after them.
-    const std::string accepted = "0123456789ABCDEF \t\n\v\f\r";
-    for (std::size_t length = 1; length <= 20; ++length) {
-        for (std::size_t pos = 0; pos < length; ++pos) {
-            for (int c = 0; c < 256; ++c) {
-                std::string text(length, '7');
-                text[pos] = static_cast<char>(c);
-                const bool expected = accepted.find(static_cast<char>(c)) != std::string::npos;
-                ASSERT_EQ(hexscheme::IsUpperHex(text), expected)
-                    << "byte " << c << " at " << pos << " of " << length;
-            }
-        }
-    }
-}
-
 TEST(HexScheme, OldBytesAfterThePlaintextStayInAnUncleanBuffer) {
     const std::string encrypted = EncryptMode0("ab", "k");
     std::string out = "XXXXXXXX";
@@ -263,26 +232,6 @@ TEST(HexScheme, HighCiphertextBytesAreTwoDigits) {
         ASSERT_EQ(encrypted.size(), 8 + 32 * ((static_cast<std::size_t>(i) + 15) / 16));
         ASSERT_TRUE(hexscheme::IsUpperHex(encrypted)) << encrypted;
     }
-}
-
-TEST(HexScheme, ParseHexPairReadsLikeStrtol) {
-    const struct {
-        char high, low;
-        std::uint8_t value;
-    } cases[] = {{'9', 'C', 0x9C}, {'F', 'F', 0xFF}, {'0', '0', 0x00},  {' ', 'A', 0x0A},
-                 {'A', ' ', 0x0A}, {' ', ' ', 0x00}, {'\n', '7', 0x07}, {'7', '\r', 0x07}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(hexscheme::ParseHexPair(c.high, c.low), c.value) << "'" << c.high << c.low << "'";
-    }
-}
-
-TEST(HexScheme, WhitespaceIsTheCLocaleSet) {
-    for (int c = 0; c < 256; ++c) {
-        const bool expected = c == ' ' || (c >= '\t' && c <= '\r');
-        EXPECT_EQ(hexscheme::IsWhitespace(static_cast<char>(c)), expected) << c;
-    }
-    EXPECT_EQ(hexscheme::TrimWhitespace(" \t ab c\r\n"), "ab c");
-    EXPECT_EQ(hexscheme::TrimWhitespace(" \v\f"), "");
 }
 
 }  // namespace
