@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test of the project on a Debian 12 machine, as root:
-# the default and ASan+UBSan builds, ThreadSanitizer, valgrind and the fuzz
-# targets, the installed package, and the Windows DLLs under Wine. Installs the
-# Debian packages each step needs when they are missing. Exits non-zero on the
-# first failure. A step whose package cannot be installed (wine32 while the
-# mirror's i386 index is mid-sync, say) is skipped with a "SKIPPED:" line and
-# listed again in the summary; every other failure fails the run.
+# the default and ASan+UBSan builds, the portable core on big-endian s390x
+# under qemu, ThreadSanitizer, valgrind and the fuzz targets, the installed
+# package, and the Windows DLLs under Wine. Installs the Debian packages each
+# step needs when they are missing. Exits non-zero on the first failure. A
+# step whose package cannot be installed (wine32 while the mirror's i386
+# index is mid-sync, say) is skipped with a "SKIPPED:" line and listed again
+# in the summary; every other failure fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -44,6 +45,11 @@ run_preset() {
 
 run_preset default
 run_preset asan
+
+# The portable core on a big-endian host: s390x, run under qemu.
+if ensure_packages_for "s390x big-endian core tests" g++-s390x-linux-gnu qemu-user googletest; then
+    run_preset s390x
+fi
 
 step "ThreadSanitizer, valgrind, fuzzing"
 bash scripts/check-hardening.sh
