@@ -16,7 +16,7 @@
 #include <optional>
 #include <span>
 
-#include "envelope/padding.h"
+#include "envelope/cbc_padding.h"
 #include "platform/platform.h"
 
 namespace tarvola::envelope {

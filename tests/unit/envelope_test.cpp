@@ -7,7 +7,7 @@
 #include <string>
 
 #include "envelope/base64_envelope.h"
-#include "envelope/padding.h"
+#include "envelope/cbc_padding.h"
 #include "test_support.h"
 
 namespace tarvola {

@@ -1,4 +1,4 @@
-#include "envelope/padding.h"
+#include "envelope/cbc_padding.h"
 
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
 // The two padding rules of mode 1, kept apart from the provider calls so
 // that they build and run on any host, a provider or not.
-#ifndef TARVOLA_ENVELOPE_PADDING_H
-#define TARVOLA_ENVELOPE_PADDING_H
+#ifndef TARVOLA_ENVELOPE_CBC_PADDING_H
+#define TARVOLA_ENVELOPE_CBC_PADDING_H
 
 #include <cstddef>
 #include <cstdint>
@@ -26,4 +26,4 @@ namespace tarvola::envelope {
 
 }  // namespace tarvola::envelope
 
-#endif  // TARVOLA_ENVELOPE_PADDING_H
+#endif  // TARVOLA_ENVELOPE_CBC_PADDING_H
