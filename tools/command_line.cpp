@@ -21,11 +21,16 @@ enum class OptionId {
     kNewKeyEnv,
     kStrict,
     kQuiet,
+    kAllowBinary,
+    kAllowEmptyKey,
+    kNull,
+    kLineBuffered,
 };
 
 // Which commands accept an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
+constexpr unsigned kReadingCommands = 1U << 1 | 1U << 2;
 constexpr unsigned kAllCommands = kCryptCommands | kReencryptOnly;
 
 struct OptionSpec {
@@ -35,7 +40,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 10> kOptions = {{
+constexpr std::array<OptionSpec, 15> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kReencryptOnly},
     {"--to-mode", OptionId::kToMode, true, kReencryptOnly},
@@ -46,6 +51,11 @@ constexpr std::array<OptionSpec, 10> kOptions = {{
     {"--new-key-env", OptionId::kNewKeyEnv, true, kReencryptOnly},
     {"--strict", OptionId::kStrict, false, kAllCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
+    {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
+    {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
+    {"--null", OptionId::kNull, false, kAllCommands},
+    {"-0", OptionId::kNull, false, kAllCommands},
+    {"--line-buffered", OptionId::kLineBuffered, false, kAllCommands},
 }};
 
 unsigned BitOf(Command command) noexcept {
@@ -74,6 +84,13 @@ std::optional<Command> ParseCommand(std::string_view word) noexcept {
 std::optional<Mode> ParseMode(std::string_view text) noexcept {
     if (text == "0") return Mode::kHexBlock;
     if (text == "1") return Mode::kEnvelope;
+    return std::nullopt;
+}
+
+std::optional<ReadMode> ParseReadMode(std::string_view text) noexcept {
+    if (text == "auto") return ReadMode::kAuto;
+    if (text == "0") return ReadMode::kHexBlock;
+    if (text == "1") return ReadMode::kEnvelope;
     return std::nullopt;
 }
 
@@ -137,9 +154,17 @@ class OptionReader {
         const std::string_view name = word.substr(0, equals);
         const OptionSpec* spec = FindOption(name);
         if (spec == nullptr) {
-            error_ = "unknown option '" + std::string(name) + "'";
+            error_ = "unknown option '" + std::string(name) +
+                     "' (to give a value that starts with '-', put -- before it)";
             return;
         }
+        // "-0" and "--null" are one option; the key options say so below.
+        const auto bit = 1U << static_cast<unsigned>(spec->id);
+        if ((seen_ & bit) != 0 && !IsKeyOption(spec->id)) {
+            error_ = std::string(name) + " is given twice";
+            return;
+        }
+        seen_ |= bit;
         if ((spec->commands & BitOf(parsed_.options.command)) == 0) {
             error_ = std::string(name) + " cannot be used with " +
                      std::string(NameOf(parsed_.options.command));
@@ -169,13 +194,17 @@ class OptionReader {
         Options& options = parsed_.options;
         switch (spec.id) {
             case OptionId::kMode:
-                SetMode(spec.name, value, options.mode);
+                if (options.command == Command::kEncrypt) {
+                    SetMode(spec.name, value, ParseMode, "0 or 1", options.mode);
+                } else {
+                    SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
+                }
                 break;
             case OptionId::kFromMode:
-                SetMode(spec.name, value, options.from_mode);
+                SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.from_mode);
                 break;
             case OptionId::kToMode:
-                SetMode(spec.name, value, options.to_mode);
+                SetMode(spec.name, value, ParseMode, "0 or 1", options.to_mode);
                 break;
             case OptionId::kKeyFile:
                 SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
@@ -198,16 +227,36 @@ class OptionReader {
             case OptionId::kQuiet:
                 options.quiet = true;
                 break;
+            case OptionId::kAllowBinary:
+                options.allow_binary = true;
+                break;
+            case OptionId::kAllowEmptyKey:
+                options.allow_empty_key = true;
+                break;
+            case OptionId::kNull:
+                options.null_separated = true;
+                break;
+            case OptionId::kLineBuffered:
+                options.line_buffered = true;
+                break;
         }
     }
 
-    void SetMode(std::string_view name, const char* value, Mode& mode) {
-        const auto parsed = ParseMode(value);
+    template <class Parser, class Target>
+    void SetMode(std::string_view name, const char* value, Parser parse, std::string_view allowed,
+                 Target& mode) {
+        const auto parsed = parse(value);
         if (!parsed) {
-            error_ = std::string(name) + " must be 0 or 1, not '" + value + "'";
+            error_ =
+                std::string(name) + " must be " + std::string(allowed) + ", not '" + value + "'";
             return;
         }
         mode = *parsed;
+    }
+
+    static bool IsKeyOption(OptionId id) noexcept {
+        return id == OptionId::kKeyFile || id == OptionId::kKeyEnv || id == OptionId::kKey ||
+               id == OptionId::kNewKeyFile || id == OptionId::kNewKeyEnv;
     }
 
     void SetKey(KeyOrigin origin, std::string_view name, char* value, bool& given,
@@ -234,6 +283,7 @@ class OptionReader {
     std::string error_;
     bool key_given_ = false;
     bool new_key_given_ = false;
+    unsigned seen_ = 0;
 };
 
 }  // namespace

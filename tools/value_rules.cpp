@@ -66,18 +66,21 @@ std::pair<unsigned char, unsigned char> SecondByteRange(unsigned char lead) noex
     }
 }
 
-bool IsControl(unsigned char byte) noexcept {
-    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+bool IsControl(unsigned char byte, bool line_breaks_allowed) noexcept {
+    if (byte == '\t') return false;
+    if (line_breaks_allowed && (byte == '\n' || byte == '\r')) return false;
+    return byte < 0x20 || byte == 0x7F;
 }
 
-// Valid UTF-8 holding no C0 control character but TAB, and no DEL.
-bool IsPlainText(std::string_view text) noexcept {
+// Valid UTF-8 holding no C0 control character but TAB (and line breaks when
+// allowed), and no DEL.
+bool IsPlainText(std::string_view text, bool line_breaks_allowed) noexcept {
     std::size_t at = 0;
     while (at < text.size()) {
         const auto lead = static_cast<unsigned char>(text[at]);
         const std::size_t length = SequenceLength(lead);
         if (length == 0 || text.size() - at < length) return false;
-        if (length == 1 && IsControl(lead)) return false;
+        if (length == 1 && IsControl(lead, line_breaks_allowed)) return false;
         for (std::size_t k = 1; k < length; ++k) {
             const auto byte = static_cast<unsigned char>(text[at + k]);
             const auto [low, high] = k == 1 ? SecondByteRange(lead)
@@ -139,7 +142,7 @@ Opened OpenInMode(std::string_view value, std::string_view key, Mode mode,
     if (mode == Mode::kEnvelope && EnvelopeWasCut(value, length)) {
         return Failed(std::string(kCutAtZeroReason));
     }
-    if (!rules.allow_binary && !IsPlainText(plaintext.view())) {
+    if (!rules.allow_binary && !IsPlainText(plaintext.view(), rules.allow_line_breaks)) {
         return Failed(std::string(kNotTextReason));
     }
     if (mode == Mode::kHexBlock) {

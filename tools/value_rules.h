@@ -34,6 +34,9 @@ struct ValueRules {
     // (legacy values in a single-byte code page). Off, such a plaintext fails
     // as the likely result of a wrong key.
     bool allow_binary = false;
+    // Accept CR and LF in a plaintext that is otherwise text; a caller that
+    // can carry line breaks (zero-separated output, a database) sets it.
+    bool allow_line_breaks = false;
 };
 
 // A decrypted value, or why there is none (ready to print after "line 17: ").

@@ -62,6 +62,10 @@ usage_errors() {
         "reencrypt --key-file $WORK/key --new-key-file $WORK/key --new-key-env HOME"
         "encrypt --key-file="
         "--quiet encrypt"
+        "decrypt --quiet --quiet"
+        "decrypt -0 --null"
+        "encrypt --mode auto"
+        "encrypt --allow-binary"
     )
     local args
     for args in "${cases[@]}"; do
@@ -71,6 +75,12 @@ usage_errors() {
         expect_err "Try 'tarvolacrypt --help'" "'$args'"
         [ ! -s "$WORK/out" ] || fail "'$args': wrote to stdout"
     done
+
+    run encrypt --key-file "$WORK/key" -dash
+    expect_status 2 "value starting with -"
+    expect_err "put -- before it" "value starting with -"
+    run decrypt --mode 1 --mode 0 </dev/null
+    expect_err "--mode is given twice" "option twice"
 
     run --help
     expect_status 0 "--help"
@@ -138,10 +148,37 @@ key_sources() {
     expect_status 2 "long new key for mode 1"
     expect_err "new key: key text of 32" "long new key for mode 1"
 
+    # An empty key text leaves values readable by anyone: refused from every
+    # source unless asked for.
     : >"$WORK/empty.key"
-    run encrypt --mode 0 --key-file "$WORK/empty.key" value
-    expect_status 0 "empty key file"
-    expect_err "warning: the key text is empty" "empty key file"
+    local -a empty_sources=(
+        "encrypt --key-file $WORK/empty.key value"
+        "encrypt --key-file /dev/null value"
+        "encrypt --key-env TARVOLA_TEST_EMPTY value"
+        "reencrypt --key-file $WORK/key --new-key-file $WORK/empty.key"
+    )
+    local args
+    for args in "${empty_sources[@]}"; do
+        # shellcheck disable=SC2086
+        TARVOLA_TEST_EMPTY="" run $args </dev/null
+        expect_status 2 "empty key: $args"
+        expect_err "the key text is empty" "empty key: $args"
+        [ ! -s "$WORK/out" ] || fail "empty key: $args: wrote output"
+    done
+    run encrypt --key "" value
+    expect_status 2 "empty --key"
+    run encrypt --mode 0 --allow-empty-key --key-file "$WORK/empty.key" value
+    expect_status 0 "--allow-empty-key"
+
+    # Legal but probably unintended: warned about, and used as they are.
+    printf '\xef\xbb\xbffirst key\n' >"$WORK/bom.key"
+    printf 'first key \n' >"$WORK/blank.key"
+    run encrypt --mode 0 --key-file "$WORK/bom.key" value
+    expect_status 0 "byte-order mark"
+    expect_err "byte-order mark" "byte-order mark"
+    [ "$(cat "$WORK/out")" != "$reference" ] || fail "byte-order mark: not part of the key"
+    run encrypt --mode 0 --key-file "$WORK/blank.key" value
+    expect_err "ends in blanks" "trailing blank"
 }
 
 round_trip() {
@@ -160,13 +197,18 @@ round_trip() {
         printf 'Gr\xc3\xbc\xc3\x9fe $ \xff\x80\n'
     } >"$WORK/plain"
     for mode in 0 1; do
-        run encrypt --mode $mode --key-file "$WORK/key" <"$WORK/plain"
+        run encrypt --quiet --mode $mode --key-file "$WORK/key" <"$WORK/plain"
         expect_status 0 "mode $mode batch encrypt"
         expect_no_err "mode $mode batch encrypt"
         cp "$WORK/out" "$WORK/sealed"
-        run decrypt --mode $mode --key-file "$WORK/key" <"$WORK/sealed"
+        # The last line is not UTF-8: text only with --allow-binary.
+        run decrypt --quiet --mode $mode --key-file "$WORK/key" --allow-binary <"$WORK/sealed"
         expect_status 0 "mode $mode batch decrypt"
         cmp -s "$WORK/plain" "$WORK/out" || fail "mode $mode batch round trip differs"
+        run decrypt --mode auto --key-file "$WORK/key" <"$WORK/sealed"
+        expect_status 1 "mode $mode, not UTF-8"
+        expect_err "line 11: does not decrypt to text" "mode $mode, not UTF-8"
+        expect_err "11 values, 10 done, 1 failed" "mode $mode, summary"
     done
 
     # Mode 1 draws a new IV per value; mode 0 is deterministic.
@@ -176,8 +218,8 @@ round_trip() {
     [ "$(sed -n 1p "$WORK/out")" = "$(sed -n 2p "$WORK/out")" ] || fail "mode 0 not deterministic"
 
     # An empty line is an empty value: mode 1 keeps it through the round trip.
-    printf 'a\n\nb\n' | "$TOOL" encrypt --key-file "$WORK/key" >"$WORK/sealed"
-    run decrypt --key-file "$WORK/key" <"$WORK/sealed"
+    printf 'a\n\nb\n' | "$TOOL" encrypt --quiet --key-file "$WORK/key" >"$WORK/sealed"
+    run decrypt --quiet --key-file "$WORK/key" <"$WORK/sealed"
     expect_status 0 "mode 1 empty line"
     expect_out $'a\n\nb' "mode 1 empty line"
 }
@@ -190,10 +232,11 @@ batch_alignment() {
     expect_status 1 "failing lines"
     expect_out $'one\n\n\none\none' "failing lines"
     expect_err "line 2: not a mode-0 value" "failing lines"
-    expect_err "line 3: not a mode-0 value" "failing lines"
-    [ "$(wc -l <"$WORK/err")" -eq 2 ] || fail "failing lines: expected two messages"
+    expect_err "line 3: empty value" "failing lines"
+    expect_err "tarvolacrypt: 5 values, 3 done, 2 failed" "failing lines"
+    [ "$(wc -l <"$WORK/err")" -eq 3 ] || fail "failing lines: expected two messages and a summary"
 
-    run decrypt --mode 0 --key-file "$WORK/key" --strict <"$WORK/in"
+    run decrypt --quiet --mode 0 --key-file "$WORK/key" --strict <"$WORK/in"
     expect_status 1 "--strict"
     expect_out "one" "--strict"
     expect_err "line 2: not a mode-0 value" "--strict"
@@ -207,15 +250,19 @@ batch_alignment() {
         fail "a TEXT after -- starting with '-' was not taken as a value"
 
     printf 'ok\nzero\0byte\nok\n' >"$WORK/in"
-    run encrypt --key-file "$WORK/key" <"$WORK/in"
+    run encrypt --quiet --key-file "$WORK/key" <"$WORK/in"
     expect_status 1 "zero byte"
     expect_err "line 2: the text contains a zero byte" "zero byte"
     [ "$(wc -l <"$WORK/out")" -eq 3 ] && [ -z "$(sed -n 2p "$WORK/out")" ] ||
         fail "zero byte: line 2 should be the empty one of three"
 
-    # A plaintext with a line break could only be written as two lines.
-    run encrypt --key-file "$WORK/key" $'two\nlines' single
-    cp "$WORK/out" "$WORK/sealed"
+    # A value with a line break could only be written as two lines: refused
+    # in line mode, going in as coming out.
+    run encrypt --key-file "$WORK/key" $'two\nlines' $'cr\r' single
+    expect_status 1 "line break in a value"
+    expect_err "argument 1: the value holds a line break" "line break in a value"
+    expect_err "argument 2: the value holds a line break" "line break in a value"
+    "$TOOL" encrypt -0 --key-file "$WORK/key" $'two\nlines' single | tr '\0' '\n' >"$WORK/sealed"
     run decrypt --key-file "$WORK/key" <"$WORK/sealed"
     expect_status 1 "line break in plaintext"
     expect_err "line 1: the decrypted value holds a line break" "line break in plaintext"
@@ -223,7 +270,7 @@ batch_alignment() {
 
     # Mode 1 values under the wrong key, or damaged, fail one by one.
     printf 'nodollar\nAAAAAAAAAAAAAAAAAAAAAA==$QUJD\n' >"$WORK/in"
-    run decrypt --key-file "$WORK/key" <"$WORK/in"
+    run decrypt --quiet --key-file "$WORK/key" <"$WORK/in"
     expect_status 1 "bad mode-1 values"
     expect_err 'line 1: not a mode-1 value (no "$")' "bad mode-1 values"
     expect_err "line 2: mode-1 value rejected" "bad mode-1 values"
@@ -235,10 +282,10 @@ reencrypt() {
     "$TOOL" encrypt --mode 0 --key-file "$WORK/key" <"$WORK/plain" >"$WORK/mode0"
     { sed -n 1p "$WORK/mode0"; echo "not a value"; sed -n 2p "$WORK/mode0"; } >"$WORK/in"
 
-    # Defaults: from mode 0 to mode 1, under the same key.
+    # Defaults: from either mode to mode 1, under the same key.
     run reencrypt --key-file "$WORK/key" <"$WORK/in"
     expect_status 1 "reencrypt, same key"
-    expect_err "line 2: not a mode-0 value" "reencrypt, same key"
+    expect_err "line 2: neither a mode-0 nor a mode-1 value" "reencrypt, same key"
     cp "$WORK/out" "$WORK/mode1"
     run decrypt --mode 1 --key-file "$WORK/key" <"$WORK/mode1"
     expect_out $'alpha\n\nbeta gamma' "reencrypt, same key"
@@ -255,7 +302,7 @@ reencrypt() {
         --new-key-env NEW_KEY --strict <"$WORK/mode1"
     expect_status 1 "reencrypt 1 to 0"
     expect_out "$("$TOOL" encrypt --mode 0 --key-file "$WORK/new.key" alpha)" "reencrypt 1 to 0"
-    expect_err 'line 2: not a mode-1 value (no "$")' "reencrypt 1 to 0"
+    expect_err 'line 2: empty value' "reencrypt 1 to 0"
 }
 
 "$CASE"
