@@ -27,22 +27,19 @@ int ReportUsageError(const std::string& error) {
     return kUsageError;
 }
 
-bool ReadsOrWrites(ReadMode read, Mode mode) noexcept {
-    return read == ReadMode::kAuto || (read == ReadMode::kEnvelope) == (mode == Mode::kEnvelope);
-}
-
-// Whether a key is used for mode 1, where long key texts make no AES key.
+// Whether a key is certainly used for mode 1, where long key texts make no
+// AES key. Values read in auto mode fail one by one instead: a long key
+// still opens the mode-0 values among them.
 bool UsesEnvelope(const Options& options, bool for_new_key) {
     switch (options.command) {
         case Command::kEncrypt:
             return options.mode == Mode::kEnvelope;
         case Command::kDecrypt:
-            return ReadsOrWrites(options.read_mode, Mode::kEnvelope);
+            return options.read_mode == ReadMode::kEnvelope;
         case Command::kReencrypt: {
             const bool writes = options.to_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
-            // Values are also tried under the old key in the target mode.
-            return ReadsOrWrites(options.from_mode, Mode::kEnvelope) ||
+            return options.from_mode == ReadMode::kEnvelope ||
                    (options.new_key.origin == KeyOrigin::kNone && writes);
         }
     }
@@ -65,6 +62,10 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
     }
     for (const std::string& warning : fetched.warnings) {
         std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+    }
+    if (fetched.key->view().empty()) {
+        std::cerr << "tarvolacrypt: warning: the " << role
+                  << " text is empty: values under it are readable by anyone\n";
     }
     if (source.origin == KeyOrigin::kArgument) {
         std::cerr << "tarvolacrypt: warning: " << KeyArgumentRisk() << '\n';
