@@ -126,7 +126,9 @@ key_sources() {
      expect_status 2 "unset variable"
      expect_err "environment variable 'TARVOLA_TEST_UNSET' is not set" "unset variable"
      exit "$FAILURES") || FAILURES=$((FAILURES + $?))
-    run encrypt value </dev/null
+    # In a session of its own the tool has no controlling terminal to ask on.
+    setsid -w "$TOOL" encrypt value </dev/null >"$WORK/out" 2>"$WORK/err"
+    STATUS=$?
     expect_status 2 "no key and no terminal"
     expect_err "no key given" "no key and no terminal"
 
