@@ -22,7 +22,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     unset TARVOLA_APT_UPDATED  # the new architecture needs a fresh package list
 fi
 wine32=0
-if ensure_packages_for "32-bit Windows DLL under Wine (unit, loader, cross-platform tests)" wine32; then
+if ensure_packages_for "32-bit Windows tests under Wine (unit, loader, tool, cross-platform)" wine32; then
     wine32=1
 fi
 
