@@ -32,8 +32,9 @@ missing_packages() {
 # lists once per script run, and only when something is missing; a list that
 # will not refresh (one index of one mirror mid-sync, say) is reported and the
 # install is tried anyway, since the packages may well come from the others.
-# Returns 0 when all are installed; otherwise prints nothing and leaves the
-# apt error of the last try in INSTALL_ERROR and returns 1.
+# Returns 0 when all are installed; otherwise leaves the missing packages and
+# apt's error of the last try in INSTALL_ERROR for the caller's one line, and
+# returns non-zero.
 install_packages() {
     local missing
     mapfile -t missing < <(missing_packages "$@")
