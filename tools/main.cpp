@@ -43,7 +43,7 @@ bool UsesMode(const Options& options, Mode mode, bool for_new_key) {
 std::string KeyProblem(std::string_view key, bool envelope_used) {
     if (key.find('\0') != std::string_view::npos)
         return std::string(describe(Error::kZeroByteInKey));
-    if (envelope_used && key.size() >= detail::kEnvelopeKeyLimit) {
+    if (envelope_used && key.size() >= TARVOLA_MODE1_KEY_LIMIT) {
         return std::string(describe(Error::kKeyTooLongForEnvelope));
     }
     return {};
