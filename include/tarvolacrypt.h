@@ -21,8 +21,9 @@
  * text (first byte zero, nothing else written).
  *
  * Neither mode authenticates its values: mode 0 cannot detect a wrong key
- * and returns whatever the block decryption gives; mode 1 detects most wrong
- * keys only through the padding check.
+ * and returns whatever the block decryption gives; mode 1 detects a wrong key
+ * only through the padding check, which passes by chance for about 1 value
+ * in 256.
  */
 #ifndef TARVOLACRYPT_H
 #define TARVOLACRYPT_H
