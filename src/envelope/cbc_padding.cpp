@@ -1,5 +1,6 @@
 #include "envelope/cbc_padding.h"
 
+#include "common/constant_time.h"
 #include "platform/platform.h"
 
 namespace tarvola::envelope {
@@ -16,19 +17,20 @@ platform::SecretBytes DeriveKeyMaterial(std::span<const std::uint8_t> key_text,
     return material;
 }
 
-std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded) {
-    const std::uint32_t pad = padded.back();
-    // All arithmetic from here is branch-free in the padded bytes' values.
-    // bad collects a non-zero bit for every defect.
-    std::uint32_t bad = ((pad - 1U) >> 8) & 1U;  // pad == 0
-    bad |= ((kAesBlockLength - pad) >> 8) & 1U;  // pad > 16
-    for (std::uint32_t i = 1; i <= kAesBlockLength; ++i) {
-        // in_padding is all ones when i <= pad, else zero.
-        const std::uint32_t in_padding = 0U - ((((pad - i) >> 8) & 1U) ^ 1U);
-        bad |= in_padding & (padded[padded.size() - i] ^ pad);
+PaddingCheck CheckPadding(std::span<const std::uint8_t> padded) noexcept {
+    const ct::Word pad = padded.back();
+    ct::Word bad = ct::Eq(pad, 0) | ct::Lt(kAesBlockLength, pad);
+    for (ct::Word i = 1; i <= kAesBlockLength; ++i) {
+        const ct::Word in_padding = ct::Le(i, pad);
+        bad |= in_padding & (ct::Eq(padded[padded.size() - i], pad) ^ 1U);
     }
-    if (bad != 0) return std::nullopt;
-    return padded.size() - pad;
+    return {bad, padded.size() - pad};
+}
+
+std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded) {
+    const PaddingCheck check = CheckPadding(padded);
+    if (check.bad != 0) return std::nullopt;
+    return check.length;
 }
 
 }  // namespace tarvola::envelope

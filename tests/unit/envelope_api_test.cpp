@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "envelope/cbc_envelope.h"
+#include "envelope/random_iv.h"
 #include "platform/platform.h"
 #include "tarvolacrypt.h"
 #include "test_support.h"
@@ -15,11 +15,10 @@
 namespace tarvola {
 namespace {
 
-constexpr int32_t kMode1 = 1;
+constexpr int32_t kMode1 = TARVOLA_MODE_ENVELOPE;
 
 std::size_t EnvelopeLength(std::size_t text_length) {
-    const std::size_t ciphertext = 16 * (text_length / 16 + 1);
-    return 25 + 4 * ((ciphertext + 2) / 3);
+    return TARVOLA_ENCRYPT_SIZE_MODE1(text_length) - 1;
 }
 
 std::string EncryptMode1(const std::string& text, const std::string& key) {

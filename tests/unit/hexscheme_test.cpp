@@ -2,10 +2,12 @@
 // (checked against the crypto provider's AES-128-ECB), its buffer rules and its refusals.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "common/text.h"
 #include "hexscheme/text_helpers.h"
 #include "reference_ecb.h"
 #include "tarvolacrypt.h"
@@ -14,7 +16,7 @@
 namespace tarvola {
 namespace {
 
-constexpr int32_t kMode0 = 0;
+constexpr int32_t kMode0 = TARVOLA_MODE_HEX_BLOCK;
 
 // A buffer with room to spare, filled with a marker so that every byte the
 // library writes or leaves alone is visible.
@@ -23,7 +25,7 @@ std::string Filled(std::size_t size, char fill = '#') {
 }
 
 std::string EncryptMode0(const std::string& text, const char* key) {
-    std::string out(8 + 32 * (text.size() / 16 + 1) + 1, '\0');
+    std::string out(TARVOLA_ENCRYPT_SIZE_MODE0(text.size()), '\0');
     EXPECT_EQ(Encrypt(text.c_str(), key, out.data(), kMode0), 0) << text;
     return out.c_str();
 }
@@ -40,14 +42,17 @@ std::string UpperHex(const std::string& bytes) {
     return hex;
 }
 
-// What mode 0 must write: the header, then the ECB encryption of the
-// zero-padded text under the zero-padded 16-byte key.
+// What mode 0 must write: the header, which is the length as "%02X" cut by
+// a 4-byte buffer and filled with "0" to 8 characters, then the ECB
+// encryption of the zero-padded text under the zero-padded 16-byte key.
 std::string ReferenceMode0(const std::string& text, const std::string& key) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(text.size()));
+    std::string header = digits;
+    header.resize(8, '0');
     std::string padded = text;
     padded.resize((text.size() + 15) / 16 * 16, '\0');
-    const auto header = hexscheme::LengthHeader(static_cast<std::uint32_t>(text.size()));
-    return std::string(header.begin(), header.end()) +
-           UpperHex(test::ReferenceEcb(key, padded, true));
+    return header + UpperHex(test::ReferenceEcb(key, padded, true));
 }
 
 TEST(HexScheme, KnownAnswer) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "hexscheme/text_helpers.h"
 
 namespace tarvola {
@@ -56,7 +57,7 @@ TEST(HexScheme, ParseHexPairReadsLikeStrtol) {
 TEST(HexScheme, WhitespaceIsTheCLocaleSet) {
     for (int c = 0; c < 256; ++c) {
         const bool expected = c == ' ' || (c >= '\t' && c <= '\r');
-        EXPECT_EQ(hexscheme::IsWhitespace(static_cast<char>(c)), expected) << c;
+        EXPECT_EQ(IsCLocaleSpace(static_cast<char>(c)), expected) << c;
     }
     EXPECT_EQ(hexscheme::TrimWhitespace(" \t ab c\r\n"), "ab c");
     EXPECT_EQ(hexscheme::TrimWhitespace(" \v\f"), "");
