@@ -9,6 +9,7 @@
 
 #include "aes/aes128.h"
 #include "common/bytes.h"
+#include "common/text.h"
 #include "hexscheme/hex_codec.h"
 #include "hexscheme/text_helpers.h"
 #include "platform/secret.h"
@@ -29,10 +30,6 @@ constexpr std::size_t kMinimumTextLength = kHeaderLength + kCharsPerBlock;
 // decryption, wiped at the end) stays small for short values.
 constexpr std::size_t kChunkBlocks = 32;
 using ChunkBytes = std::array<std::uint8_t, kChunkBlocks * kBlockBytes>;
-
-std::string_view ViewOf(const char* text) noexcept {
-    return text == nullptr ? std::string_view{} : std::string_view{text};
-}
 
 void ExpandKey(const char* key, aes::RoundKeySchedule& schedule) {
     Wiped<aes::Block> key_block;
