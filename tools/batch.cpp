@@ -1,7 +1,9 @@
 #include "batch.h"
 
 #include <string>
+#include <vector>
 
+#include "parallel.h"
 #include "progress.h"
 
 namespace tarvola::tool {
@@ -69,7 +71,11 @@ class ValueWriter {
 
     // False once the batch must stop.
     bool Write(std::string_view place, std::uint64_t number, std::string_view value) {
-        const ValueOutcome outcome = TransformValue(job_, value);
+        return Emit(place, number, TransformValue(job_, value));
+    }
+
+    // The record of a value already worked on, its reason to `err`.
+    bool Emit(std::string_view place, std::uint64_t number, const ValueOutcome& outcome) {
         ++counts_.values;
         progress_.Advance();
         if (outcome.kind == Kind::kFailed) {
@@ -99,6 +105,66 @@ class ValueWriter {
     BatchCounts counts_;
 };
 
+std::string_view PlaceName(const Job& job) noexcept {
+    return InLineMode(job) ? "line" : "value";
+}
+
+// The next record of `in` into `record`, without its separator (nor, in line
+// mode, a CR before it); false at the end of the input.
+bool ReadRecord(const Job& job, std::istream& in, SecretText& record) {
+    if (!std::getline(in, record.value(), job.separator)) return false;
+    SecretString& value = record.value();
+    if (InLineMode(job) && !value.empty() && value.back() == '\r') value.pop_back();
+    return true;
+}
+
+// A run of values read together and handed to one worker. The buffers are
+// reused from chunk to chunk, so memory is set by the longest values seen.
+struct Chunk {
+    static constexpr std::size_t kValues = 256;
+    std::uint64_t first_number = 0;
+    std::size_t count = 0;
+    std::vector<SecretText> values = std::vector<SecretText>(kValues);
+    std::vector<ValueOutcome> outcomes = std::vector<ValueOutcome>(kValues);
+};
+
+BatchCounts RunOnRecordsInParallel(const Job& job, std::istream& in, const BatchSettings& settings,
+                                   std::ostream& out, std::ostream& err) {
+    ValueWriter writer(job, settings, out, err);
+    // Four chunks per worker in flight: enough that a worker never waits for
+    // the reading and writing, which are the calling thread's.
+    std::vector<Chunk> chunks(4 * std::size_t{settings.jobs});
+    std::uint64_t number = 0;
+    const ChunkSteps steps{
+        [&](std::size_t slot) {
+            Chunk& chunk = chunks[slot];
+            chunk.first_number = number + 1;
+            chunk.count = 0;
+            while (chunk.count < Chunk::kValues && ReadRecord(job, in, chunk.values[chunk.count])) {
+                ++chunk.count;
+            }
+            number += chunk.count;
+            return chunk.count > 0;
+        },
+        [&](std::size_t slot, const std::atomic<bool>& stop) {
+            Chunk& chunk = chunks[slot];
+            for (std::size_t i = 0; i < chunk.count && !stop.load(); ++i) {
+                chunk.outcomes[i] = TransformValue(job, chunk.values[i].view());
+            }
+        },
+        [&](std::size_t slot) {
+            const Chunk& chunk = chunks[slot];
+            for (std::size_t i = 0; i < chunk.count; ++i) {
+                if (!writer.Emit(PlaceName(job), chunk.first_number + i, chunk.outcomes[i])) {
+                    return false;
+                }
+            }
+            return true;
+        }};
+    (void)RunOrdered(settings.jobs, chunks.size(), steps);
+    return writer.counts();
+}
+
 }  // namespace
 
 ValueOutcome TransformValue(const Job& job, std::string_view value) {
@@ -125,15 +191,15 @@ BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
 
 BatchCounts RunOnRecords(const Job& job, std::istream& in, const BatchSettings& settings,
                          std::ostream& out, std::ostream& err) {
+    if (settings.jobs > 1 && !settings.line_buffered) {
+        return RunOnRecordsInParallel(job, in, settings, out, err);
+    }
     ValueWriter writer(job, settings, out, err);
-    const std::string_view place = InLineMode(job) ? "line" : "value";
     // One buffer for every value: it grows to the longest one and no further.
     SecretText record;
     std::uint64_t number = 0;
-    while (std::getline(in, record.value(), job.separator)) {
-        SecretString& value = record.value();
-        if (InLineMode(job) && !value.empty() && value.back() == '\r') value.pop_back();
-        if (!writer.Write(place, ++number, value)) break;
+    while (ReadRecord(job, in, record)) {
+        if (!writer.Write(PlaceName(job), ++number, record.view())) break;
     }
     return writer.counts();
 }

@@ -48,6 +48,10 @@ struct BatchSettings {
     bool show_progress = false;
     // Flush each result before the next value is read, for a co-process.
     bool line_buffered = false;
+    // Worker threads for the values of standard input; 1 works on them in
+    // the calling thread, as does line_buffered (each result must be out
+    // before the next value is read).
+    unsigned jobs = 1;
 };
 
 struct BatchCounts {
@@ -68,7 +72,9 @@ struct BatchCounts {
 // Each record of `in` up to the job's separator is one value (in line mode
 // without a CR before the LF); a last record without separator counts too.
 // Reasons go to `err` as "line N: ..." ("value N" with --null). Memory use
-// does not grow with the number of values.
+// does not grow with the number of values. With several jobs the values are
+// worked on in chunks by that many threads; records, reasons, counts and the
+// stop of --strict or of a failed write are exactly those of one thread.
 [[nodiscard]] BatchCounts RunOnRecords(const Job& job, std::istream& in,
                                        const BatchSettings& settings, std::ostream& out,
                                        std::ostream& err);

@@ -25,6 +25,7 @@ enum class OptionId {
     kAllowEmptyKey,
     kNull,
     kLineBuffered,
+    kJobs,
 };
 
 // Which commands accept an option, one bit per Command.
@@ -40,7 +41,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 15> kOptions = {{
+constexpr std::array<OptionSpec, 16> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kReencryptOnly},
     {"--to-mode", OptionId::kToMode, true, kReencryptOnly},
@@ -56,7 +57,22 @@ constexpr std::array<OptionSpec, 15> kOptions = {{
     {"--null", OptionId::kNull, false, kAllCommands},
     {"-0", OptionId::kNull, false, kAllCommands},
     {"--line-buffered", OptionId::kLineBuffered, false, kAllCommands},
+    {"--jobs", OptionId::kJobs, true, kAllCommands},
 }};
+
+// More threads than this gain nothing and only cost memory (chunks in flight).
+constexpr unsigned kMaxJobs = 256;
+
+std::optional<unsigned> ParseJobs(std::string_view text) noexcept {
+    unsigned jobs = 0;
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        jobs = 10 * jobs + static_cast<unsigned>(c - '0');
+    }
+    if (jobs == 0 || jobs > kMaxJobs) return std::nullopt;
+    return jobs;
+}
 
 unsigned BitOf(Command command) noexcept {
     return 1U << static_cast<unsigned>(command);
@@ -195,16 +211,16 @@ class OptionReader {
         switch (spec.id) {
             case OptionId::kMode:
                 if (options.command == Command::kEncrypt) {
-                    SetMode(spec.name, value, ParseMode, "0 or 1", options.mode);
+                    SetParsed(spec.name, value, ParseMode, "0 or 1", options.mode);
                 } else {
-                    SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
+                    SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
                 }
                 break;
             case OptionId::kFromMode:
-                SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.from_mode);
+                SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.from_mode);
                 break;
             case OptionId::kToMode:
-                SetMode(spec.name, value, ParseMode, "0 or 1", options.to_mode);
+                SetParsed(spec.name, value, ParseMode, "0 or 1", options.to_mode);
                 break;
             case OptionId::kKeyFile:
                 SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
@@ -239,19 +255,22 @@ class OptionReader {
             case OptionId::kLineBuffered:
                 options.line_buffered = true;
                 break;
+            case OptionId::kJobs:
+                SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
+                break;
         }
     }
 
     template <class Parser, class Target>
-    void SetMode(std::string_view name, const char* value, Parser parse, std::string_view allowed,
-                 Target& mode) {
+    void SetParsed(std::string_view name, const char* value, Parser parse, std::string_view allowed,
+                   Target& target) {
         const auto parsed = parse(value);
         if (!parsed) {
             error_ =
                 std::string(name) + " must be " + std::string(allowed) + ", not '" + value + "'";
             return;
         }
-        mode = *parsed;
+        target = *parsed;
     }
 
     static bool IsKeyOption(OptionId id) noexcept {
@@ -348,6 +367,9 @@ Options:
                         line breaks
   --line-buffered       write each result before reading the next value (on
                         by itself when standard input is a terminal)
+  --jobs N              work on the values of standard input with N threads
+                        (default: one per processor); the output is the same
+                        as with --jobs 1, which uses one thread
   --strict              stop at the first value that fails
   --quiet               no progress line and no summary on standard error
   -h, --help            this text

@@ -45,6 +45,8 @@ struct Options {
     // Values separated by zero bytes instead of line ends (-0, --null).
     bool null_separated = false;
     bool line_buffered = false;
+    // Worker threads for standard input (--jobs); 0 means one per processor.
+    unsigned jobs = 0;
     // Each one is a value (pointing into argv); none means one value per line
     // of standard input.
     std::vector<std::string_view> texts;

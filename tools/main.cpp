@@ -1,12 +1,14 @@
 // tarvolacrypt: encrypts, decrypts and reencrypts text values with the
 // TarvolaCrypt library, for administrators preparing, inspecting and
 // migrating stored values.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "batch.h"
 #include "command_line.h"
@@ -118,6 +120,11 @@ int WriteText(std::string_view text, const StandardOutputBuffer& buffer) {
     return kValueFailed;
 }
 
+unsigned JobCount(const Options& options) {
+    if (options.jobs != 0) return options.jobs;
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
 int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     ParsedCommandLine parsed = ParseCommandLine(arguments);
     switch (parsed.action) {
@@ -147,7 +154,8 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     const bool reads_input = options.texts.empty();
     const BatchSettings settings{
         options.strict, ShowProgress(options),
-        options.line_buffered || (reads_input && IsTerminal(StandardStream::kInput))};
+        options.line_buffered || (reads_input && IsTerminal(StandardStream::kInput)),
+        JobCount(options)};
     BatchCounts counts;
     int read_error = 0;
     if (reads_input) {

@@ -38,7 +38,7 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "0 1" -- "$cur"))
             return
             ;;
-        --key)
+        --key | --jobs)
             return
             ;;
     esac
@@ -49,7 +49,7 @@ _tarvolacrypt()
     fi
 
     local common="--key-file --key-env --key --allow-empty-key --null -0 --line-buffered
-        --strict --quiet --help --"
+        --jobs --strict --quiet --help --"
     local options
     case $command in
         encrypt) options="--mode $common" ;;

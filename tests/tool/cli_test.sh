@@ -412,6 +412,45 @@ output_errors() {
     ! grep -q "200000 values" "$WORK/err" || fail "batch > /dev/full: went on to the end"
 }
 
+# --jobs N: threads change nothing that can be seen but the time. Failures
+# (empty values) are spread over many chunks of values.
+parallel_jobs() {
+    local jobs
+    awk 'BEGIN { for (i = 1; i <= 3000; i++) print (i % 97 == 0 ? "" : "value " i) }' >"$WORK/in"
+    "$TOOL" encrypt --mode 0 --key-file "$WORK/key" --jobs 1 <"$WORK/in" >"$WORK/out.1" 2>"$WORK/err.1"
+    for jobs in 2 5; do
+        run encrypt --mode 0 --key-file "$WORK/key" --jobs "$jobs" <"$WORK/in"
+        expect_status 1 "--jobs $jobs"
+        cmp -s "$WORK/out" "$WORK/out.1" || fail "--jobs $jobs: mode-0 output differs from --jobs 1"
+        cmp -s "$WORK/err" "$WORK/err.1" || fail "--jobs $jobs: messages differ from --jobs 1"
+    done
+    expect_err "line 97: mode 0 cannot encrypt an empty text" "--jobs 5"
+    expect_err "3000 values, 2970 done, 30 failed" "--jobs 5"
+
+    run decrypt --mode 0 --key-file "$WORK/key" --jobs 3 <"$WORK/out.1"
+    cmp -s "$WORK/out" "$WORK/in" || fail "--jobs 3: decryption does not give the input back"
+
+    "$TOOL" encrypt --mode 0 --key-file "$WORK/key" --jobs 1 --strict <"$WORK/in" >"$WORK/out.1" 2>"$WORK/err.1"
+    run encrypt --mode 0 --key-file "$WORK/key" --jobs 4 --strict <"$WORK/in"
+    expect_status 1 "--jobs 4 --strict"
+    cmp -s "$WORK/out" "$WORK/out.1" && cmp -s "$WORK/err" "$WORK/err.1" ||
+        fail "--jobs 4 --strict: did not stop where --jobs 1 stops"
+    [ "$(wc -l <"$WORK/out")" -eq 96 ] || fail "--jobs 4 --strict: expected the 96 values before line 97"
+
+    seq 1 200000 >"$WORK/many"
+    "$TOOL" encrypt --key-file "$WORK/key" --jobs 2 <"$WORK/many" >/dev/full 2>"$WORK/err"
+    STATUS=$?
+    expect_status 1 "--jobs 2 > /dev/full"
+    expect_err "cannot write standard output: No space left on device" "--jobs 2 > /dev/full"
+    ! grep -q "200000 values" "$WORK/err" || fail "--jobs 2 > /dev/full: went on to the end"
+
+    for jobs in 0 257 x ""; do
+        run encrypt --key-file "$WORK/key" --jobs "$jobs" value
+        expect_status 2 "--jobs '$jobs'"
+        expect_err "--jobs must be a number from 1 to 256" "--jobs '$jobs'"
+    done
+}
+
 "$CASE"
 if [ "$FAILURES" -ne 0 ]; then
     echo "$CASE: $FAILURES check(s) failed" >&2
