@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The checks beyond the plain and ASan+UBSan test runs:
 #   1. ThreadSanitizer build (tsan preset) running the unit tests, whose
-#      concurrency test has 8 threads mixing both modes and both entry points;
+#      concurrency test has 8 threads mixing both modes and both entry points,
+#      and the tool's --jobs test (worker threads handing results back);
 #   2. valgrind memcheck with leak checking over the GoogleTest programs of the
 #      default build (built when missing): zero errors, zero leaks, no
 #      suppressions; then the constant-time tests (ctest label constant-time),
@@ -16,11 +17,12 @@ cd "$ROOT"
 
 ensure_packages "${BUILD_PACKAGES[@]}" valgrind
 
-step "ThreadSanitizer: unit tests"
+step "ThreadSanitizer: unit tests and the tool with --jobs"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target unit_tests
+cmake --build --preset tsan --target unit_tests tarvolacrypt_tool
 # halt_on_error: a race fails the run instead of being printed and passed.
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -R '^unit_tests$'
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --preset tsan -R '^(unit_tests|tool\.parallel_jobs)$'
 
 step "valgrind memcheck: GoogleTest programs of the default build"
 # Configured again even when it exists: the constant-time tests are only
