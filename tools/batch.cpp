@@ -83,6 +83,8 @@ ValueOutcome TransformValue(const Job& job, std::string_view value) {
             return Decrypted(decrypt(value, job.key, job.read_mode));
         case Command::kReencrypt:
             return Reencrypted(job, value);
+        case Command::kMigrate:
+            break;
     }
     return ValueOutcome{Result{std::nullopt, Error::kNone}, "unknown command"};
 }

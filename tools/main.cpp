@@ -10,6 +10,7 @@
 #include "batch.h"
 #include "command_line.h"
 #include "key_source.h"
+#include "migrate.h"
 #include "terminal.h"
 
 namespace tarvola::tool {
@@ -33,6 +34,10 @@ bool UsesMode(const Options& options, Mode mode, bool for_new_key) {
         case Command::kReencrypt:
             if (for_new_key) return options.to_mode == mode;
             return options.from_mode == mode ||
+                   (options.new_key.origin == KeyOrigin::kNone && options.to_mode == mode);
+        case Command::kMigrate:
+            if (for_new_key) return options.to_mode == mode;
+            return options.migrate.from_mode.value_or(mode) == mode ||
                    (options.new_key.origin == KeyOrigin::kNone && options.to_mode == mode);
     }
     return false;
@@ -123,6 +128,11 @@ int Run(std::span<char*> arguments) {
         if (!new_key) return kUsageError;
     }
 
+    if (options.command == Command::kMigrate) {
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(), progress,
+                          std::cerr);
+    }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const BatchSettings settings{options.strict, ShowProgress(options)};
     BatchCounts counts;
