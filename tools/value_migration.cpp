@@ -73,13 +73,24 @@ bool HexBlockShapeMatches(std::string_view value, std::size_t plaintext_length) 
            value.size() == detail::kHexBlockHeaderLength + 32 * blocks;
 }
 
+// Mode 1 stops the plaintext at its first zero byte; a wrong key that
+// happens to pass the padding check usually leaves one early on, and then
+// far fewer bytes come back than the ciphertext's last block allows.
+bool EnvelopeLengthMatches(std::string_view value, std::size_t plaintext_length) {
+    const std::string_view sealed = value.substr(value.find('$') + 1);
+    std::size_t bytes = sealed.size() / 4 * 3;
+    for (std::size_t i = sealed.size(); i > 0 && sealed[i - 1] == '='; --i) --bytes;
+    return plaintext_length + 16 >= bytes;
+}
+
 // The plaintext, or nothing when the value does not open as a text under
 // this key and mode.
 Result Open(std::string_view value, std::string_view key, Mode mode) {
     Result plaintext = decrypt(value, key, mode);
     if (!plaintext) return plaintext;
     const std::string& text = *plaintext.value;
-    const bool shape_ok = mode != Mode::kHexBlock || HexBlockShapeMatches(value, text.size());
+    const bool shape_ok = mode == Mode::kHexBlock ? HexBlockShapeMatches(value, text.size())
+                                                  : EnvelopeLengthMatches(value, text.size());
     if (shape_ok && IsPlausibleText(text)) return plaintext;
     wipe(plaintext);
     return Result{std::nullopt, Error::kNone};
