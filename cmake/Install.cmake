@@ -28,6 +28,13 @@ install(FILES
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET tarvolacrypt_tool)
     install(TARGETS tarvolacrypt_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    if(NOT WIN32)
+        install(FILES ${PROJECT_SOURCE_DIR}/tools/tarvolacrypt.1
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        install(FILES ${PROJECT_SOURCE_DIR}/tools/tarvolacrypt-completion.bash
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+            RENAME tarvolacrypt)
+    endif()
 endif()
 
 install(EXPORT TarvolaCryptTargets

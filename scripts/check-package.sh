@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks the installable package end to end:
 #   1. builds the library and the tool for prefix /usr in build/package-deb;
-#   2. installs that build into a temporary prefix and builds a consumer
-#      program against it with find_package and with pkg-config, and runs it;
+#   2. installs that build into a temporary prefix, runs the installed tool
+#      from there without LD_LIBRARY_PATH (man page and completion checked
+#      too), and builds a consumer program against it with find_package and
+#      with pkg-config, and runs it;
 #   3. makes the .deb with cpack, installs it with dpkg -i, runs the
-#      installed tool and the consumer against /usr;
+#      installed tool, finds its man page and bash completion, and runs the
+#      consumer against /usr;
 #   4. removes the package again with dpkg -r (also when a step fails).
 # Needs root (dpkg -i) and installs missing Debian packages.
 set -euo pipefail
@@ -19,12 +22,18 @@ PACKAGE=tarvolacrypt
 step "Packages the build and the .deb need"
 # dpkg-dev and file let cpack compute the package's library dependencies.
 ensure_packages cmake ninja-build g++ pkg-config libssl-dev dpkg-dev file
+# The installed man page is checked with groff, the completion with
+# bash-completion's own helpers.
+ensure_packages groff bash-completion
 
 step "Building for prefix /usr in build/package-deb"
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr -DTARVOLA_WERROR=ON \
     -DTARVOLA_BUILD_TESTS=OFF -DTARVOLA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$BUILD_DIR"
+
+step "The tool installed into a temporary prefix, run without LD_LIBRARY_PATH"
+bash "$ROOT/tests/tool/install_test.sh" "$BUILD_DIR"
 
 step "Consumer against an install in a temporary prefix"
 bash "$ROOT/tests/package/consumer_test.sh" temp "$BUILD_DIR"
@@ -65,6 +74,11 @@ for mode in 0 1; do
     [ "$result" = value ] || { echo "mode $mode round trip gave '$result'" >&2; exit 1; }
     echo "mode $mode: echo value | encrypt | decrypt -> $result"
 done
+
+for shipped in /usr/share/man/man1/tarvolacrypt.1 /usr/share/bash-completion/completions/tarvolacrypt; do
+    [ -f "$shipped" ] || { echo "the package does not ship $shipped" >&2; exit 1; }
+done
+echo "man page and bash completion installed"
 
 step "Consumer against the installed package in /usr"
 bash "$ROOT/tests/package/consumer_test.sh" /usr

@@ -22,5 +22,7 @@ ensure_packages() {
 # The packages every native build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev libbenchmark-dev
     python3)
+# The tool's tests check its installed man page and bash completion.
+BUILD_PACKAGES+=(groff bash-completion)
 
 step() { printf '\n==== %s\n' "$*"; }

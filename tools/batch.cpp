@@ -3,35 +3,60 @@
 #include <string>
 
 #include "progress.h"
-#include "secret_text.h"
 
 namespace tarvola::tool {
 namespace {
 
-constexpr std::string_view kLineBreakReason =
-    "the decrypted value holds a line break, which cannot be written as one line";
+using Kind = ValueOutcome::Kind;
 
 bool HasLineBreak(std::string_view text) noexcept {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-ValueOutcome Decrypted(Result plaintext) {
-    if (plaintext && HasLineBreak(*plaintext.value)) {
-        wipe(plaintext);
-        return ValueOutcome{Result{std::nullopt, Error::kNone}, kLineBreakReason};
+bool InLineMode(const Job& job) noexcept {
+    return job.separator == '\n';
+}
+
+ValueOutcome Failed(std::string reason) {
+    return ValueOutcome{Kind::kFailed, {}, std::move(reason)};
+}
+
+ValueOutcome EncryptOne(const Job& job, std::string_view value) {
+    if (InLineMode(job) && HasLineBreak(value)) {
+        return Failed(
+            "the value holds a line break, which could not be decrypted to one line; use --null");
     }
-    return ValueOutcome{std::move(plaintext), {}};
+    Sealed sealed = SealValue(value, job.key, job.write_mode);
+    if (!sealed) return Failed(std::move(sealed.reason));
+    return ValueOutcome{Kind::kDone, SecretText(*sealed.value), {}};
 }
 
-ValueOutcome Reencrypted(const Job& job, std::string_view value) {
-    Result plaintext = decrypt(value, job.key, job.read_mode);
-    if (!plaintext) return ValueOutcome{std::move(plaintext), {}};
-    ValueOutcome sealed{encrypt(*plaintext.value, job.new_key, job.write_mode), {}};
-    wipe(plaintext);
-    return sealed;
+ValueOutcome DecryptOne(const Job& job, std::string_view value) {
+    Opened opened = OpenValue(value, job.key, job.read_mode, job.rules);
+    if (!opened) return Failed(std::move(opened.reason));
+    if (InLineMode(job) && HasLineBreak(opened.plaintext->view())) {
+        return Failed(
+            "the decrypted value holds a line break, which cannot be written as one line; use "
+            "--null");
+    }
+    return ValueOutcome{Kind::kDone, std::move(*opened.plaintext), {}};
 }
 
-// One value at a time: result or empty line out, reason to `err`, counts
+ValueOutcome ReencryptOne(const Job& job, std::string_view value) {
+    const Rekeying rekeying{job.key, job.new_key, job.read_mode, job.write_mode};
+    Reencrypted result = ReencryptValue(value, rekeying, job.rules);
+    switch (result.outcome) {
+        case Reencrypted::Outcome::kWritten:
+            return ValueOutcome{Kind::kDone, SecretText(result.value), {}};
+        case Reencrypted::Outcome::kUnchanged:
+            return ValueOutcome{Kind::kUnchanged, SecretText(value), {}};
+        case Reencrypted::Outcome::kFailed:
+            break;
+    }
+    return Failed(std::move(result.reason));
+}
+
+// One value at a time: result or empty record out, reason to `err`, counts
 // and progress kept.
 class ValueWriter {
   public:
@@ -44,22 +69,23 @@ class ValueWriter {
 
     // False once the batch must stop.
     bool Write(std::string_view place, std::uint64_t number, std::string_view value) {
-        ValueOutcome outcome = TransformValue(job_, value);
-        ++counts_.done;
+        const ValueOutcome outcome = TransformValue(job_, value);
+        ++counts_.values;
         progress_.Advance();
-        if (outcome.result) {
-            std::string& text = *outcome.result.value;
+        if (outcome.kind == Kind::kFailed) {
+            ++counts_.failed;
+            progress_.Erase();
+            err_ << "tarvolacrypt: " << place << ' ' << number << ": " << outcome.reason << '\n';
+            if (settings_.strict) return false;
+        } else {
+            ++(outcome.kind == Kind::kDone ? counts_.done : counts_.unchanged);
+            const std::string_view text = outcome.text.view();
             out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out_.put('\n');
-            wipe(outcome.result);
-            return true;
         }
-        ++counts_.failed;
-        progress_.Erase();
-        err_ << "tarvolacrypt: " << place << ' ' << number << ": " << outcome.reason() << '\n';
-        if (settings_.strict) return false;
-        out_.put('\n');
-        return true;
+        out_.put(job_.separator);
+        if (settings_.line_buffered) out_.flush();
+        counts_.output_failed = !out_.good();
+        return !counts_.output_failed;
     }
 
     [[nodiscard]] const BatchCounts& counts() const noexcept { return counts_; }
@@ -78,15 +104,15 @@ class ValueWriter {
 ValueOutcome TransformValue(const Job& job, std::string_view value) {
     switch (job.command) {
         case Command::kEncrypt:
-            return ValueOutcome{encrypt(value, job.key, job.write_mode), {}};
+            return EncryptOne(job, value);
         case Command::kDecrypt:
-            return Decrypted(decrypt(value, job.key, job.read_mode));
+            return DecryptOne(job, value);
         case Command::kReencrypt:
-            return Reencrypted(job, value);
+            return ReencryptOne(job, value);
         case Command::kMigrate:
             break;
     }
-    return ValueOutcome{Result{std::nullopt, Error::kNone}, "unknown command"};
+    return Failed("unknown command");
 }
 
 BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
@@ -99,18 +125,30 @@ BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
     return writer.counts();
 }
 
-BatchCounts RunOnLines(const Job& job, std::istream& in, const BatchSettings& settings,
-                       std::ostream& out, std::ostream& err) {
+BatchCounts RunOnRecords(const Job& job, std::istream& in, const BatchSettings& settings,
+                         std::ostream& out, std::ostream& err) {
     ValueWriter writer(job, settings, out, err);
-    // One buffer for every line: it grows to the longest line and no further.
-    SecretText line;
+    const std::string_view place = InLineMode(job) ? "line" : "value";
+    // One buffer for every value: it grows to the longest one and no further.
+    SecretText record;
     std::uint64_t number = 0;
-    while (std::getline(in, line.value())) {
-        SecretString& value = line.value();
-        if (!value.empty() && value.back() == '\r') value.pop_back();
-        if (!writer.Write("line", ++number, value)) break;
+    while (std::getline(in, record.value(), job.separator)) {
+        SecretString& value = record.value();
+        if (InLineMode(job) && !value.empty() && value.back() == '\r') value.pop_back();
+        if (!writer.Write(place, ++number, value)) break;
     }
     return writer.counts();
+}
+
+std::string Summary(const Job& job, const BatchCounts& counts) {
+    std::string line =
+        std::to_string(counts.values) + (counts.values == 1 ? " value, " : " values, ") +
+        std::to_string(counts.done) + " done, " + std::to_string(counts.failed) + " failed";
+    if (counts.unchanged > 0) line += ", " + std::to_string(counts.unchanged) + " unchanged";
+    if (job.command != Command::kEncrypt && counts.values > 0 && counts.failed == counts.values) {
+        line += ": every value failed, so the key is probably wrong";
+    }
+    return line;
 }
 
 }  // namespace tarvola::tool

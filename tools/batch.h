@@ -1,6 +1,6 @@
 // The work on values: one value turned into its result, and the loops over
-// TEXT arguments and over lines of input that keep outputs aligned with
-// inputs.
+// TEXT arguments and over separated values of input that keep outputs
+// aligned with inputs.
 #ifndef TARVOLA_TOOLS_BATCH_H
 #define TARVOLA_TOOLS_BATCH_H
 
@@ -8,10 +8,12 @@
 #include <istream>
 #include <ostream>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "command_line.h"
-#include "tarvolacrypt.hpp"
+#include "secret_text.h"
+#include "value_rules.h"
 
 namespace tarvola::tool {
 
@@ -19,48 +21,61 @@ struct Job {
     Command command = Command::kEncrypt;
     // The scheme of the values read (decrypt, reencrypt) and of the values
     // written (encrypt, reencrypt).
-    Mode read_mode = Mode::kEnvelope;
+    ReadMode read_mode = ReadMode::kEnvelope;
     Mode write_mode = Mode::kEnvelope;
     std::string_view key;
     // The key the values are written under by reencrypt.
     std::string_view new_key;
+    ValueRules rules;
+    // What ends each value read and written: LF, or a zero byte with --null,
+    // which lets values hold line breaks.
+    char separator = '\n';
 };
 
 struct ValueOutcome {
-    Result result;
-    // Set when the tool, not the library, refused the value.
-    std::string_view tool_reason;
-
-    [[nodiscard]] std::string_view reason() const noexcept {
-        return tool_reason.empty() ? result.message() : tool_reason;
-    }
+    enum class Kind { kDone, kUnchanged, kFailed };
+    Kind kind = Kind::kFailed;
+    // The result to write; for kUnchanged the value as it was read.
+    SecretText text;
+    std::string reason;
 };
 
-// The value's result; the intermediate plaintext of reencrypt is wiped.
+// The value's result; plaintexts stay in wiped storage.
 [[nodiscard]] ValueOutcome TransformValue(const Job& job, std::string_view value);
 
 struct BatchSettings {
     bool strict = false;
     bool show_progress = false;
+    // Flush each result before the next value is read, for a co-process.
+    bool line_buffered = false;
 };
 
 struct BatchCounts {
+    std::uint64_t values = 0;
     std::uint64_t done = 0;
+    std::uint64_t unchanged = 0;
     std::uint64_t failed = 0;
+    // Set when standard output failed: the batch stopped there.
+    bool output_failed = false;
 };
 
-// Each text is one value: one output line each, empty for a value that
+// Each text is one value: one output record each, empty for a value that
 // failed, whose reason goes to `err` as "argument N: ...".
 [[nodiscard]] BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
                                      const BatchSettings& settings, std::ostream& out,
                                      std::ostream& err);
 
-// Each line of `in` is one value, without its LF and a CR before it; a last
-// line without LF counts too. Reasons go to `err` as "line N: ...". Memory use
-// does not grow with the number of lines.
-[[nodiscard]] BatchCounts RunOnLines(const Job& job, std::istream& in,
-                                     const BatchSettings& settings, std::ostream& out,
-                                     std::ostream& err);
+// Each record of `in` up to the job's separator is one value (in line mode
+// without a CR before the LF); a last record without separator counts too.
+// Reasons go to `err` as "line N: ..." ("value N" with --null). Memory use
+// does not grow with the number of values.
+[[nodiscard]] BatchCounts RunOnRecords(const Job& job, std::istream& in,
+                                       const BatchSettings& settings, std::ostream& out,
+                                       std::ostream& err);
+
+// "3 values, 2 done, 1 failed", with ", K unchanged" when there are some and
+// a hint when every value failed under a key.
+[[nodiscard]] std::string Summary(const Job& job, const BatchCounts& counts);
 
 }  // namespace tarvola::tool
 

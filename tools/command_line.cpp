@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace tarvola::tool {
@@ -31,6 +31,10 @@ enum class OptionId {
     kBatchSize,
     kJobs,
     kDryRun,
+    kAllowBinary,
+    kAllowEmptyKey,
+    kNull,
+    kLineBuffered,
 };
 
 // Which commands accept an option, one bit per Command.
@@ -38,6 +42,9 @@ constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
 constexpr unsigned kMigrateOnly = 1U << 3;
 constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly;
+constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
+// The commands that read and write values as records of a stream.
+constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
 constexpr unsigned kAllCommands = kCryptCommands | kRewriting;
 
 struct OptionSpec {
@@ -47,7 +54,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 18> kOptions = {{
+constexpr std::array<OptionSpec, 23> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -56,7 +63,7 @@ constexpr std::array<OptionSpec, 18> kOptions = {{
     {"--key", OptionId::kKey, true, kAllCommands},
     {"--new-key-file", OptionId::kNewKeyFile, true, kRewriting},
     {"--new-key-env", OptionId::kNewKeyEnv, true, kRewriting},
-    {"--strict", OptionId::kStrict, false, kCryptCommands | kReencryptOnly},
+    {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
     {"--db", OptionId::kDb, true, kMigrateOnly},
     {"--table", OptionId::kTable, true, kMigrateOnly},
@@ -66,6 +73,11 @@ constexpr std::array<OptionSpec, 18> kOptions = {{
     {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
     {"--jobs", OptionId::kJobs, true, kMigrateOnly},
     {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
+    {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
+    {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
+    {"--null", OptionId::kNull, false, kStreamCommands},
+    {"-0", OptionId::kNull, false, kStreamCommands},
+    {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
 }};
 
 unsigned BitOf(Command command) noexcept {
@@ -97,6 +109,13 @@ std::optional<Command> ParseCommand(std::string_view word) noexcept {
 std::optional<Mode> ParseMode(std::string_view text) noexcept {
     if (text == "0") return Mode::kHexBlock;
     if (text == "1") return Mode::kEnvelope;
+    return std::nullopt;
+}
+
+std::optional<ReadMode> ParseReadMode(std::string_view text) noexcept {
+    if (text == "auto") return ReadMode::kAuto;
+    if (text == "0") return ReadMode::kHexBlock;
+    if (text == "1") return ReadMode::kEnvelope;
     return std::nullopt;
 }
 
@@ -170,9 +189,17 @@ class OptionReader {
         const std::string_view name = word.substr(0, equals);
         const OptionSpec* spec = FindOption(name);
         if (spec == nullptr) {
-            error_ = "unknown option '" + std::string(name) + "'";
+            error_ = "unknown option '" + std::string(name) +
+                     "' (to give a value that starts with '-', put -- before it)";
             return;
         }
+        // "-0" and "--null" are one option; the key options say so below.
+        const auto bit = 1U << static_cast<unsigned>(spec->id);
+        if ((seen_ & bit) != 0 && !IsKeyOption(spec->id)) {
+            error_ = std::string(name) + " is given twice";
+            return;
+        }
+        seen_ |= bit;
         if ((spec->commands & BitOf(parsed_.options.command)) == 0) {
             error_ = std::string(name) + " cannot be used with " +
                      std::string(NameOf(parsed_.options.command));
@@ -202,17 +229,17 @@ class OptionReader {
         Options& options = parsed_.options;
         switch (spec.id) {
             case OptionId::kMode:
-                SetMode(spec.name, value, options.mode);
-                break;
-            case OptionId::kFromMode:
-                if (options.command == Command::kMigrate) {
-                    SetMigrateFromMode(value);
+                if (options.command == Command::kEncrypt) {
+                    SetMode(spec.name, value, ParseMode, "0 or 1", options.mode);
                 } else {
-                    SetMode(spec.name, value, options.from_mode);
+                    SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
                 }
                 break;
+            case OptionId::kFromMode:
+                SetMode(spec.name, value, ParseReadMode, "0, 1 or auto", options.from_mode);
+                break;
             case OptionId::kToMode:
-                SetMode(spec.name, value, options.to_mode);
+                SetMode(spec.name, value, ParseMode, "0 or 1", options.to_mode);
                 break;
             case OptionId::kKeyFile:
                 SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
@@ -235,14 +262,31 @@ class OptionReader {
             case OptionId::kQuiet:
                 options.quiet = true;
                 break;
+            case OptionId::kAllowBinary:
+                options.allow_binary = true;
+                break;
+            case OptionId::kAllowEmptyKey:
+                options.allow_empty_key = true;
+                break;
+            case OptionId::kNull:
+                options.null_separated = true;
+                break;
+            case OptionId::kLineBuffered:
+                options.line_buffered = true;
+                break;
             default:
                 ApplyMigrateOption(spec, value);
                 break;
         }
     }
 
+    // `value` is null for --dry-run, the one flag among these.
     void ApplyMigrateOption(const OptionSpec& spec, const char* value) {
         MigrateOptions& migrate = parsed_.options.migrate;
+        if (spec.id == OptionId::kDryRun || value == nullptr) {
+            migrate.dry_run = true;
+            return;
+        }
         switch (spec.id) {
             case OptionId::kDb:
                 migrate.database = value;
@@ -266,22 +310,9 @@ class OptionReader {
                 migrate.jobs = static_cast<unsigned>(std::min<std::uint64_t>(
                     ParseCount(spec.name, value), std::numeric_limits<unsigned>::max()));
                 break;
-            case OptionId::kDryRun:
-                migrate.dry_run = true;
-                break;
             default:
                 break;
         }
-    }
-
-    void SetMigrateFromMode(const char* value) {
-        if (std::string_view(value) == "auto") {
-            parsed_.options.migrate.from_mode.reset();
-            return;
-        }
-        Mode mode = Mode::kHexBlock;
-        SetMode("--from-mode", value, mode);
-        parsed_.options.migrate.from_mode = mode;
     }
 
     // A positive whole number.
@@ -294,13 +325,21 @@ class OptionReader {
         return number;
     }
 
-    void SetMode(std::string_view name, const char* value, Mode& mode) {
-        const auto parsed = ParseMode(value);
+    template <class Parser, class Target>
+    void SetMode(std::string_view name, const char* value, Parser parse, std::string_view allowed,
+                 Target& mode) {
+        const auto parsed = parse(value);
         if (!parsed) {
-            error_ = std::string(name) + " must be 0 or 1, not '" + value + "'";
+            error_ =
+                std::string(name) + " must be " + std::string(allowed) + ", not '" + value + "'";
             return;
         }
         mode = *parsed;
+    }
+
+    static bool IsKeyOption(OptionId id) noexcept {
+        return id == OptionId::kKeyFile || id == OptionId::kKeyEnv || id == OptionId::kKey ||
+               id == OptionId::kNewKeyFile || id == OptionId::kNewKeyEnv;
     }
 
     void SetKey(KeyOrigin origin, std::string_view name, char* value, bool& given,
@@ -327,6 +366,7 @@ class OptionReader {
     std::string error_;
     bool key_given_ = false;
     bool new_key_given_ = false;
+    unsigned seen_ = 0;
 };
 
 }  // namespace
@@ -334,22 +374,25 @@ class OptionReader {
 ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     ParsedCommandLine parsed;
     if (AsksForHelpOrVersion(arguments, parsed.action)) return parsed;
-    if (arguments.empty()) return UsageError("no command given (encrypt, decrypt, reencrypt or migrate)");
+    if (arguments.empty())
+        return UsageError("no command given (encrypt, decrypt, reencrypt or migrate)");
 
     const std::string_view first = arguments[0];
     const auto command = ParseCommand(first);
     if (!command) {
         std::string error(1, '\'');
         error.append(first).append(
-            "' is not a command: the first argument must be encrypt, decrypt, reencrypt or migrate");
+            "' is not a command: the first argument must be encrypt, decrypt, reencrypt or "
+            "migrate");
         return UsageError(std::move(error));
     }
     return OptionReader(arguments.subspan(1), *command).Read();
 }
 
 std::string_view HelpText() noexcept {
-    return R"(Usage: tarvolacrypt encrypt|decrypt [--mode 0|1] [KEY] [OPTIONS] [TEXT...]
-       tarvolacrypt reencrypt [--from-mode 0|1] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
+    return R"(Usage: tarvolacrypt encrypt [--mode 0|1] [KEY] [OPTIONS] [--] [TEXT...]
+       tarvolacrypt decrypt [--mode 0|1|auto] [KEY] [OPTIONS] [--] [TEXT...]
+       tarvolacrypt reencrypt [--from-mode 0|1|auto] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
        tarvolacrypt migrate --db DATABASE --table TABLE --column COLUMN [KEY]
                     [NEW KEY] [MIGRATE OPTIONS]
        tarvolacrypt --help | --version
@@ -362,31 +405,54 @@ aligned with input lines, and the reason goes to standard error with the line
 number; the other values go on.
 
 Modes:
-  0  AES-128 block by block, without IV or integrity check: equal values give
-     equal results, and a wrong key decrypts to garbage without an error.
-     An empty value cannot be encrypted.
-  1  AES-CBC with a random IV (the default). Key texts of 32 or more
-     characters cannot be used.
+  0     AES-128 block by block, without IV or integrity check: equal values
+        give equal results. An empty value cannot be encrypted.
+  1     AES-CBC with a random IV (the default). Key texts of 32 or more
+        characters cannot be used.
+  auto  (reading only) each value's own: mode 1 holds a "$", mode 0 is an
+        8-digit header and a hex body.
 
-Key (at most one; without one, it is asked for when standard input is a
-terminal):
+Key (at most one; without one, it is asked for on the terminal, also when
+standard input carries values):
   --key-file FILE       the first line of FILE, without its line end
   --key-env VAR         the value of the environment variable VAR
   --key TEXT            the key itself: other users can see it in the process
                         list and it stays in the shell history, so prefer the
                         two above
+  --allow-empty-key     accept an empty key text (refused otherwise: values
+                        under it are readable by anyone)
 
 Options:
-  --mode 0|1            (encrypt, decrypt) the scheme; default 1
-  --from-mode 0|1       (reencrypt) the scheme of the values read; default 0
+  --mode 0|1|auto       (encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1
+  --from-mode 0|1|auto  (reencrypt) the scheme of the values read; default auto
   --to-mode 0|1         (reencrypt) the scheme of the values written; default 1
   --new-key-file FILE   (reencrypt) write under the key in FILE instead
   --new-key-env VAR     (reencrypt) write under the key in VAR instead
+  --allow-binary        (decrypt, reencrypt) accept plaintexts that are not
+                        UTF-8 text or hold control characters
+  -0, --null            values are separated by zero bytes, not lines, in
+                        input and output (as xargs -0), so they may hold
+                        line breaks
+  --line-buffered       write each result before reading the next value (on
+                        by itself when standard input is a terminal)
   --strict              stop at the first value that fails
-  --quiet               no progress line on standard error
+  --quiet               no progress line and no summary on standard error
   -h, --help            this text
   --version             the version
-  --                    every later argument is a TEXT
+  --                    every later argument is a TEXT, even one starting with -
+
+Safety checks: a decrypted value must be plausible or it fails: valid UTF-8
+without control characters other than TAB (unless --allow-binary), a mode-0
+value's header and length must match what it decrypts to (a cut or padded
+value fails), and a mode-1 plaintext cut at a zero byte fails. So a wrong key
+fails for practically every value, in both modes. Blanks around a value read
+for decryption are ignored. In line mode, values holding a line break are
+refused, going in as coming out; use -0 for them. Values holding a zero byte
+are refused.
+
+reencrypt leaves a value that is already in the target mode and opens under
+the new key as it is (counted as unchanged); if it opens under the old key
+too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
@@ -410,23 +476,22 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   reached or a table or column is missing.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
-plaintexts through standard input instead. Values holding a zero byte are
-refused, and so is a decrypted value holding a line break.
+plaintexts through standard input instead.
 
-Exit status: 0 when every value succeeded, 1 when a value failed (or the
-output could not be written), 2 for a usage error or an unusable key, in
-which case nothing was processed.
+At the end of a batch (standard input or several TEXTs) a summary goes to
+standard error: "tarvolacrypt: 3 values, 2 done, 1 failed".
+
+Exit status: 0 when every value succeeded, 1 when a value failed or the
+output could not be written (the run stops there), 2 for a usage error or an
+unusable key, in which case nothing was processed.
 
 Examples:
   umask 077; printf '%s\n' 'my key text' > app.key
   tarvolacrypt encrypt --key-file app.key 'Server=db;Password=pw'
   echo value | tarvolacrypt encrypt --key-file app.key | tarvolacrypt decrypt --key-file app.key
-  TARVOLA_KEY='my key text' tarvolacrypt decrypt --mode 0 --key-env TARVOLA_KEY < mode0.txt
-  tarvolacrypt reencrypt --from-mode 0 --to-mode 1 --key-file app.key \
-      --new-key-file new.key < mode0.txt > mode1.txt
-
-Mode 0 cannot tell a wrong key: decrypt a few values and look at them before
-reencrypting a whole file.
+  TARVOLA_KEY='my key text' tarvolacrypt decrypt --mode auto --key-env TARVOLA_KEY < values.txt
+  tarvolacrypt decrypt --mode auto --key-file app.key < values.txt > /dev/null   # dry run
+  tarvolacrypt reencrypt --key-file app.key --new-key-file new.key < old.txt > new.txt
 )";
 }
 

@@ -12,6 +12,7 @@
 
 #include "secret_text.h"
 #include "tarvolacrypt.hpp"
+#include "value_rules.h"
 
 namespace tarvola::tool {
 
@@ -35,8 +36,6 @@ struct MigrateOptions {
     // Empty: SQLite's rowid, else the table's single-column primary key.
     std::string id;
     std::string where;
-    // Nothing: recognise each value's mode (the default).
-    std::optional<Mode> from_mode;
     // 0: one transaction for the whole run.
     std::uint64_t batch_size = 0;
     unsigned jobs = 1;
@@ -45,16 +44,22 @@ struct MigrateOptions {
 
 struct Options {
     Command command = Command::kEncrypt;
-    // encrypt and decrypt use `mode`; reencrypt reads `from_mode` and
-    // writes `to_mode`.
+    // encrypt writes in `mode`, decrypt reads in `read_mode`; reencrypt
+    // reads `from_mode` and writes `to_mode`.
     Mode mode = Mode::kEnvelope;
-    Mode from_mode = Mode::kHexBlock;
+    ReadMode read_mode = ReadMode::kEnvelope;
+    ReadMode from_mode = ReadMode::kAuto;
     Mode to_mode = Mode::kEnvelope;
     KeySource key;
     // reencrypt only; kNone writes the values under the old key.
     KeySource new_key{KeyOrigin::kNone, {}};
     bool strict = false;
     bool quiet = false;
+    bool allow_binary = false;
+    bool allow_empty_key = false;
+    // Values separated by zero bytes instead of line ends (-0, --null).
+    bool null_separated = false;
+    bool line_buffered = false;
     // Each one is a value (pointing into argv); none means one value per line
     // of standard input.
     std::vector<std::string_view> texts;

@@ -2,27 +2,45 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "terminal.h"
+#include "platform.h"
 
 namespace tarvola::tool {
 namespace {
 
+// Mode 1 makes no AES key from a key text this long or longer.
+constexpr std::size_t kEnvelopeKeyLimit = 32;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 FetchedKey Failure(std::string error) {
-    return FetchedKey{std::nullopt, std::move(error)};
+    return FetchedKey{std::nullopt, std::move(error), {}};
 }
 
 FetchedKey Found(SecretText key) {
-    return FetchedKey{std::move(key), {}};
+    return FetchedKey{std::move(key), {}, {}};
 }
 
 void DropCarriageReturn(SecretString& line) noexcept {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+// Both become part of the key, though an editor hides them.
+std::vector<std::string> KeyFileWarnings(const std::string& path, std::string_view key) {
+    std::vector<std::string> warnings;
+    if (key.starts_with(kByteOrderMark)) {
+        warnings.push_back(
+            "key file '" + path +
+            "' starts with a UTF-8 byte-order mark, which is used as part of the key");
+    }
+    if (!key.empty() && (key.back() == ' ' || key.back() == '\t')) {
+        warnings.push_back("the key in '" + path +
+                           "' ends in blanks, which are used as part of the key");
+    }
+    return warnings;
 }
 
 FetchedKey ReadKeyFile(const std::string& path) {
@@ -47,28 +65,30 @@ FetchedKey ReadKeyFile(const std::string& path) {
     secure_wipe(buffer.data(), buffer.size());
     if (failed) return Failure("cannot read key file '" + path + "'");
     DropCarriageReturn(key.value());
-    return Found(std::move(key));
+    FetchedKey fetched = Found(std::move(key));
+    fetched.warnings = KeyFileWarnings(path, fetched.key->view());
+    return fetched;
 }
 
 FetchedKey ReadKeyEnvironment(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    if (value == nullptr) return Failure("environment variable '" + name + "' is not set");
-    return Found(SecretText(value));
+    std::optional<SecretText> value = EnvironmentVariable(name);
+    if (!value) return Failure("environment variable '" + name + "' is not set");
+    return Found(std::move(*value));
 }
 
 FetchedKey AskForKey(bool confirm) {
-    if (!IsTerminal(StandardStream::kInput)) {
+    HiddenLine key = ReadHiddenLine("Key: ");
+    if (key.no_terminal) {
         return Failure(
-            "no key given: use --key-file FILE or --key-env VAR (standard input is not a "
-            "terminal to ask on)");
+            "no key given: use --key-file FILE or --key-env VAR (there is no terminal to ask on)");
     }
-    auto key = ReadHiddenLine("Key: ");
-    if (!key) return Failure("no key entered");
+    if (!key.text) return Failure("no key entered");
     if (confirm) {
-        const auto again = ReadHiddenLine("Repeat the key: ");
-        if (!again || again->view() != key->view()) return Failure("the two keys differ");
+        const HiddenLine again = ReadHiddenLine("Repeat the key: ");
+        if (!again.text) return Failure("no key entered at the second prompt");
+        if (again.text->view() != key.text->view()) return Failure("the two keys differ");
     }
-    return Found(std::move(*key));
+    return Found(std::move(*key.text));
 }
 
 }  // namespace
@@ -89,6 +109,18 @@ FetchedKey FetchKey(const KeySource& source, bool confirm) {
             break;
     }
     return Failure("no key source");
+}
+
+std::optional<std::string> KeyRefusal(std::string_view key, bool used_in_mode_1, bool allow_empty) {
+    if (key.empty() && !allow_empty) {
+        return "the key text is empty (--allow-empty-key accepts it, for values written with one)";
+    }
+    if (key.find('\0') != std::string_view::npos)
+        return std::string(describe(Error::kZeroByteInKey));
+    if (used_in_mode_1 && key.size() >= kEnvelopeKeyLimit) {
+        return std::string(describe(Error::kKeyTooLongForEnvelope));
+    }
+    return std::nullopt;
 }
 
 }  // namespace tarvola::tool

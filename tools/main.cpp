@@ -1,7 +1,8 @@
 // tarvolacrypt: encrypts, decrypts and reencrypts text values with the
 // TarvolaCrypt library, for administrators preparing, inspecting and
 // migrating stored values.
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <span>
@@ -11,7 +12,8 @@
 #include "command_line.h"
 #include "key_source.h"
 #include "migrate.h"
-#include "terminal.h"
+#include "output.h"
+#include "platform.h"
 
 namespace tarvola::tool {
 namespace {
@@ -26,53 +28,55 @@ int ReportUsageError(const std::string& error) {
     return kUsageError;
 }
 
-bool UsesMode(const Options& options, Mode mode, bool for_new_key) {
+// Whether a key is certainly used for mode 1, where long key texts make no
+// AES key. Values read in auto mode fail one by one instead: a long key
+// still opens the mode-0 values among them.
+bool UsesEnvelope(const Options& options, bool for_new_key) {
     switch (options.command) {
         case Command::kEncrypt:
+            return options.mode == Mode::kEnvelope;
         case Command::kDecrypt:
-            return options.mode == mode;
-        case Command::kReencrypt:
-            if (for_new_key) return options.to_mode == mode;
-            return options.from_mode == mode ||
-                   (options.new_key.origin == KeyOrigin::kNone && options.to_mode == mode);
-        case Command::kMigrate:
-            if (for_new_key) return options.to_mode == mode;
-            return options.migrate.from_mode.value_or(mode) == mode ||
-                   (options.new_key.origin == KeyOrigin::kNone && options.to_mode == mode);
+            return options.read_mode == ReadMode::kEnvelope;
+        case Command::kReencrypt: {
+            const bool writes = options.to_mode == Mode::kEnvelope;
+            if (for_new_key) return writes;
+            return options.from_mode == ReadMode::kEnvelope ||
+                   (options.new_key.origin == KeyOrigin::kNone && writes);
+        }
+        case Command::kMigrate: {
+            const bool writes = options.to_mode == Mode::kEnvelope;
+            if (for_new_key) return writes;
+            return options.from_mode == ReadMode::kEnvelope ||
+                   (options.new_key.origin == KeyOrigin::kNone && writes);
+        }
     }
     return false;
 }
 
-// Refuses a key that cannot work for any value, before a single value is
-// read; otherwise every line would fail with the same reason.
-std::string KeyProblem(std::string_view key, bool envelope_used) {
-    if (key.find('\0') != std::string_view::npos)
-        return std::string(describe(Error::kZeroByteInKey));
-    if (envelope_used && key.size() >= detail::kEnvelopeKeyLimit) {
-        return std::string(describe(Error::kKeyTooLongForEnvelope));
-    }
-    return {};
-}
-
-// Fetches and checks one key; the error names which key it is about.
+// Fetches and checks one key before a single value is read; otherwise every
+// value would fail with the same reason. The error names which key it is.
 std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view role, bool confirm,
-                                    bool envelope_used) {
+                                    bool envelope_used, bool allow_empty) {
     FetchedKey fetched = FetchKey(source, confirm);
+    const std::string prefix = role == "key" ? std::string() : std::string(role) + ": ";
     if (!fetched.key) {
-        ReportUsageError(fetched.error);
+        ReportUsageError(prefix + fetched.error);
         return std::nullopt;
     }
-    if (const std::string problem = KeyProblem(fetched.key->view(), envelope_used);
-        !problem.empty()) {
-        ReportUsageError(role == "key" ? problem : std::string(role) + ": " + problem);
+    if (const auto refusal = KeyRefusal(fetched.key->view(), envelope_used, allow_empty)) {
+        ReportUsageError(prefix + *refusal);
         return std::nullopt;
+    }
+    for (const std::string& warning : fetched.warnings) {
+        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+    }
+    if (fetched.key->view().empty()) {
+        std::cerr << "tarvolacrypt: warning: the " << role
+                  << " text is empty: values under it are readable by anyone\n";
     }
     if (source.origin == KeyOrigin::kArgument) {
-        std::cerr << "tarvolacrypt: warning: --key shows the key to other users in the process "
-                     "list and keeps it in the shell history; use --key-file or --key-env\n";
+        std::cerr << "tarvolacrypt: warning: " << KeyArgumentRisk() << '\n';
     }
-    if (fetched.key->view().empty())
-        std::cerr << "tarvolacrypt: warning: the " << role << " text is empty\n";
     return std::move(fetched.key);
 }
 
@@ -81,12 +85,22 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
     job.command = options.command;
     job.key = key;
     job.new_key = new_key;
-    if (options.command == Command::kReencrypt) {
-        job.read_mode = options.from_mode;
-        job.write_mode = options.to_mode;
-    } else {
-        job.read_mode = options.mode;
-        job.write_mode = options.mode;
+    job.rules.allow_binary = options.allow_binary;
+    // Line mode refuses them with its own reason; --null carries them.
+    job.rules.allow_line_breaks = true;
+    job.separator = options.null_separated ? '\0' : '\n';
+    switch (options.command) {
+        case Command::kEncrypt:
+            job.write_mode = options.mode;
+            break;
+        case Command::kDecrypt:
+            job.read_mode = options.read_mode;
+            break;
+        case Command::kReencrypt:
+        case Command::kMigrate:
+            job.read_mode = options.from_mode;
+            job.write_mode = options.to_mode;
+            break;
     }
     return job;
 }
@@ -100,16 +114,25 @@ bool ShowProgress(const Options& options) {
     return !options.texts.empty() || !IsTerminal(StandardStream::kInput);
 }
 
-int Run(std::span<char*> arguments) {
-    std::ios::sync_with_stdio(false);
+// A single TEXT argument is a lookup, not a batch.
+bool ShowSummary(const Options& options) {
+    return !options.quiet && options.texts.size() != 1;
+}
+
+int WriteText(std::string_view text, const StandardOutputBuffer& buffer) {
+    std::cout << text << std::flush;
+    if (buffer.error() == 0) return kAllDone;
+    std::cerr << "tarvolacrypt: " << buffer.ErrorMessage() << '\n';
+    return kValueFailed;
+}
+
+int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     ParsedCommandLine parsed = ParseCommandLine(arguments);
     switch (parsed.action) {
         case ParsedCommandLine::Action::kHelp:
-            std::cout << HelpText();
-            return kAllDone;
+            return WriteText(HelpText(), output);
         case ParsedCommandLine::Action::kVersion:
-            std::cout << "tarvolacrypt " << TARVOLA_VERSION << '\n';
-            return kAllDone;
+            return WriteText("tarvolacrypt " TARVOLA_VERSION "\n", output);
         case ParsedCommandLine::Action::kUsageError:
             return ReportUsageError(parsed.error);
         case ParsedCommandLine::Action::kRun:
@@ -118,13 +141,13 @@ int Run(std::span<char*> arguments) {
     const Options& options = parsed.options;
 
     const bool confirm = options.command == Command::kEncrypt;
-    const auto key =
-        ObtainKey(options.key, "key", confirm, UsesMode(options, Mode::kEnvelope, false));
+    const auto key = ObtainKey(options.key, "key", confirm, UsesEnvelope(options, false),
+                               options.allow_empty_key);
     if (!key) return kUsageError;
     std::optional<SecretText> new_key;
     if (options.new_key.origin != KeyOrigin::kNone) {
-        new_key =
-            ObtainKey(options.new_key, "new key", false, UsesMode(options, Mode::kEnvelope, true));
+        new_key = ObtainKey(options.new_key, "new key", false, UsesEnvelope(options, true),
+                            options.allow_empty_key);
         if (!new_key) return kUsageError;
     }
 
@@ -134,21 +157,27 @@ int Run(std::span<char*> arguments) {
                           std::cerr);
     }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
-    const BatchSettings settings{options.strict, ShowProgress(options)};
+    const bool reads_input = options.texts.empty();
+    const BatchSettings settings{
+        options.strict, ShowProgress(options),
+        options.line_buffered || (reads_input && IsTerminal(StandardStream::kInput))};
     BatchCounts counts;
-    if (options.texts.empty()) {
-        // Flushing the output before every read only helps someone typing.
-        if (!IsTerminal(StandardStream::kInput)) std::cin.tie(nullptr);
-        counts = RunOnLines(job, std::cin, settings, std::cout, std::cerr);
-        if (std::cin.bad()) {
-            std::cerr << "tarvolacrypt: cannot read standard input\n";
-            return kValueFailed;
-        }
+    int read_error = 0;
+    if (reads_input) {
+        counts = RunOnRecords(job, std::cin, settings, std::cout, std::cerr);
+        if (std::cin.bad()) read_error = errno;
     } else {
         counts = RunOnTexts(job, options.texts, settings, std::cout, std::cerr);
     }
-    if (!std::cout.flush()) {
-        std::cerr << "tarvolacrypt: cannot write standard output\n";
+    std::cout.flush();
+    if (output.error() != 0) {
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return kValueFailed;
+    }
+    if (ShowSummary(options)) std::cerr << "tarvolacrypt: " << Summary(job, counts) << '\n';
+    if (read_error != 0 || std::cin.bad()) {
+        std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
+                  << '\n';
         return kValueFailed;
     }
     return counts.failed == 0 ? kAllDone : kValueFailed;
@@ -158,10 +187,21 @@ int Run(std::span<char*> arguments) {
 }  // namespace tarvola::tool
 
 int main(int argc, char** argv) {
+    using namespace tarvola::tool;
+    std::ios::sync_with_stdio(false);
+    UseBinaryStandardStreams();
+    // Values are read and written in blocks; --line-buffered flushes per value.
+    std::cin.tie(nullptr);
+    StandardOutputBuffer output;
+    std::streambuf* const previous = std::cout.rdbuf(&output);
+    int status = 1;
     try {
-        return tarvola::tool::Run(std::span<char*>(argv + 1, static_cast<std::size_t>(argc - 1)));
+        ArgumentStorage storage;
+        status = Run(ArgumentsAsUtf8(argc, argv, storage), output);
     } catch (const std::exception& error) {
         std::cerr << "tarvolacrypt: " << error.what() << '\n';
-        return 1;
     }
+    std::cout.flush();
+    std::cout.rdbuf(previous);
+    return status;
 }

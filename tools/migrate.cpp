@@ -88,13 +88,13 @@ bool IsNullOrEmpty(const db::Row& row) noexcept {
 
 // The crypto of one chunk on up to `jobs` threads; each thread takes a
 // contiguous slice, so verdicts land where their rows are.
-void Judge(const MigrationRules& rules, std::span<const db::Row> rows,
-           std::span<ValueVerdict> verdicts, unsigned jobs) {
+void Judge(const Rekeying& rekeying, const ValueRules& rules, std::span<const db::Row> rows,
+           std::span<Reencrypted> verdicts, unsigned jobs) {
     auto judge_slice = [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             verdicts[i] = IsNullOrEmpty(rows[i])
-                              ? ValueVerdict{ValueVerdict::Kind::kUnchanged, {}, {}}
-                              : MigrateValue(rules, rows[i].value);
+                              ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
+                              : MigrateValue(rows[i].value, rekeying, rules);
         }
     };
     const std::size_t threads = std::min<std::size_t>(jobs, (rows.size() + 63) / 64);
@@ -112,10 +112,12 @@ void Judge(const MigrationRules& rules, std::span<const db::Row> rows,
 
 class Migration {
   public:
-    Migration(db::Database& database, const db::Target& target, const MigrationRules& rules,
-              const MigrateOptions& options, bool quiet, std::ostream& err, RowProgress& progress)
+    Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
+              const ValueRules& rules, const MigrateOptions& options, bool quiet, std::ostream& err,
+              RowProgress& progress)
         : database_(database),
           target_(target),
+          rekeying_(rekeying),
           rules_(rules),
           options_(options),
           quiet_(quiet),
@@ -129,7 +131,7 @@ class Migration {
         database_.Begin();
         const auto cursor = database_.OpenRows(target_);
         std::vector<db::Row> rows(kChunkRows);
-        std::vector<ValueVerdict> verdicts(kChunkRows);
+        std::vector<Reencrypted> verdicts(kChunkRows);
         std::uint64_t in_batch = 0;
         bool batch_failed = false;
         for (;;) {
@@ -156,17 +158,17 @@ class Migration {
   private:
     // Judges a chunk and writes what may be written; false when a value of
     // this chunk failed (in atomic mode also a row changed meanwhile).
-    bool Process(std::span<const db::Row> rows, std::span<ValueVerdict> verdicts, bool atomic) {
-        Judge(rules_, rows, verdicts, options_.jobs);
+    bool Process(std::span<const db::Row> rows, std::span<Reencrypted> verdicts, bool atomic) {
+        Judge(rekeying_, rules_, rows, verdicts, options_.jobs);
         std::vector<db::Update> updates;
         bool chunk_failed = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++counts_.values;
             if (IsNullOrEmpty(rows[i])) {
                 ++counts_.null_or_empty;
-            } else if (verdicts[i].kind == ValueVerdict::Kind::kUnchanged) {
+            } else if (verdicts[i].outcome == Reencrypted::Outcome::kUnchanged) {
                 ++counts_.unchanged;
-            } else if (verdicts[i].kind == ValueVerdict::Kind::kFailed) {
+            } else if (verdicts[i].outcome == Reencrypted::Outcome::kFailed) {
                 ReportFailure(rows[i], verdicts[i].reason);
                 chunk_failed = true;
             } else {
@@ -231,7 +233,8 @@ class Migration {
 
     db::Database& database_;
     const db::Target& target_;
-    const MigrationRules& rules_;
+    const Rekeying& rekeying_;
+    const ValueRules& rules_;
     const MigrateOptions& options_;
     bool quiet_;
     std::ostream& err_;
@@ -245,7 +248,9 @@ class Migration {
 int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
                bool show_progress, std::ostream& err) {
     const MigrateOptions& migrate = options.migrate;
-    const MigrationRules rules{migrate.from_mode, options.to_mode, key, new_key};
+    const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
+    // A database column carries line breaks as well as any other character.
+    const ValueRules rules{options.allow_binary, true};
     try {
         const auto database = db::Connect(migrate.database);
         db::Target target{
@@ -253,7 +258,8 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         database->Resolve(target);
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
         RowProgress progress(err, show_progress, total);
-        Migration migration(*database, target, rules, migrate, options.quiet, err, progress);
+        Migration migration(*database, target, rekeying, rules, migrate, options.quiet, err,
+                            progress);
         return migration.Run();
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << error.what() << '\n';

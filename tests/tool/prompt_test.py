@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""The key prompt on a real pseudo-terminal: asked when no key source is
-given and standard input is a terminal, never echoed, asked twice when
-encrypting, and the terminal's echo is back on afterwards.
+"""The key prompt on a real pseudo-terminal: asked on the controlling terminal
+when no key source is given (also when values come through a pipe), never
+echoed, asked twice when encrypting, and the terminal's echo is back on
+afterwards.
 
 Usage: prompt_test.py TOOL
 """
+import fcntl
 import os
 import select
 import subprocess
@@ -20,11 +22,19 @@ failures = []
 class Session:
     """The tool with a pseudo-terminal as its standard input, output and error."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, stdin=None, stdout=None):
         self.master, slave = os.openpty()
         self.slave = slave
-        self.process = subprocess.Popen([TOOL, *args], stdin=slave, stdout=slave, stderr=slave,
-                                        close_fds=True)
+
+        def take_terminal():
+            # A session of its own with the pseudo-terminal as its controlling
+            # terminal, which is what /dev/tty opens.
+            os.setsid()
+            fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+        self.process = subprocess.Popen([TOOL, *args], stdin=stdin if stdin is not None else slave,
+                                        stdout=stdout if stdout is not None else slave,
+                                        stderr=slave, close_fds=True, preexec_fn=take_terminal)
         self.transcript = b""
 
     def read_until(self, marker, timeout=10.0):
@@ -112,6 +122,43 @@ check(status == 0, f"decrypt: status {status}: {transcript!r}")
 check(KEY not in transcript, f"decrypt: the key was echoed: {transcript!r}")
 check(echo_on, "decrypt: echo left off")
 
+# Values on a pipe: the key is still asked on the terminal; Ctrl-D at the
+# second prompt says that no key was entered.
+values = subprocess.run([TOOL, "encrypt", "--mode", "0", "--key-env", "K", "piped one", "piped two"],
+                        env={**os.environ, "K": KEY}, capture_output=True, check=True).stdout
+reader, writer = os.pipe()
+out_reader, out_writer = os.pipe()
+session = Session("decrypt", "--mode", "auto", stdin=reader, stdout=out_writer)
+os.close(reader)
+os.close(out_writer)
+os.write(writer, values)
+os.close(writer)
+session.read_until(b"Key: ")
+session.type_line(KEY)
+status, transcript, echo_on = session.finish()
+piped = os.read(out_reader, 4096)
+os.close(out_reader)
+check(status == 0, f"piped values: status {status}: {transcript!r}")
+check(piped == b"piped one\npiped two\n", f"piped values: output {piped!r}")
+check(KEY not in transcript, f"piped values: the key was echoed: {transcript!r}")
+
+session = Session("encrypt", "--mode", "0", "x")
+session.read_until(b"Key: ")
+session.type_line(KEY)
+session.read_until(b"Repeat the key: ")
+os.write(session.master, b"\x04")
+status, transcript, echo_on = session.finish()
+check(status == 2, f"Ctrl-D at the second prompt: status {status}")
+check("no key entered" in transcript and "differ" not in transcript,
+      f"Ctrl-D at the second prompt: {transcript!r}")
+
+# Enter alone is the empty key text: refused.
+session = Session("decrypt", "--mode", "0")
+session.read_until(b"Key: ")
+session.type_line("")
+status, transcript, echo_on = session.finish()
+check(status == 2 and "the key text is empty" in transcript, f"empty key: {status} {transcript!r}")
+
 # An interrupt at the prompt ends the tool with echo restored.
 session = Session("decrypt")
 session.read_until(b"Key: ")
@@ -122,5 +169,5 @@ check(echo_on, "interrupt: echo left off")
 
 for failure in failures:
     print("FAIL:", failure, file=sys.stderr)
-print(f"prompt: 4 sessions, {len(failures)} failed checks")
+print(f"prompt: 7 sessions, {len(failures)} failed checks")
 sys.exit(1 if failures else 0)

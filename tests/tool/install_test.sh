@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The tool as a user installs it: `cmake --install` of a build into a fresh
+# prefix, then the installed tool run from there without LD_LIBRARY_PATH,
+# linked with -z now and -z relro, with its man page (clean under groff) and
+# bash completion in place, and --help, the man page and the completion
+# naming the same options.
+#
+# Usage: install_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD_DIR=$1
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+PREFIX=$WORK/prefix
+FAILURES=0
+fail() {
+    echo "FAIL: $*" >&2
+    FAILURES=$((FAILURES + 1))
+}
+
+cmake --install "$BUILD_DIR" --prefix "$PREFIX" >"$WORK/install.log"
+TOOL=$PREFIX/bin/tarvolacrypt
+MAN_PAGE=$(find "$PREFIX" -path '*/man1/tarvolacrypt.1')
+COMPLETION=$PREFIX/share/bash-completion/completions/tarvolacrypt
+
+printf 'install test key\n' >"$WORK/key"
+for mode in 0 1; do
+    result=$(echo value | env -u LD_LIBRARY_PATH "$TOOL" encrypt --quiet --mode $mode \
+        --key-file "$WORK/key" | env -u LD_LIBRARY_PATH "$TOOL" decrypt --quiet --mode auto \
+        --key-file "$WORK/key") || true
+    [ "$result" = value ] || fail "installed tool, mode $mode round trip gave '$result'"
+done
+
+dynamic=$(readelf -d "$TOOL")
+grep -q 'RUNPATH.*\$ORIGIN/\.\./lib' <<<"$dynamic" || fail "no \$ORIGIN/../lib run path: $dynamic"
+grep -Eq 'BIND_NOW|FLAGS_1.*NOW' <<<"$dynamic" || fail "not linked with -z now"
+readelf -lW "$TOOL" | grep -q GNU_RELRO || fail "not linked with -z relro"
+
+[ -f "$MAN_PAGE" ] || fail "no man page under $PREFIX"
+[ -f "$COMPLETION" ] || fail "no bash completion at $COMPLETION"
+if [ -f "$MAN_PAGE" ]; then
+    warnings=$(groff -man -ww -z "$MAN_PAGE" 2>&1) || true
+    [ -z "$warnings" ] || fail "groff warns about the man page: $warnings"
+fi
+
+# What the completion offers, as bash-completion would ask for it.
+complete_words() {
+    bash -c '
+        source /usr/share/bash-completion/bash_completion
+        source "$1"; shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        _tarvolacrypt tarvolacrypt "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$COMPLETION" "$@" | sort | tr '\n' ' '
+}
+[ "$(complete_words tarvolacrypt decrypt --mode '')" = "0 1 auto " ] ||
+    fail "completion of decrypt --mode: $(complete_words tarvolacrypt decrypt --mode '')"
+[ "$(complete_words tarvolacrypt re)" = "reencrypt " ] || fail "completion of the command"
+
+# Every option --help names is in the man page and offered by the completion.
+for option in $(env -u LD_LIBRARY_PATH "$TOOL" --help | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' |
+    tr -d ' ,' | sort -u); do
+    [ "$option" = --help ] || [ "$option" = -h ] || [ "$option" = --version ] && continue
+    grep -qF -- "${option//-/\\-}" "$MAN_PAGE" || fail "the man page lacks $option"
+    grep -qwF -- "$option" "$COMPLETION" || fail "the completion lacks $option"
+done
+
+if [ "$FAILURES" -ne 0 ]; then
+    echo "install: $FAILURES check(s) failed" >&2
+    exit 1
+fi
+echo "install: the tool runs from $PREFIX; man page and completion in place"

@@ -1,0 +1,105 @@
+// The tool's per-value rules: a damaged value or a wrong key must fail with a
+// reason instead of giving garbage, and reencryption must not touch values
+// already migrated.
+#include "value_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tarvola::tool {
+namespace {
+
+using Outcome = Reencrypted::Outcome;
+
+const ValueRules kTextOnly{};
+
+std::string Sealed(std::string_view text, std::string_view key, Mode mode) {
+    return *SealValue(text, key, mode).value;
+}
+
+TEST(ValueRules, HexBlockHeaderKeepsThreeDigits) {
+    const std::vector<std::pair<std::size_t, std::string>> cases = {
+        {1, "01000000"},   {5, "05000000"},   {16, "10000000"},  {26, "1A000000"},
+        {256, "10000000"}, {291, "12300000"}, {4660, "12300000"}};
+    for (const auto& [length, header] : cases) {
+        EXPECT_EQ(HexBlockHeader(length), header) << "length " << length;
+        // The library's own header for a text of that length.
+        EXPECT_EQ(Sealed(std::string(length, 'x'), "k", Mode::kHexBlock).substr(0, 8), header);
+    }
+}
+
+TEST(ValueRules, DamagedValuesFailWithTheirReason) {
+    const std::string text(17, 'v');
+    const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters
+    const std::string envelope = Sealed("plain", "key", Mode::kEnvelope);
+    struct Case {
+        std::string value;
+        ReadMode mode;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {hex.substr(0, 40), ReadMode::kHexBlock, "header says about 17 characters, decrypted 16"},
+        {hex + "0000000000000000", ReadMode::kHexBlock, "damaged"},
+        {" \t" + envelope + "  ", ReadMode::kEnvelope, ""},
+        {envelope, ReadMode::kHexBlock, "not a mode-0 value"},
+        {"   ", ReadMode::kAuto, "empty value"},
+        {"hello", ReadMode::kAuto, "neither a mode-0 nor a mode-1 value"},
+    };
+    for (const Case& c : cases) {
+        const Opened opened = OpenValue(c.value, "key", c.mode, kTextOnly);
+        if (c.reason.empty()) {
+            EXPECT_TRUE(opened) << c.value << ": " << opened.reason;
+        } else {
+            EXPECT_FALSE(opened) << c.value;
+            EXPECT_NE(opened.reason.find(c.reason), std::string::npos) << opened.reason;
+        }
+    }
+}
+
+// Over thousands of values a wrong key must fail practically always.
+TEST(ValueRules, WrongKeyFailsInBothModes) {
+    constexpr int kValues = 4000;
+    std::mt19937 random(20181027);
+    std::uniform_int_distribution<int> length(1, 60);
+    std::uniform_int_distribution<int> printable(0x20, 0x7E);
+    for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
+        int slipped = 0;
+        for (int i = 0; i < kValues; ++i) {
+            std::string text(static_cast<std::size_t>(length(random)), ' ');
+            for (char& c : text) c = static_cast<char>(printable(random));
+            const std::string value = Sealed(text, "the right key", mode);
+            if (OpenValue(value, "a wrong key", ReadMode::kAuto, kTextOnly)) ++slipped;
+        }
+        std::cout << "mode " << static_cast<int>(mode) << ": " << slipped << " of " << kValues
+                  << " values opened under a wrong key\n";
+        EXPECT_LE(slipped * 1000, kValues) << "mode " << static_cast<int>(mode) << ": " << slipped
+                                           << " of " << kValues << " opened under a wrong key";
+    }
+}
+
+// The command-line tests run a half-migrated file; here the edges of "already
+// there": the old key again, and mode-0 keys that act alike.
+TEST(ValueRules, ReencryptLeavesWhatIsAlreadyThere) {
+    const std::string migrated = Sealed("second value", "new key", Mode::kEnvelope);
+    const std::string under_old = Sealed("third value", "old key", Mode::kEnvelope);
+    const Rekeying rekeying{"old key", "new key", ReadMode::kAuto, Mode::kEnvelope};
+
+    EXPECT_EQ(ReencryptValue(migrated, rekeying, kTextOnly).outcome, Outcome::kUnchanged);
+    EXPECT_EQ(ReencryptValue(under_old, rekeying, kTextOnly).outcome, Outcome::kWritten);
+    // Same key, same mode: already there.
+    const Rekeying same{"old key", "old key", ReadMode::kAuto, Mode::kEnvelope};
+    EXPECT_EQ(ReencryptValue(under_old, same, kTextOnly).outcome, Outcome::kUnchanged);
+    // Mode 0 keys agree in their first 16 characters: not ambiguous.
+    const Rekeying alike{"0123456789abcdef-old", "0123456789abcdef-new", ReadMode::kAuto,
+                         Mode::kHexBlock};
+    const std::string hex16 = Sealed("value", "0123456789abcdef", Mode::kHexBlock);
+    EXPECT_EQ(ReencryptValue(hex16, alike, kTextOnly).outcome, Outcome::kUnchanged);
+    EXPECT_EQ(ReencryptValue("garbage", rekeying, kTextOnly).outcome, Outcome::kFailed);
+}
+
+}  // namespace
+}  // namespace tarvola::tool

@@ -1,0 +1,243 @@
+#include "value_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace tarvola::tool {
+namespace {
+
+constexpr std::size_t kHeaderLength = 8;
+constexpr std::size_t kHexBlockMinimumLength = kHeaderLength + 32;
+constexpr std::size_t kBlockSize = 16;
+// Mode 0 keys with the first 16 characters of the key text only.
+constexpr std::size_t kHexBlockKeyCharacters = 16;
+constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
+constexpr std::string_view kBlanks = " \t";
+
+constexpr std::string_view kNotTextReason = "does not decrypt to text: wrong key or damaged value";
+constexpr std::string_view kCutAtZeroReason =
+    "decrypts to bytes holding a zero byte: wrong key or damaged value";
+
+bool IsUpperHex(std::string_view text) noexcept {
+    return text.find_first_not_of(kUpperHexDigits) == std::string_view::npos;
+}
+
+std::uint32_t HexDigitValue(char digit) noexcept {
+    const std::size_t at = kUpperHexDigits.find(digit);
+    return at == std::string_view::npos ? 0 : static_cast<std::uint32_t>(at);
+}
+
+// The shortest length the header can stand for: its first three digits with
+// the zero fill taken off, at least two digits.
+std::uint32_t HeaderLengthHint(std::string_view header) noexcept {
+    std::size_t digits = 3;
+    if (header.size() < digits) return 0;
+    if (header[2] == '0') digits = 2;
+    std::uint32_t length = 0;
+    for (std::size_t i = 0; i < digits; ++i) length = length * 16 + HexDigitValue(header[i]);
+    return length;
+}
+
+// The length of a UTF-8 sequence led by `lead`, 0 when no sequence may start
+// with it (continuation bytes, overlong two-byte leads, beyond U+10FFFF).
+std::size_t SequenceLength(unsigned char lead) noexcept {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// The allowed range of the byte after `lead`: it excludes overlong forms,
+// UTF-16 surrogates and code points beyond U+10FFFF.
+std::pair<unsigned char, unsigned char> SecondByteRange(unsigned char lead) noexcept {
+    switch (lead) {
+        case 0xE0:
+            return {0xA0, 0xBF};
+        case 0xED:
+            return {0x80, 0x9F};
+        case 0xF0:
+            return {0x90, 0xBF};
+        case 0xF4:
+            return {0x80, 0x8F};
+        default:
+            return {0x80, 0xBF};
+    }
+}
+
+bool IsControl(unsigned char byte, bool line_breaks_allowed) noexcept {
+    if (byte == '\t') return false;
+    if (line_breaks_allowed && (byte == '\n' || byte == '\r')) return false;
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Valid UTF-8 holding no C0 control character but TAB (and line breaks when
+// allowed), and no DEL.
+bool IsPlainText(std::string_view text, bool line_breaks_allowed) noexcept {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = SequenceLength(lead);
+        if (length == 0 || text.size() - at < length) return false;
+        if (length == 1 && IsControl(lead, line_breaks_allowed)) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto byte = static_cast<unsigned char>(text[at + k]);
+            const auto [low, high] = k == 1 ? SecondByteRange(lead)
+                                            : std::pair<unsigned char, unsigned char>{0x80, 0xBF};
+            if (byte < low || byte > high) return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+// Bytes encoded by the base64 characters after the first "$" ("=" excluded).
+std::size_t EnvelopeCiphertextLength(std::string_view value) noexcept {
+    const std::size_t separator = value.find('$');
+    if (separator == std::string_view::npos) return 0;
+    const std::string_view encoded = value.substr(separator + 1);
+    const auto characters = static_cast<std::size_t>(
+        std::count_if(encoded.begin(), encoded.end(), [](char c) { return c != '='; }));
+    return characters * 3 / 4;
+}
+
+// Moves the library's plaintext into wiped storage.
+SecretText TakePlaintext(Result& result) {
+    SecretText plaintext(*result.value);
+    wipe(result);
+    return plaintext;
+}
+
+Opened Failed(std::string reason) {
+    return Opened{std::nullopt, std::move(reason)};
+}
+
+// Mode 0 has no integrity check, but its header and block count say how long
+// the plaintext was: a cut or padded value decrypts to another length.
+std::string HexBlockLengthProblem(std::string_view value, std::size_t decrypted) {
+    const std::string_view header = value.substr(0, kHeaderLength);
+    const std::size_t blocks = decrypted / kBlockSize + (decrypted % kBlockSize != 0 ? 1 : 0);
+    if (header == HexBlockHeader(decrypted) && value.size() - kHeaderLength == 32 * blocks) {
+        return {};
+    }
+    return "damaged or truncated mode-0 value (header says about " +
+           std::to_string(HeaderLengthHint(header)) + " characters, decrypted " +
+           std::to_string(decrypted) + ")";
+}
+
+// A mode-1 plaintext is at least the ciphertext less one block of padding;
+// the library stops at a zero byte, so a shorter one was cut.
+bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
+    const std::size_t ciphertext = EnvelopeCiphertextLength(value);
+    return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
+}
+
+Opened OpenInMode(std::string_view value, std::string_view key, Mode mode,
+                  const ValueRules& rules) {
+    Result result = decrypt(value, key, mode);
+    if (!result) return Failed(std::string(result.message()));
+    SecretText plaintext = TakePlaintext(result);
+    const std::size_t length = plaintext.view().size();
+    if (mode == Mode::kEnvelope && EnvelopeWasCut(value, length)) {
+        return Failed(std::string(kCutAtZeroReason));
+    }
+    if (!rules.allow_binary && !IsPlainText(plaintext.view(), rules.allow_line_breaks)) {
+        return Failed(std::string(kNotTextReason));
+    }
+    if (mode == Mode::kHexBlock) {
+        if (std::string problem = HexBlockLengthProblem(value, length); !problem.empty()) {
+            return Failed(std::move(problem));
+        }
+    }
+    return Opened{std::move(plaintext), {}};
+}
+
+std::optional<Mode> ModeToRead(std::string_view value, ReadMode mode) noexcept {
+    switch (mode) {
+        case ReadMode::kHexBlock:
+            return Mode::kHexBlock;
+        case ReadMode::kEnvelope:
+            return Mode::kEnvelope;
+        case ReadMode::kAuto:
+            break;
+    }
+    return RecognizeMode(value);
+}
+
+// Whether two key texts make the same AES key in `mode`.
+bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        return a.substr(0, kHexBlockKeyCharacters) == b.substr(0, kHexBlockKeyCharacters);
+    }
+    return a == b;
+}
+
+Reencrypted ReencryptFailed(std::string reason) {
+    return Reencrypted{Reencrypted::Outcome::kFailed, {}, std::move(reason)};
+}
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view value) noexcept {
+    const std::size_t first = value.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::optional<Mode> RecognizeMode(std::string_view value) noexcept {
+    if (value.find('$') != std::string_view::npos) return Mode::kEnvelope;
+    if (value.size() >= kHexBlockMinimumLength && IsUpperHex(value)) return Mode::kHexBlock;
+    return std::nullopt;
+}
+
+std::string HexBlockHeader(std::size_t length) {
+    std::string digits;
+    for (std::size_t rest = length; rest != 0 || digits.size() < 2; rest /= 16) {
+        digits.insert(digits.begin(), kUpperHexDigits[rest % 16]);
+    }
+    digits.resize(3 < digits.size() ? 3 : digits.size());
+    digits.resize(kHeaderLength, '0');
+    return digits;
+}
+
+Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
+                 const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (trimmed.empty()) return Failed("empty value");
+    const std::optional<Mode> mode_to_read = ModeToRead(trimmed, mode);
+    if (!mode_to_read) return Failed("neither a mode-0 nor a mode-1 value");
+    return OpenInMode(trimmed, key, *mode_to_read, rules);
+}
+
+Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {
+    Result result = encrypt(plaintext, key, mode);
+    if (!result) return Sealed{std::nullopt, std::string(result.message())};
+    return Sealed{std::move(result.value), {}};
+}
+
+Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
+                           const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (trimmed.empty()) return ReencryptFailed("empty value");
+    const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
+    if (!mode_read) return ReencryptFailed("neither a mode-0 nor a mode-1 value");
+
+    const Mode target = rekeying.to_mode;
+    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, target);
+    if (*mode_read == target && RecognizeMode(trimmed) == target &&
+        OpenInMode(trimmed, rekeying.new_key, target, rules)) {
+        if (!same_key && OpenInMode(trimmed, rekeying.old_key, target, rules)) {
+            return ReencryptFailed("ambiguous: the value opens under both the old and the new key");
+        }
+        return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+    }
+
+    Opened opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
+    if (!opened) return ReencryptFailed(std::move(opened.reason));
+    Sealed sealed = SealValue(opened.plaintext->view(), rekeying.new_key, target);
+    if (!sealed) return ReencryptFailed(std::move(sealed.reason));
+    return Reencrypted{Reencrypted::Outcome::kWritten, std::move(*sealed.value), {}};
+}
+
+}  // namespace tarvola::tool

@@ -1,0 +1,108 @@
+// What the tool does with one stored value, and the checks that keep it from
+// passing garbage on as a result: format recognition, plausibility of a
+// decrypted text, and reencryption that leaves migrated values alone.
+//
+// Every function here works on one value and keeps no state, so a caller may
+// run them on many values from many threads. Plaintext is only ever held in
+// SecretText, which wipes itself.
+//
+//   ValueRules rules;                                    // rules.allow_binary = true for legacy
+//   bytes Opened opened = OpenValue(stored, key, ReadMode::kAuto, rules); if (!opened)
+//   report(opened.reason);                  // else use opened.plaintext->view() Reencrypted r =
+//   ReencryptValue(stored, {old_key, new_key, ReadMode::kAuto, Mode::kEnvelope}, rules); switch
+//   (r.outcome) { case kWritten: store(r.value); case kUnchanged: keep; case kFailed:
+//   report(r.reason); }
+#ifndef TARVOLA_TOOLS_VALUE_RULES_H
+#define TARVOLA_TOOLS_VALUE_RULES_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "secret_text.h"
+#include "tarvolacrypt.hpp"
+
+namespace tarvola::tool {
+
+// How a value to be read is encrypted: one mode for all, or recognised per
+// value (mode 1 holds a "$"; mode 0 is an 8-digit header and a hex body).
+enum class ReadMode { kAuto, kHexBlock, kEnvelope };
+
+struct ValueRules {
+    // Accept plaintexts that are not UTF-8 text or hold control characters
+    // (legacy values in a single-byte code page). Off, such a plaintext fails
+    // as the likely result of a wrong key.
+    bool allow_binary = false;
+    // Accept CR and LF in a plaintext that is otherwise text; a caller that
+    // can carry line breaks (zero-separated output, a database) sets it.
+    bool allow_line_breaks = false;
+};
+
+// A decrypted value, or why there is none (ready to print after "line 17: ").
+struct Opened {
+    std::optional<SecretText> plaintext;
+    std::string reason;
+
+    [[nodiscard]] explicit operator bool() const noexcept { return plaintext.has_value(); }
+};
+
+// The value without the spaces and TABs around it: values written by Encrypt
+// never have them, fixed-width columns add them.
+[[nodiscard]] std::string_view TrimBlanks(std::string_view value) noexcept;
+
+// The mode `value` (already trimmed) is written in, or nothing when it looks
+// like neither.
+[[nodiscard]] std::optional<Mode> RecognizeMode(std::string_view value) noexcept;
+
+// The 8-character header mode-0 encryption writes for a plaintext of `length`
+// characters: "%02X" of the length cut to 3 digits, then "0" up to 8.
+[[nodiscard]] std::string HexBlockHeader(std::size_t length);
+
+// Decrypts one value and checks that the result is plausible: for mode 0 the
+// header and block count must match the decrypted length; for mode 1 no part
+// of the plaintext may have been cut at a zero byte; unless allowed, the
+// plaintext must be UTF-8 without control characters other than TAB. Blanks
+// around `value` are ignored.
+[[nodiscard]] Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
+                               const ValueRules& rules);
+
+// Encrypts one plaintext; the result is not secret.
+struct Sealed {
+    std::optional<std::string> value;
+    std::string reason;
+
+    [[nodiscard]] explicit operator bool() const noexcept { return value.has_value(); }
+};
+[[nodiscard]] Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode);
+
+struct Rekeying {
+    std::string_view old_key;
+    // The key values are written under; the old one again when not re-keying.
+    std::string_view new_key;
+    ReadMode from_mode = ReadMode::kAuto;
+    Mode to_mode = Mode::kEnvelope;
+};
+
+struct Reencrypted {
+    enum class Outcome {
+        kWritten,    // `value` holds the value under the new key and mode
+        kUnchanged,  // already migrated: write the input back byte for byte
+        kFailed,     // `reason` says why; the input must not be replaced
+    };
+    Outcome outcome = Outcome::kFailed;
+    std::string value;
+    std::string reason;
+};
+
+// A value already in the target mode that opens under the new key is left
+// unchanged, unless it also opens under a different old key (then it fails as
+// ambiguous); so a re-run over a half-migrated set finishes the job and
+// changes nothing twice. Any other value is opened under the old key and
+// sealed under the new one.
+[[nodiscard]] Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
+                                         const ValueRules& rules);
+
+}  // namespace tarvola::tool
+
+#endif  // TARVOLA_TOOLS_VALUE_RULES_H
