@@ -24,5 +24,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev
     python3)
 # The tool's tests check its installed man page and bash completion.
 BUILD_PACKAGES+=(groff bash-completion)
+# tarvolacrypt migrate: the client libraries it links, and what its tests run
+# against (an SQLite file, a PostgreSQL server, both through ODBC drivers).
+MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-postgresql
+    libsqliteodbc)
+BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 
 step() { printf '\n==== %s\n' "$*"; }

@@ -136,7 +136,9 @@ class Migration {
         bool batch_failed = false;
         for (;;) {
             std::size_t limit = kChunkRows;
-            if (batch_size != 0) limit = std::min<std::uint64_t>(limit, batch_size - in_batch);
+            if (batch_size != 0)
+                limit =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(limit, batch_size - in_batch));
             std::size_t count = 0;
             while (count < limit && cursor->Next(rows[count])) ++count;
             if (count == 0) break;

@@ -148,6 +148,15 @@ class PostgresDatabase final : public Database {
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
+        if (!planner_set_) {
+            // Each update touches a few hundred rows by key. Without fresh
+            // statistics (a table just loaded) the planner prefers hashing
+            // the list and scanning the whole table, once per statement:
+            // quadratic in the table size. Only this session's plans change.
+            Execute(conn_.get(), "SET enable_hashjoin = off");
+            Execute(conn_.get(), "SET enable_mergejoin = off");
+            planner_set_ = true;
+        }
         std::unordered_set<std::string> changed;
         for (std::size_t first = 0; first < updates.size(); first += kUpdateRows) {
             const auto chunk =
@@ -199,6 +208,7 @@ class PostgresDatabase final : public Database {
 
     Connection conn_;
     bool prepared_ = false;
+    bool planner_set_ = false;
 };
 
 }  // namespace
