@@ -150,6 +150,7 @@ class Migration {
             if (batch_failed) break;
             if (in_batch == batch_size) {
                 database_.Commit();
+                committed_done_ = counts_.done;
                 database_.Begin();
                 in_batch = 0;
             }
@@ -221,14 +222,18 @@ class Migration {
                          ? "nothing was written"
                          : "the failing batch was not written, earlier batches were")
                  << '\n';
-            counts_.done = 0;
+            counts_.done = committed_done_;
         } else if (options_.dry_run) {
             err_ << "tarvolacrypt: dry run: every change rolled back\n";
         }
         if (!quiet_ || any_failure_) {
-            err_ << "tarvolacrypt: " << counts_.values << " values, " << counts_.done << " done, "
+            err_ << "tarvolacrypt: " << counts_.values
+                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
                  << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
-                 << counts_.null_or_empty << " null or empty\n";
+                 << counts_.null_or_empty << " null or empty";
+            if (counts_.failed > 0 && counts_.failed + counts_.null_or_empty == counts_.values)
+                err_ << ": every value failed, so the key is probably wrong";
+            err_ << '\n';
         }
         return any_failure_ ? kFailed : kDone;
     }
@@ -243,6 +248,8 @@ class Migration {
     RowProgress& progress_;
     Counts counts_;
     bool any_failure_ = false;
+    // Rows written by batches already committed, which a rollback keeps.
+    std::uint64_t committed_done_ = 0;
 };
 
 }  // namespace

@@ -6,7 +6,8 @@
 # BACKEND: sqlite, postgres, odbc-postgres, odbc-sqlite. The PostgreSQL ones
 # expect the server of scripts/pg-test-server.sh (TARVOLA_PG_* variables).
 # CASE: mixed (atomic failure, dry run, migration, re-run), names (hostile and
-# awkward identifiers), concurrent (a writer changes a row meanwhile),
+# awkward identifiers), batch_failure (a failing batch is rolled back, earlier
+# ones stay), concurrent (a writer changes a row meanwhile),
 # kill (kill -9 during a batched run on a large table, then a re-run).
 set -euo pipefail
 tool=$1 backend=$2 case=$3
@@ -141,6 +142,20 @@ case_names() {
     expect_err "1 values, 1 done"
     [ "$(sql "SELECT \"va\"\"lue\" FROM \"We\"\"ird Table\"" | "$tool" decrypt --key-file new.key)" = quoted ] ||
         fail "the value in the awkwardly named table did not migrate"
+}
+
+# Batches 1-2, 3-4, 5: the damaged row 4 stops the run in the second batch,
+# which is rolled back whole; the first stays written.
+case_batch_failure() {
+    create_secrets
+    local id
+    for id in 1 2 3 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "INSERT INTO secrets VALUES (4, '0A000000$(printf '%064d' 0)')"
+    expect_status 1 migrate --table secrets --column v --batch-size 2
+    expect_err "row 4: "
+    expect_err "4 values, 2 done, 1 failed"
+    [ "$(sql "SELECT group_concat(id) FROM (SELECT id FROM secrets WHERE v LIKE '%\$%' ORDER BY id)")" = "1,2" ] ||
+        fail "not exactly the first batch was written"
 }
 
 # A writer holds row 3 changed but uncommitted while the migration reaches
