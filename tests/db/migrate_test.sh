@@ -139,7 +139,7 @@ case_names() {
     sql "CREATE TABLE \"We\"\"ird Table\" (\"Row Id\" INTEGER PRIMARY KEY, \"va\"\"lue\" VARCHAR(200))"
     sql "INSERT INTO \"We\"\"ird Table\" VALUES (7, '$(encrypt 0 old.key 'quoted')')"
     expect_status 0 migrate --table 'We"ird Table' --column 'va"lue' --id 'Row Id'
-    expect_err "1 values, 1 done"
+    expect_err "1 value, 1 done"
     [ "$(sql "SELECT \"va\"\"lue\" FROM \"We\"\"ird Table\"" | "$tool" decrypt --key-file new.key)" = quoted ] ||
         fail "the value in the awkwardly named table did not migrate"
 }
