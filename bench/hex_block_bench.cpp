@@ -11,10 +11,9 @@ namespace tarvola::bench {
 namespace {
 
 constexpr const char* kKeyText = "mode-0 bench key";
-constexpr std::size_t kHeaderLength = 8;
 
 std::size_t CiphertextLength(std::size_t plaintext_length) {
-    return kHeaderLength + 32 * ((plaintext_length + 15) / 16);
+    return TARVOLA_ENCRYPT_SIZE_MODE0(plaintext_length) - 1;
 }
 
 Work Mode0Encrypt(std::size_t size) {

@@ -14,6 +14,10 @@
 #ifndef TARVOLACRYPT_HPP
 #define TARVOLACRYPT_HPP
 
+#if __cplusplus < 201703L && (!defined(_MSVC_LANG) || _MSVC_LANG < 201703L)
+#error "tarvolacrypt.hpp needs C++17 or later; C callers include tarvolacrypt.h"
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -30,9 +34,9 @@ namespace tarvola {
 
 enum class Mode : std::int32_t {
     // AES-128 block by block, deterministic, no integrity: header + hex.
-    kHexBlock = 0,
+    kHexBlock = TARVOLA_MODE_HEX_BLOCK,
     // AES-CBC with a random IV and PKCS #7 padding: base64(IV) "$" base64(ct).
-    kEnvelope = 1,
+    kEnvelope = TARVOLA_MODE_ENVELOPE,
 };
 
 enum class Error {
@@ -114,15 +118,6 @@ inline constexpr std::size_t kMaxTextLength =
     std::min<std::size_t>(static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()),
                           (std::numeric_limits<std::size_t>::max() - 64) / 2 - 16);
 
-// Key texts of this many characters or more make no AES key in mode 1.
-inline constexpr std::size_t kEnvelopeKeyLimit = 32;
-
-inline constexpr std::size_t kHexBlockHeaderLength = 8;
-
-[[nodiscard]] constexpr std::size_t CeilDiv(std::size_t n, std::size_t d) noexcept {
-    return n / d + (n % d != 0 ? 1 : 0);
-}
-
 // A zero-terminated copy for the C interface, wiped when it goes: it holds a
 // key text or a plaintext.
 class CText {
@@ -162,31 +157,13 @@ class OutputBuffer {
     std::string bytes_;
 };
 
-// Buffer sizes, terminator included, for a text of `length` characters
-// (length <= kMaxTextLength).
-[[nodiscard]] constexpr std::size_t HexBlockEncryptSize(std::size_t length) noexcept {
-    return kHexBlockHeaderLength + 32 * CeilDiv(length, 16) + 1;
-}
-[[nodiscard]] constexpr std::size_t EnvelopeEncryptSize(std::size_t length) noexcept {
-    const std::size_t ciphertext_length = 16 * (length / 16 + 1);
-    return 25 + 4 * CeilDiv(ciphertext_length, 3) + 1;
-}
-[[nodiscard]] constexpr std::size_t HexBlockDecryptSize(std::size_t length) noexcept {
-    return length <= kHexBlockHeaderLength ? 1
-                                           : 16 * CeilDiv(length - kHexBlockHeaderLength, 32) + 1;
-}
-[[nodiscard]] constexpr std::size_t EnvelopeDecryptSize(
-    std::size_t characters_after_separator) noexcept {
-    return 3 * characters_after_separator / 4 + 1;
-}
-
 // The refusals that need no call, shared by both directions.
 [[nodiscard]] inline Error CheckArguments(std::string_view text, std::string_view key, Mode mode) {
     if (mode != Mode::kHexBlock && mode != Mode::kEnvelope) return Error::kUnknownMode;
     if (text.find('\0') != std::string_view::npos) return Error::kZeroByteInText;
     if (key.find('\0') != std::string_view::npos) return Error::kZeroByteInKey;
     if (text.size() > kMaxTextLength) return Error::kTextTooLong;
-    if (mode == Mode::kEnvelope && key.size() >= kEnvelopeKeyLimit) {
+    if (mode == Mode::kEnvelope && key.size() >= TARVOLA_MODE1_KEY_LIMIT) {
         return Error::kKeyTooLongForEnvelope;
     }
     return Error::kNone;
@@ -209,8 +186,8 @@ class OutputBuffer {
 
     const detail::CText c_text(text);
     const detail::CText c_key(key);
-    detail::OutputBuffer output(mode == Mode::kHexBlock ? detail::HexBlockEncryptSize(text.size())
-                                                        : detail::EnvelopeEncryptSize(text.size()));
+    detail::OutputBuffer output(mode == Mode::kHexBlock ? TARVOLA_ENCRYPT_SIZE_MODE0(text.size())
+                                                        : TARVOLA_ENCRYPT_SIZE_MODE1(text.size()));
     if (Encrypt(c_text.c_str(), c_key.c_str(), output.data(), static_cast<std::int32_t>(mode)) !=
         0) {
         return detail::Failure(Error::kLibraryFailure);
@@ -228,11 +205,11 @@ class OutputBuffer {
     }
     std::size_t size = 0;
     if (mode == Mode::kHexBlock) {
-        size = detail::HexBlockDecryptSize(value.size());
+        size = TARVOLA_DECRYPT_SIZE_MODE0(value.size());
     } else {
         const std::size_t separator = value.find('$');
         if (separator == std::string_view::npos) return detail::Failure(Error::kNotEnvelopeValue);
-        size = detail::EnvelopeDecryptSize(value.size() - separator - 1);
+        size = TARVOLA_DECRYPT_SIZE_MODE1(value.size() - separator - 1);
     }
 
     const detail::CText c_value(value);

@@ -1,22 +1,98 @@
 # Shared helpers for the project's scripts. Source it; do not run it.
 
-# Installs the Debian packages named as arguments that are not installed yet.
-# Needs root (as CI and a fresh machine's root shell are); runs apt-get update
-# once per script run, and only when something is missing.
-ensure_packages() {
-    local missing=()
+# Pauses before the second and third try of an apt-get call, in seconds: a
+# mirror caught mid-sync usually settles within a minute.
+TARVOLA_APT_PAUSES=${TARVOLA_APT_PAUSES:-"10 30"}
+
+# Runs "$@" (an apt-get command) up to three times, pausing longer each time,
+# its output into the file APT_LOG; returns the last try's status.
+apt_with_retries() {
+    local pause status=0
+    for pause in 0 $TARVOLA_APT_PAUSES; do
+        if [ "$pause" != 0 ]; then
+            echo "== $1 $2 failed, trying again in ${pause}s" >&2
+            sleep "$pause"
+        fi
+        if "$@" >"$APT_LOG" 2>&1; then return 0; else status=$?; fi
+    done
+    return "$status"
+}
+
+# The packages named as arguments that are not installed yet, one a line.
+missing_packages() {
     local pkg
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' \
-            || missing+=("$pkg")
+            || echo "$pkg"
     done
+}
+
+# Installs the Debian packages named as arguments that are missing. Needs
+# root (as CI and a fresh machine's root shell are). Refreshes the package
+# lists once per script run, and only when something is missing; a list that
+# will not refresh (one index of one mirror mid-sync, say) is reported and the
+# install is tried anyway, since the packages may well come from the others.
+# Returns 0 when all are installed; otherwise leaves the missing packages and
+# apt's error of the last try in INSTALL_ERROR for the caller's one line, and
+# returns non-zero.
+install_packages() {
+    local missing
+    mapfile -t missing < <(missing_packages "$@")
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "== installing: ${missing[*]}"
+    local APT_LOG
+    APT_LOG=$(mktemp)
     if [ -z "${TARVOLA_APT_UPDATED:-}" ]; then
-        apt-get update -qq
-        export TARVOLA_APT_UPDATED=1
+        if apt_with_retries apt-get update -q; then
+            export TARVOLA_APT_UPDATED=1
+        else
+            echo "== apt-get update failed 3 times, installing from the lists there are: $(apt_error)" >&2
+        fi
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    local status=0
+    DEBIAN_FRONTEND=noninteractive apt_with_retries \
+        apt-get install -y -q --no-install-recommends "${missing[@]}" || status=$?
+    [ "$status" -eq 0 ] || INSTALL_ERROR="${missing[*]}: $(apt_error)"
+    rm -f "$APT_LOG"
+    return "$status"
+}
+
+# apt's error lines in APT_LOG joined into one line: the "E:" lines and the
+# unmet dependencies listed before them.
+apt_error() {
+    local lines
+    lines=$(grep -E '^(E:| +[^ ]+ : Depends:)' "$APT_LOG" | sed 's/  */ /g; s/^ //' | paste -sd ';' -) \
+        || true
+    echo "${lines:-apt-get exited with an error and printed no E: line}"
+}
+
+# Installs packages every following step needs: when one cannot be
+# installed, the run fails here with one line naming it and apt's error.
+ensure_packages() {
+    local INSTALL_ERROR=""
+    install_packages "$@" && return 0
+    echo "FAILED: cannot install ${INSTALL_ERROR}" >&2
+    exit 1
+}
+
+# ensure_packages_for STEP PKG...: installs packages that only the step
+# named STEP needs. When one cannot be installed, prints the line
+# "SKIPPED: STEP: PKG...: <apt error>", records it for the summary of
+# scripts/test.sh (file TARVOLA_SKIPPED_LOG) and returns 1: the caller skips
+# that step and goes on with the others.
+ensure_packages_for() {
+    local name=$1 INSTALL_ERROR=""
+    shift
+    install_packages "$@" && return 0
+    skip_step "$name" "$INSTALL_ERROR"
+    return 1
+}
+
+# skip_step STEP REASON: the one line that says a step did not run and why.
+skip_step() {
+    local line="SKIPPED: $1: $2"
+    echo "$line"
+    if [ -n "${TARVOLA_SKIPPED_LOG:-}" ]; then echo "$line" >>"$TARVOLA_SKIPPED_LOG"; fi
 }
 
 # The packages every native build needs.

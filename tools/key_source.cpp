@@ -12,8 +12,6 @@
 namespace tarvola::tool {
 namespace {
 
-// Mode 1 makes no AES key from a key text this long or longer.
-constexpr std::size_t kEnvelopeKeyLimit = 32;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 FetchedKey Failure(std::string error) {
@@ -117,7 +115,7 @@ std::optional<std::string> KeyRefusal(std::string_view key, bool used_in_mode_1,
     }
     if (key.find('\0') != std::string_view::npos)
         return std::string(describe(Error::kZeroByteInKey));
-    if (used_in_mode_1 && key.size() >= kEnvelopeKeyLimit) {
+    if (used_in_mode_1 && key.size() >= TARVOLA_MODE1_KEY_LIMIT) {
         return std::string(describe(Error::kKeyTooLongForEnvelope));
     }
     return std::nullopt;

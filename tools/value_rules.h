@@ -6,12 +6,11 @@
 // run them on many values from many threads. Plaintext is only ever held in
 // SecretText, which wipes itself.
 //
-//   ValueRules rules;                                    // rules.allow_binary = true for legacy
-//   bytes Opened opened = OpenValue(stored, key, ReadMode::kAuto, rules); if (!opened)
-//   report(opened.reason);                  // else use opened.plaintext->view() Reencrypted r =
-//   ReencryptValue(stored, {old_key, new_key, ReadMode::kAuto, Mode::kEnvelope}, rules); switch
-//   (r.outcome) { case kWritten: store(r.value); case kUnchanged: keep; case kFailed:
-//   report(r.reason); }
+// Typical use, per value:
+//   Opened opened = OpenValue(stored, key, ReadMode::kAuto, ValueRules{});
+//   if (!opened) report(opened.reason); else use(opened.plaintext->view());
+// and for migration, ReencryptValue, whose outcome says whether to store the
+// new value, keep the stored one, or report the reason and store nothing.
 #ifndef TARVOLA_TOOLS_VALUE_RULES_H
 #define TARVOLA_TOOLS_VALUE_RULES_H
 

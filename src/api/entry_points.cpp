@@ -2,6 +2,7 @@
 // and the promise that nothing is thrown across it.
 #include "tarvolacrypt.h"
 
+#include "common/text.h"
 #include "envelope/cbc_envelope.h"
 #include "hexscheme/hex_block.h"
 
@@ -15,17 +16,8 @@
 
 namespace {
 
-enum Mode : std::int32_t { kHexBlock = 0, kEnvelope = 1 };
-
 int32_t ResultCode(bool ok) noexcept {
     return ok ? 0 : 1;
-}
-
-// Mode-1 failures leave the empty text behind, whatever failed; memory
-// exhaustion is no different.
-int32_t EnvelopeFailure(char* output) noexcept {
-    output[0] = '\0';
-    return 1;
 }
 
 }  // namespace
@@ -34,13 +26,14 @@ extern "C" TARVOLA_EXPORT int32_t Encrypt(const char* plaintext, const char* key
                                           int32_t mode) {
     if (output == nullptr) return 1;
     switch (mode) {
-        case kHexBlock:
+        case TARVOLA_MODE_HEX_BLOCK:
             return ResultCode(tarvola::hexscheme::EncryptHexBlock(plaintext, key, output));
-        case kEnvelope:
+        case TARVOLA_MODE_ENVELOPE:
+            // Memory exhaustion fails like everything else in mode 1.
             try {
                 return ResultCode(tarvola::envelope::EncryptEnvelope(plaintext, key, output));
             } catch (...) {
-                return EnvelopeFailure(output);
+                return ResultCode(tarvola::FailWithEmptyText(output));
             }
         default:
             return 1;
@@ -51,13 +44,13 @@ extern "C" TARVOLA_EXPORT int32_t Decrypt(const char* ciphertext, const char* ke
                                           int32_t mode) {
     if (output == nullptr) return 1;
     switch (mode) {
-        case kHexBlock:
+        case TARVOLA_MODE_HEX_BLOCK:
             return ResultCode(tarvola::hexscheme::DecryptHexBlock(ciphertext, key, output));
-        case kEnvelope:
+        case TARVOLA_MODE_ENVELOPE:
             try {
                 return ResultCode(tarvola::envelope::DecryptEnvelope(ciphertext, key, output));
             } catch (...) {
-                return EnvelopeFailure(output);
+                return ResultCode(tarvola::FailWithEmptyText(output));
             }
         default:
             return 1;

@@ -1,71 +1,31 @@
 #include "envelope/cbc_envelope.h"
 
-#include <array>
 #include <cstring>
 #include <string_view>
 
+#include "common/text.h"
 #include "envelope/base64_envelope.h"
+#include "envelope/cbc_padding.h"
+#include "envelope/random_iv.h"
+#include "tarvolacrypt.h"
 
 namespace tarvola::envelope {
 namespace {
 
 using platform::kAesBlockLength;
+using Iv = std::span<const std::uint8_t, kAesBlockLength>;
 
-// Key texts of 32 characters or more would need 48 bytes of key material or
-// more, which is no AES key size; this is the one place that decides it.
-bool IsUsableKeyMaterial(std::size_t size) noexcept {
-    return size == 16 || size == 32;
+// Key texts this long would need 48 bytes of key material or more, which is
+// no AES key size.
+bool IsUsableKeyText(std::string_view key) noexcept {
+    return key.size() < TARVOLA_MODE1_KEY_LIMIT;
 }
 
 std::span<const std::uint8_t> BytesOf(std::string_view text) noexcept {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-std::string_view ViewOf(const char* text) noexcept {
-    return text == nullptr ? std::string_view{} : std::string_view{text};
-}
-
-bool Fail(char* output) noexcept {
-    output[0] = '\0';
-    return false;
-}
-
 }  // namespace
-
-platform::SecretBytes DeriveKeyMaterial(std::span<const std::uint8_t> key_text,
-                                        std::size_t block_length) {
-    platform::SecretBytes material;
-    const std::size_t padding = block_length - key_text.size() % block_length;
-    material.reserve(key_text.size() + padding);
-    material.assign(key_text.begin(), key_text.end());
-    material.resize(key_text.size() + padding, 0);
-    return material;
-}
-
-std::optional<platform::ByteVector> MakeRandomIv(std::size_t block_length) {
-    platform::ByteVector iv(block_length);
-    for (auto& byte : iv) {
-        std::array<std::uint8_t, 4> draw{};
-        if (!platform::FillRandom(draw)) return std::nullopt;
-        byte = draw[0];
-    }
-    return iv;
-}
-
-std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded) {
-    const std::uint32_t pad = padded.back();
-    // All arithmetic from here is branch-free in the padded bytes' values.
-    // bad collects a non-zero bit for every defect.
-    std::uint32_t bad = ((pad - 1U) >> 8) & 1U;  // pad == 0
-    bad |= ((kAesBlockLength - pad) >> 8) & 1U;  // pad > 16
-    for (std::uint32_t i = 1; i <= kAesBlockLength; ++i) {
-        // in_padding is all ones when i <= pad, else zero.
-        const std::uint32_t in_padding = 0U - ((((pad - i) >> 8) & 1U) ^ 1U);
-        bad |= in_padding & (padded[padded.size() - i] ^ pad);
-    }
-    if (bad != 0) return std::nullopt;
-    return padded.size() - pad;
-}
 
 std::optional<platform::SecretBytes> DecryptCbcPadded(
     std::span<const std::uint8_t> key, std::span<const std::uint8_t, kAesBlockLength> iv,
@@ -79,36 +39,36 @@ std::optional<platform::SecretBytes> DecryptCbcPadded(
 }
 
 bool EncryptEnvelope(const char* input, const char* key, char* output) {
-    if (input == nullptr) return Fail(output);
-    const auto material = DeriveKeyMaterial(BytesOf(ViewOf(key)), kAesBlockLength);
-    if (!IsUsableKeyMaterial(material.size())) return Fail(output);
-
+    // Refused values draw no randomness.
+    if (input == nullptr || !IsUsableKeyText(ViewOf(key))) return FailWithEmptyText(output);
     const auto iv = MakeRandomIv(kAesBlockLength);
-    if (!iv) return Fail(output);
-    const auto ciphertext = platform::CbcEncryptPadded(
-        material, std::span<const std::uint8_t, kAesBlockLength>(iv->data(), kAesBlockLength),
-        BytesOf(input));
-    if (!ciphertext || !JoinEnvelope(*iv, *ciphertext, output)) return Fail(output);
+    if (!iv) return FailWithEmptyText(output);
+    return EncryptEnvelopeWithIv(input, key, Iv(iv->data(), kAesBlockLength), output);
+}
+
+bool EncryptEnvelopeWithIv(const char* input, const char* key, Iv iv, char* output) {
+    if (input == nullptr || !IsUsableKeyText(ViewOf(key))) return FailWithEmptyText(output);
+    const auto material = DeriveKeyMaterial(BytesOf(ViewOf(key)), kAesBlockLength);
+    const auto ciphertext = platform::CbcEncryptPadded(material, iv, BytesOf(input));
+    if (!ciphertext || !JoinEnvelope(iv, *ciphertext, output)) return FailWithEmptyText(output);
     return true;
 }
 
 bool DecryptEnvelope(const char* envelope, const char* key, char* output) {
-    if (envelope == nullptr) return Fail(output);
+    if (envelope == nullptr || !IsUsableKeyText(ViewOf(key))) return FailWithEmptyText(output);
     const auto material = DeriveKeyMaterial(BytesOf(ViewOf(key)), kAesBlockLength);
-    if (!IsUsableKeyMaterial(material.size())) return Fail(output);
 
     const EnvelopeParts parts = SplitEnvelope(envelope);
     // An IV part that decodes to more than a block contributes its first 16
     // bytes, as the provider would read them.
-    if (parts.iv.size() < kAesBlockLength) return Fail(output);
+    if (parts.iv.size() < kAesBlockLength) return FailWithEmptyText(output);
     if (parts.ciphertext.empty() || parts.ciphertext.size() % kAesBlockLength != 0) {
-        return Fail(output);
+        return FailWithEmptyText(output);
     }
 
-    const auto plaintext = DecryptCbcPadded(
-        material, std::span<const std::uint8_t, kAesBlockLength>(parts.iv.data(), kAesBlockLength),
-        parts.ciphertext);
-    if (!plaintext) return Fail(output);
+    const auto plaintext =
+        DecryptCbcPadded(material, Iv(parts.iv.data(), kAesBlockLength), parts.ciphertext);
+    if (!plaintext) return FailWithEmptyText(output);
 
     // The output is a text: it ends at the plaintext's first zero byte.
     const std::size_t size = plaintext->size();

@@ -3,8 +3,8 @@
 //
 // The key is the key text's bytes followed by zero bytes up to the next
 // multiple of 16 ABOVE its length: 0-15 characters give AES-128, 16-31
-// characters AES-256 (a 16-character key text gains 16 zero bytes), and 32 or
-// more characters cannot be used.
+// characters AES-256 (a 16-character key text gains 16 zero bytes), and
+// TARVOLA_MODE1_KEY_LIMIT (32) or more characters cannot be used.
 //
 // Neither direction authenticates: a padding check is all that stands between
 // a wrong key or a damaged value and garbage, and a host that tells others
@@ -16,25 +16,10 @@
 #include <optional>
 #include <span>
 
+#include "envelope/cbc_padding.h"
 #include "platform/platform.h"
 
 namespace tarvola::envelope {
-
-// The key text's bytes plus z zero bytes, z = block_length - length %
-// block_length (never 0).
-[[nodiscard]] platform::SecretBytes DeriveKeyMaterial(std::span<const std::uint8_t> key_text,
-                                                      std::size_t block_length);
-
-// `block_length` bytes, each the first byte of its own 4-byte random draw.
-// Empty when the random source fails.
-[[nodiscard]] std::optional<platform::ByteVector> MakeRandomIv(std::size_t block_length);
-
-// The length of the plaintext inside `padded` once its PKCS #7 padding is
-// removed, or nothing when the padding is invalid (last byte outside 1..16, or
-// any padding byte different from it). Looks at every candidate padding byte
-// and decides once, so its timing does not tell which byte was wrong.
-// `padded` MUST be a non-empty multiple of 16 bytes.
-[[nodiscard]] std::optional<std::size_t> UnpaddedLength(std::span<const std::uint8_t> padded);
 
 // AES-CBC decryption of whole blocks followed by the padding check: the
 // plaintext without its padding, or nothing when the provider fails or the
@@ -44,10 +29,18 @@ namespace tarvola::envelope {
     std::span<const std::uint8_t> key, std::span<const std::uint8_t, platform::kAesBlockLength> iv,
     std::span<const std::uint8_t> ciphertext);
 
-// Writes the envelope of `input` into `output` from its first byte. On
-// failure (key text of 32 or more characters, random source or provider
-// failure) `output` receives the empty text and the result is false.
+// Writes the envelope of `input` into `output` from its first byte, under a
+// fresh random IV. On failure (key text of 32 or more characters, random
+// source or provider failure) `output` receives the empty text and the result
+// is false.
 [[nodiscard]] bool EncryptEnvelope(const char* input, const char* key, char* output);
+
+// EncryptEnvelope with the IV given instead of drawn: the same value for the
+// same IV, which is what makes mode 1's output comparable with stored values.
+// Never use a fixed IV for real values.
+[[nodiscard]] bool EncryptEnvelopeWithIv(
+    const char* input, const char* key, std::span<const std::uint8_t, platform::kAesBlockLength> iv,
+    char* output);
 
 // Writes the plaintext of `envelope` up to its first zero byte and a
 // terminator into `output`. On failure (no ciphertext, a ciphertext that is not

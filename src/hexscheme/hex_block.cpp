@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "aes/aes128.h"
+#include "common/text.h"
 #include "hexscheme/text_helpers.h"
 #include "platform/secret.h"
 
@@ -20,10 +21,6 @@ constexpr std::size_t kHeaderLength = 8;
 constexpr std::size_t kCharsPerBlock = 2 * sizeof(aes::Block);
 // The shortest text that can hold a header and one block.
 constexpr std::size_t kMinimumTextLength = kHeaderLength + kCharsPerBlock;
-
-std::string_view ViewOf(const char* text) noexcept {
-    return text == nullptr ? std::string_view{} : std::string_view{text};
-}
 
 void ExpandKey(const char* key, aes::RoundKeySchedule& schedule) {
     Wiped<aes::Block> key_block;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace tarvola::hexscheme {
 namespace {
 
@@ -53,15 +55,9 @@ void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noe
     }
 }
 
-// \t, \n, \v, \f and \r are the consecutive codes 9 to 13.
-bool IsWhitespace(char c) noexcept {
-    const auto code = static_cast<unsigned char>(c);
-    return (code == ' ') | (static_cast<unsigned char>(code - '\t') < 5U);
-}
-
 std::string_view TrimWhitespace(std::string_view text) noexcept {
-    while (!text.empty() && IsWhitespace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsWhitespace(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsCLocaleSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsCLocaleSpace(text.back())) text.remove_suffix(1);
     return text;
 }
 
@@ -79,14 +75,14 @@ bool IsUpperHex(std::string_view text) noexcept {
     for (; i < text.size(); ++i) {
         const char c = text[i];
         tail_valid &=
-            static_cast<unsigned>(IsUpperHexDigit(c)) | static_cast<unsigned>(IsWhitespace(c));
+            static_cast<unsigned>(IsUpperHexDigit(c)) | static_cast<unsigned>(IsCLocaleSpace(c));
     }
     return valid == kHighBits && tail_valid != 0;
 }
 
 std::uint8_t ParseHexPair(char high, char low) noexcept {
-    if (IsWhitespace(high)) return IsWhitespace(low) ? 0 : DigitValue(low);
-    if (IsWhitespace(low)) return DigitValue(high);
+    if (IsCLocaleSpace(high)) return IsCLocaleSpace(low) ? 0 : DigitValue(low);
+    if (IsCLocaleSpace(low)) return DigitValue(high);
     return static_cast<std::uint8_t>(DigitValue(high) << 4 | DigitValue(low));
 }
 

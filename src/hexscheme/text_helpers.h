@@ -20,11 +20,7 @@ inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 // this function's own frame and left behind there when it returns.
 void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noexcept;
 
-// White space as the C locale classifies it: space, \t, \n, \v, \f, \r.
-// Bytes from 0x80 up are never white space, whatever the host's locale.
-[[nodiscard]] bool IsWhitespace(char c) noexcept;
-
-// `text` without its leading and trailing white space.
+// `text` without its leading and trailing white space (IsCLocaleSpace).
 [[nodiscard]] std::string_view TrimWhitespace(std::string_view text) noexcept;
 
 // True when every character is one of kHexDigits or white space. An empty or

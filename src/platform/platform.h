@@ -52,7 +52,8 @@ inline constexpr std::size_t kAesBlockLength = 16;
 // Empty when the conversion fails.
 [[nodiscard]] std::optional<std::string> Base64Encode(std::span<const std::uint8_t> bytes);
 
-// Decodes standard base64. Whitespace between characters is skipped; a text
+// Decodes standard base64. Blanks and line breaks (IsBlankOrLineBreak in
+// common/text.h) are skipped; a text
 // whose "=" padding is followed by "$" ends at that "$", so that the first part
 // of an envelope, "$" included, decodes to exactly the IV. Any other character
 // outside the alphabet, or a length that does not fill whole 4-character

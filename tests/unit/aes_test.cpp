@@ -141,9 +141,10 @@ TEST(Aes128, DecryptionUndoesEncryptionWithoutHiddenState) {
     }
 }
 
-// The inverse cipher relies on GfMultiply's products by 9, 11, 13 and 14; a
-// shift-and-add multiplication computed here independently must agree for
-// every factor the cipher can use.
+// GfMultiply is the GF(2^8) product the inverse cipher is defined with
+// (factors 9, 11, 13, 14), though the cipher itself computes InvMixColumns
+// another way and does not call it. A shift-and-add multiplication computed
+// here independently must agree for every factor below 32.
 TEST(Aes128, GfMultiplyMatchesCarrylessReference) {
     for (unsigned factor = 0; factor < 32; ++factor) {
         for (unsigned value = 0; value < 256; ++value) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "envelope/cbc_envelope.h"
+#include "envelope/cbc_padding.h"
 #include "platform/platform.h"
 #include "test_support.h"
 

@@ -1,14 +1,14 @@
-// The envelope text (base64 parts around "$") and the CBC scheme's pieces:
-// key material, IV, padding check.
+// The envelope text (base64 parts around "$") and the CBC scheme's padding
+// rules: key material, padding check. None of it needs the provider.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <optional>
-#include <set>
 #include <string>
 
+#include "common/text.h"
 #include "envelope/base64_envelope.h"
-#include "envelope/cbc_envelope.h"
+#include "envelope/cbc_padding.h"
 #include "test_support.h"
 
 namespace tarvola {
@@ -67,42 +67,6 @@ TEST(Base64, DecodingRules) {
     }
 }
 
-// The decoding rules read one character at a time, as a plain reference for
-// the codec, which converts runs of whole groups of data characters at once.
-std::optional<ByteVector> ReferenceDecode(std::string_view text) {
-    constexpr std::string_view alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    ByteVector bytes;
-    std::uint32_t group = 0;
-    unsigned filled = 0;
-    unsigned padding = 0;
-    bool finished = false;
-    for (const char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
-        if (finished) {
-            if (c == '$') break;
-            return std::nullopt;
-        }
-        if (c == '=') {
-            if (filled < 2) return std::nullopt;
-            ++padding;
-        } else {
-            const std::size_t value = alphabet.find(c);
-            if (value == std::string_view::npos || padding != 0) return std::nullopt;
-            group |= static_cast<std::uint32_t>(value) << (6 * (3 - filled));
-        }
-        if (++filled < 4) continue;
-        bytes.push_back(static_cast<std::uint8_t>(group >> 16));
-        if (padding < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
-        if (padding < 1) bytes.push_back(static_cast<std::uint8_t>(group));
-        finished = padding != 0;
-        group = 0;
-        filled = 0;
-    }
-    if (filled != 0) return std::nullopt;
-    return bytes;
-}
-
 ByteVector CountingBytes(std::size_t size) {
     ByteVector bytes;
     for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(37 * i + 11));
@@ -144,27 +108,34 @@ TEST(Base64, EncodingMatchesTheAlphabetAtEveryLength) {
 }
 
 // Whole groups of data characters are decoded in one go, and everything else
-// by the rules; the two must agree wherever a character that is not data
-// falls: inside a group, on a group boundary, after the padding, at either end.
+// by the rules; both must give the rules' answer wherever a character that is
+// not data falls: inside a group, on a group boundary, after the padding, at
+// either end. Blanks and line breaks change nothing; a "$" ends a padded text;
+// anything else spoils it, as does replacing any character by one that is
+// not data.
 TEST(Base64, DecodingAgreesWithTheRulesWhereverOtherCharactersFall) {
     const char others[] = {' ', '\t', '\n', '\r', '=', '$', '!', '\v', '-', '\x80', '\xff', '\0'};
     for (std::size_t size = 0; size <= 13; ++size) {
-        const std::string text = *platform::Base64Encode(CountingBytes(size));
+        const ByteVector bytes = CountingBytes(size);
+        const std::string text = *platform::Base64Encode(bytes);
+        const bool padded = !text.empty() && text.back() == '=';
         for (std::size_t pos = 0; pos <= text.size(); ++pos) {
             for (const char other : others) {
+                const bool skipped = IsBlankOrLineBreak(other);
+                const bool ends_text = other == '$' && padded && pos == text.size();
                 for (const std::size_t count : {1U, 2U, 5U}) {
                     std::string changed = text;
                     changed.insert(pos, count, other);
-                    const auto expected = ReferenceDecode(changed);
-                    EXPECT_EQ(platform::Base64Decode(changed), expected.value_or(ByteVector{}))
+                    EXPECT_EQ(platform::Base64Decode(changed),
+                              skipped || ends_text ? bytes : ByteVector{})
                         << "size " << size << ", " << count << " x 0x" << std::hex
                         << static_cast<unsigned>(static_cast<unsigned char>(other)) << " at "
                         << std::dec << pos;
                 }
+                if (pos == text.size() || other == '=') continue;
                 std::string replaced = text;
-                if (pos < text.size()) replaced[pos] = other;
-                EXPECT_EQ(platform::Base64Decode(replaced),
-                          ReferenceDecode(replaced).value_or(ByteVector{}))
+                replaced[pos] = other;
+                EXPECT_EQ(platform::Base64Decode(replaced), ByteVector{})
                     << "size " << size << ", character " << pos << " replaced";
             }
         }
@@ -243,16 +214,6 @@ TEST(CbcScheme, KeyMaterialGrowsToTheNextMultipleOfSixteenAbove) {
         EXPECT_TRUE(std::equal(key_text.begin(), key_text.end(), material.begin()));
         EXPECT_TRUE(std::all_of(material.begin() + static_cast<std::ptrdiff_t>(length),
                                 material.end(), [](auto b) { return b == 0; }));
-    }
-}
-
-TEST(CbcScheme, EveryIvIsFresh) {
-    std::set<std::string> seen;  // hex: g++ 12 -O3 warns falsely on sets of vectors
-    for (int i = 0; i < 100; ++i) {
-        const auto iv = envelope::MakeRandomIv(16);
-        ASSERT_TRUE(iv.has_value());
-        ASSERT_EQ(iv->size(), 16U);
-        EXPECT_TRUE(seen.insert(test::ToHex(*iv)).second);
     }
 }
 

@@ -100,6 +100,17 @@ std::vector<RspRecord> ReadRsp(const std::string& file) {
     return records;
 }
 
+std::vector<Record> ReadRecords(const std::string& file, const std::string& first_field) {
+    std::vector<Record> records;
+    ForEachField(file, [&](const std::string& /*section*/, const std::string& name,
+                           const std::string& value) {
+        if (name == first_field) records.emplace_back();
+        if (records.empty()) throw std::runtime_error(file + ": field before " + first_field);
+        records.back()[name] = value;
+    });
+    return records;
+}
+
 std::map<std::string, std::string> ReadFipsSection(std::string_view wanted) {
     std::map<std::string, std::string> fields;
     ForEachField("fips197.txt", [&](const std::string& section, const std::string& name,

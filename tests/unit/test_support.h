@@ -35,6 +35,12 @@ struct RspRecord {
 };
 [[nodiscard]] std::vector<RspRecord> ReadRsp(const std::string& file);
 
+// The records of a "NAME = value" file under tests/data, each starting at a
+// line that names `first_field`.
+using Record = std::map<std::string, std::string>;
+[[nodiscard]] std::vector<Record> ReadRecords(const std::string& file,
+                                              const std::string& first_field);
+
 // The "NAME = hex" lines of one [SECTION] of fips197.txt.
 [[nodiscard]] std::map<std::string, std::string> ReadFipsSection(std::string_view section);
 

@@ -41,15 +41,12 @@ std::string ToHex(const std::string& bytes) {
 
 std::size_t OutputSize(bool encrypt, std::int32_t mode, const std::string& input) {
     const std::size_t length = input.size();
-    if (encrypt && mode == 0) return 8 + 32 * ((length + 15) / 16) + 1;
-    if (encrypt) {
-        const std::size_t padded = 16 * (length / 16 + 1);
-        return 25 + 4 * ((padded + 2) / 3) + 1;
-    }
-    if (mode == 0) return length < 8 ? 1 : 16 * ((length - 8 + 31) / 32) + 1;
+    if (encrypt && mode == 0) return TARVOLA_ENCRYPT_SIZE_MODE0(length);
+    if (encrypt) return TARVOLA_ENCRYPT_SIZE_MODE1(length);
+    if (mode == 0) return TARVOLA_DECRYPT_SIZE_MODE0(length);
     const std::size_t separator = input.find('$');
     const std::size_t after = separator == std::string::npos ? 0 : length - separator - 1;
-    return 3 * after / 4 + 1;
+    return TARVOLA_DECRYPT_SIZE_MODE1(after);
 }
 
 }  // namespace

@@ -1,21 +1,25 @@
 #!/usr/bin/env python3
-"""Values written on one platform open on the other.
+"""Values written by one build open with every other.
 
-Drives the compat tool of the Linux build and that of the Windows build
-(under Wine) with the same random requests, from a fixed seed:
+Drives the compat tools of two or more builds (Linux, the 32-bit and the
+64-bit DLL under Wine) with the same random requests, from a fixed seed:
 
-  * mode-0 values are byte-identical on both platforms;
-  * every value written by either platform, in either mode, decrypts on both
-    to the original text;
+  * mode-0 values are byte-identical from every build;
+  * every value written by any build, in either mode, decrypts on all of
+    them to the original text;
   * damaged values and wrong keys get the same result and the same output
-    on both platforms, so that no text opens on one and fails on the other.
+    from every build, so that no text opens on one and fails on another.
 
-Usage: cross_platform_test.py --linux-tool PATH --windows-tool PATH.exe
-       [--wine wine] [--seed N] [--cases N]
+The first tool is the one the others are compared with.
+Usage: cross_platform_test.py --tool NAME=COMMAND --tool NAME=COMMAND...
+       [--seed N] [--cases N]
+  e.g. --tool linux=build/default/.../tarvola_compat_tool
+       --tool win64="/usr/lib/wine/wine64 build/windows64/bin/tarvola_compat_tool.exe"
 """
 
 import argparse
 import random
+import shlex
 import subprocess
 import sys
 
@@ -81,17 +85,26 @@ def damaged(rng, value: bytes):
     return [v.encode("ascii") for v in variants]
 
 
+def parse_tool(spec):
+    name, _, command = spec.partition("=")
+    if not name or not command:
+        raise argparse.ArgumentTypeError(f"not NAME=COMMAND: {spec!r}")
+    return name, shlex.split(command)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--linux-tool", required=True)
-    parser.add_argument("--windows-tool", required=True)
-    parser.add_argument("--wine", default="wine")
+    parser.add_argument("--tool", type=parse_tool, action="append", required=True)
     parser.add_argument("--seed", type=int, default=20180271)
     parser.add_argument("--cases", type=int, default=400)
     args = parser.parse_args()
+    if len(args.tool) < 2:
+        parser.error("two tools at least")
 
     rng = random.Random(args.seed)
-    tools = {"linux": [args.linux_tool], "windows": [args.wine, args.windows_tool]}
+    tools = dict(args.tool)
+    first = args.tool[0][0]
+    others = [name for name in tools if name != first]
     cases = make_cases(rng, args.cases)
     checks = 0
     mismatches = []
@@ -102,7 +115,7 @@ def main():
         if not ok:
             mismatches.append(message)
 
-    # Both platforms encrypt every case.
+    # Every build encrypts every case.
     encryptions = [("E", mode, key, text) for mode, key, text in cases]
     written = {name: run_tool(tool, encryptions) for name, tool in tools.items()}
     for i, (mode, key, text) in enumerate(cases):
@@ -114,22 +127,23 @@ def main():
                 f"{name} returned {written[name][i][0]} encrypting case {i}",
             )
         if mode == 0:
-            check(
-                written["linux"][i] == written["windows"][i],
-                f"case {i}: mode-0 values differ: {written['linux'][i][1]!r} "
-                f"!= {written['windows'][i][1]!r}",
-            )
+            for name in others:
+                check(
+                    written[first][i] == written[name][i],
+                    f"case {i}: mode-0 values differ: {first} {written[first][i][1]!r} "
+                    f"!= {name} {written[name][i][1]!r}",
+                )
 
-    # Every value opens on both platforms, whoever wrote it; damaged values
-    # and wrong keys fail, or not, alike on both.
+    # Every value opens with every build, whoever wrote it; damaged values
+    # and wrong keys fail, or not, alike everywhere.
     openings = []  # (request, expected output or None when only agreement counts)
     for i, (mode, key, text) in enumerate(cases):
-        if written["linux"][i][0] != 0:
+        if written[first][i][0] != 0:
             continue
         for writer in tools:
             value = written[writer][i][1]
             openings.append((("D", mode, key, value), text, f"case {i} written by {writer}"))
-        value = written["linux"][i][1]
+        value = written[first][i][1]
         for variant in damaged(rng, value):
             openings.append((("D", mode, key, variant), None, f"case {i} damaged to {variant!r}"))
         wrong_key = key[:-1] if key else b"k"
@@ -137,15 +151,22 @@ def main():
     requests = [request for request, _, _ in openings]
     opened = {name: run_tool(tool, requests) for name, tool in tools.items()}
     for n, (_, expected, what) in enumerate(openings):
-        linux, windows = opened["linux"][n], opened["windows"][n]
-        check(linux == windows, f"{what}: linux {linux!r} != windows {windows!r}")
+        reference = opened[first][n]
+        for name in others:
+            check(
+                opened[name][n] == reference,
+                f"{what}: {first} {reference!r} != {name} {opened[name][n]!r}",
+            )
         if expected is not None:
-            got = FAILED if linux[0] != 0 else linux[1]
+            got = FAILED if reference[0] != 0 else reference[1]
             check(got == expected, f"{what}: opened to {got!r}, not {expected!r}")
 
     for message in mismatches[:20]:
         print("MISMATCH", message)
-    print(f"cross-platform: {len(cases)} cases, {checks} checks, {len(mismatches)} mismatches")
+    print(
+        f"cross-platform ({', '.join(tools)}): {len(cases)} cases, {checks} checks, "
+        f"{len(mismatches)} mismatches"
+    )
     return 1 if mismatches else 0
 
 

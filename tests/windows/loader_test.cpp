@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tarvolacrypt.h"
+
 namespace {
 
 using EntryPoint = std::int32_t(__cdecl*)(const char*, const char*, char*, std::int32_t);
@@ -49,13 +51,13 @@ struct Functions {
 std::string RoundTrip(const Functions& f, const std::string& text, const char* key,
                       std::int32_t mode) {
     const std::size_t length = text.size();
-    const std::size_t padded = 16 * (length / 16 + 1);
     std::vector<char> sealed(
-        mode == 0 ? 8 + 32 * ((length + 15) / 16) + 1 : 25 + 4 * ((padded + 2) / 3) + 1, '\0');
+        mode == 0 ? TARVOLA_ENCRYPT_SIZE_MODE0(length) : TARVOLA_ENCRYPT_SIZE_MODE1(length), '\0');
     if (f.encrypt(text.c_str(), key, sealed.data(), mode) != 0) return "<failed>";
     const std::string value = sealed.data();
-    const std::size_t opened_size = mode == 0 ? 16 * ((value.size() - 8 + 31) / 32) + 1
-                                              : 3 * (value.size() - value.find('$') - 1) / 4 + 1;
+    const std::size_t opened_size =
+        mode == 0 ? TARVOLA_DECRYPT_SIZE_MODE0(value.size())
+                  : TARVOLA_DECRYPT_SIZE_MODE1(value.size() - value.find('$') - 1);
     std::vector<char> opened(opened_size, '\0');
     if (f.decrypt(value.c_str(), key, opened.data(), mode) != 0) return "<failed>";
     return opened.data();

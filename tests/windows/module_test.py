@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the shape of TarvolaCrypt.dll that host applications and
-installers rely on: its exports, the DLLs it imports and its version
-resource. Usage: module_test.py PATH/TO/TarvolaCrypt.dll"""
+installers rely on: its format and machine, its exports, the DLLs it imports
+and its version resource, the same for the 32-bit and the 64-bit DLL.
+Usage: module_test.py PATH/TO/TarvolaCrypt.dll i686|x86_64"""
 
 import sys
 import unittest
@@ -9,6 +10,14 @@ import unittest
 import pefile
 
 DLL_PATH = ""
+ARCHITECTURE = ""
+
+# Per architecture: the machine field and the optional header's format
+# (PE32 for 32-bit, PE32+ for 64-bit).
+MACHINES = {
+    "i686": ("IMAGE_FILE_MACHINE_I386", pefile.OPTIONAL_HEADER_MAGIC_PE),
+    "x86_64": ("IMAGE_FILE_MACHINE_AMD64", pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
+}
 
 EXPECTED_STRINGS = {
     "CompanyName": "TarvolaCrypt developers",
@@ -31,8 +40,10 @@ class ModuleTest(unittest.TestCase):
     def setUpClass(cls):
         cls.pe = pefile.PE(DLL_PATH)
 
-    def test_is_a_32_bit_dll(self):
-        self.assertEqual(self.pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+    def test_is_a_dll_for_the_architecture(self):
+        machine, magic = MACHINES[ARCHITECTURE]
+        self.assertEqual(self.pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE[machine])
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Magic, magic)
         self.assertTrue(self.pe.is_dll())
 
     def test_exports_exactly_decrypt_and_encrypt_by_ordinal(self):
@@ -86,7 +97,8 @@ class ModuleTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3 or sys.argv[2] not in MACHINES:
         sys.exit(__doc__)
+    ARCHITECTURE = sys.argv.pop()
     DLL_PATH = sys.argv.pop()
     unittest.main(verbosity=2)

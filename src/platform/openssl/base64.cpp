@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/text.h"
 #include "platform/platform.h"
 
 namespace tarvola::platform {
@@ -28,10 +29,6 @@ constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
     return table;
 }
 constexpr auto kDecodeTable = MakeDecodeTable();
-
-bool IsSkippedWhitespace(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 
 // The two characters of every 12-bit value (8 KiB), so that encoding takes
 // two look-ups per 3 bytes instead of four.
@@ -118,7 +115,7 @@ ByteVector Base64Decode(std::string_view text) {
             if (in == end) break;
         }
         const char c = *in++;
-        if (IsSkippedWhitespace(c)) continue;
+        if (IsBlankOrLineBreak(c)) continue;
         if (finished) {
             // The envelope's first part ends in "$" right after the padding.
             if (c == '$') break;

@@ -11,6 +11,7 @@
 
 #include <limits>
 
+#include "common/text.h"
 #include "platform/platform.h"
 #include "platform/windows/heap_buffer.h"
 
@@ -20,10 +21,6 @@ namespace {
 bool IsBase64Data(char c) noexcept {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
-}
-
-bool IsSkippedWhitespace(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 // The characters crypt32 gets, and the number of bytes they must decode to.
@@ -42,7 +39,7 @@ std::optional<CheckedText> CheckAndCompact(std::string_view text, char* compact)
     unsigned padding = 0;   // "=" in the current group
     bool finished = false;  // a padded group has ended the data
     for (const char c : text) {
-        if (IsSkippedWhitespace(c)) continue;
+        if (IsBlankOrLineBreak(c)) continue;
         if (finished) {
             if (c == '$') break;
             return std::nullopt;
