@@ -143,6 +143,9 @@ case_names() {
     expect_err "has no column"
     dump after.txt
     cmp -s before.txt after.txt || fail "a hostile name changed the table"
+    expect_status 2 tool migrate --db "sqlite:$work/missing.db" --table secrets --column v \
+        --key-file old.key
+    expect_err "cannot open"
 
     # Names that need quoting work: a quote, a blank, mixed case.
     sql "CREATE TABLE \"We\"\"ird Table\" (\"Row Id\" INTEGER PRIMARY KEY, \"va\"\"lue\" VARCHAR(200))"
