@@ -25,6 +25,8 @@ ensure_packages cmake ninja-build g++ pkg-config libssl-dev dpkg-dev file
 # The installed man page is checked with groff, the completion with
 # bash-completion's own helpers.
 ensure_packages groff bash-completion
+# The database client libraries tarvolacrypt migrate links.
+ensure_packages "${MIGRATE_PACKAGES[@]}"
 
 step "Building for prefix /usr in build/package-deb"
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -74,6 +76,17 @@ for mode in 0 1; do
     [ "$result" = value ] || { echo "mode $mode round trip gave '$result'" >&2; exit 1; }
     echo "mode $mode: echo value | encrypt | decrypt -> $result"
 done
+
+# migrate links the database clients: the package must pull them in.
+depends=$(dpkg-deb --field "$DEB" Depends)
+for library in libsqlite3-0 libpq5 libodbc2; do
+    [[ $depends == *"$library"* ]] || { echo "the package does not depend on $library" >&2; exit 1; }
+done
+sqlite3 "$KEY_DIR/db" "CREATE TABLE t (v TEXT); INSERT INTO t VALUES
+    ('$(tarvolacrypt encrypt --mode 0 --key-file "$KEY_DIR/key" value)')"
+tarvolacrypt migrate --db "sqlite:$KEY_DIR/db" --table t --column v --key-file "$KEY_DIR/key"
+[ "$(sqlite3 "$KEY_DIR/db" 'SELECT v FROM t' | tarvolacrypt decrypt --key-file "$KEY_DIR/key")" = value ] ||
+    { echo "the installed tool did not migrate an SQLite table" >&2; exit 1; }
 
 for shipped in /usr/share/man/man1/tarvolacrypt.1 /usr/share/bash-completion/completions/tarvolacrypt; do
     [ -f "$shipped" ] || { echo "the package does not ship $shipped" >&2; exit 1; }

@@ -57,13 +57,17 @@ install_packages() {
     return "$status"
 }
 
-# apt's error lines in APT_LOG joined into one line: the "E:" lines and the
-# unmet dependencies listed before them.
+# apt's error in APT_LOG as one short line: the first unmet dependency it
+# lists, if any, and its last "E:" line (the full list can run to dozens).
 apt_error() {
-    local lines
-    lines=$(grep -E '^(E:| +[^ ]+ : Depends:)' "$APT_LOG" | sed 's/  */ /g; s/^ //' | paste -sd ';' -) \
-        || true
-    echo "${lines:-apt-get exited with an error and printed no E: line}"
+    local unmet last
+    unmet=$(grep -m1 -E '^ +[^ ]+ : Depends:' "$APT_LOG" | sed 's/  */ /g; s/^ //') || true
+    last=$(grep -E '^E:' "$APT_LOG" | tail -n 1) || true
+    if [ -z "$unmet$last" ]; then
+        echo "apt-get exited with an error and printed no E: line"
+    else
+        echo "${unmet:+$unmet (and maybe more); }${last}"
+    fi
 }
 
 # Installs packages every following step needs: when one cannot be
@@ -100,5 +104,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev
     python3)
 # The tool's tests check its installed man page and bash completion.
 BUILD_PACKAGES+=(groff bash-completion)
+# tarvolacrypt migrate: the client libraries it links, and what its tests run
+# against (an SQLite file, a PostgreSQL server, both through ODBC drivers).
+MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-postgresql
+    libsqliteodbc)
+BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 
 step() { printf '\n==== %s\n' "$*"; }

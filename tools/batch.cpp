@@ -175,6 +175,8 @@ ValueOutcome TransformValue(const Job& job, std::string_view value) {
             return DecryptOne(job, value);
         case Command::kReencrypt:
             return ReencryptOne(job, value);
+        case Command::kMigrate:
+            break;
     }
     return Failed("unknown command");
 }

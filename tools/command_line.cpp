@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace tarvola::tool {
@@ -21,18 +23,29 @@ enum class OptionId {
     kNewKeyEnv,
     kStrict,
     kQuiet,
+    kDb,
+    kTable,
+    kColumn,
+    kId,
+    kWhere,
+    kBatchSize,
+    kJobs,
+    kDryRun,
     kAllowBinary,
     kAllowEmptyKey,
     kNull,
     kLineBuffered,
-    kJobs,
 };
 
 // Which commands accept an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
-constexpr unsigned kReadingCommands = 1U << 1 | 1U << 2;
-constexpr unsigned kAllCommands = kCryptCommands | kReencryptOnly;
+constexpr unsigned kMigrateOnly = 1U << 3;
+constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly;
+constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
+// The commands that read and write values as records of a stream.
+constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
+constexpr unsigned kAllCommands = kCryptCommands | kRewriting;
 
 struct OptionSpec {
     std::string_view name;
@@ -41,23 +54,30 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 16> kOptions = {{
+constexpr std::array<OptionSpec, 23> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
-    {"--from-mode", OptionId::kFromMode, true, kReencryptOnly},
-    {"--to-mode", OptionId::kToMode, true, kReencryptOnly},
+    {"--from-mode", OptionId::kFromMode, true, kRewriting},
+    {"--to-mode", OptionId::kToMode, true, kRewriting},
     {"--key-file", OptionId::kKeyFile, true, kAllCommands},
     {"--key-env", OptionId::kKeyEnv, true, kAllCommands},
     {"--key", OptionId::kKey, true, kAllCommands},
-    {"--new-key-file", OptionId::kNewKeyFile, true, kReencryptOnly},
-    {"--new-key-env", OptionId::kNewKeyEnv, true, kReencryptOnly},
-    {"--strict", OptionId::kStrict, false, kAllCommands},
+    {"--new-key-file", OptionId::kNewKeyFile, true, kRewriting},
+    {"--new-key-env", OptionId::kNewKeyEnv, true, kRewriting},
+    {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
+    {"--db", OptionId::kDb, true, kMigrateOnly},
+    {"--table", OptionId::kTable, true, kMigrateOnly},
+    {"--column", OptionId::kColumn, true, kMigrateOnly},
+    {"--id", OptionId::kId, true, kMigrateOnly},
+    {"--where", OptionId::kWhere, true, kMigrateOnly},
+    {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
+    {"--jobs", OptionId::kJobs, true, kAllCommands},
+    {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
     {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
     {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
-    {"--null", OptionId::kNull, false, kAllCommands},
-    {"-0", OptionId::kNull, false, kAllCommands},
-    {"--line-buffered", OptionId::kLineBuffered, false, kAllCommands},
-    {"--jobs", OptionId::kJobs, true, kAllCommands},
+    {"--null", OptionId::kNull, false, kStreamCommands},
+    {"-0", OptionId::kNull, false, kStreamCommands},
+    {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
 }};
 
 // More threads than this gain nothing and only cost memory (chunks in flight).
@@ -86,12 +106,15 @@ std::string_view NameOf(Command command) noexcept {
             return "decrypt";
         case Command::kReencrypt:
             return "reencrypt";
+        case Command::kMigrate:
+            return "migrate";
     }
     return "?";
 }
 
 std::optional<Command> ParseCommand(std::string_view word) noexcept {
-    for (const Command command : {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt}) {
+    for (const Command command :
+         {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt, Command::kMigrate}) {
         if (word == NameOf(command)) return command;
     }
     return std::nullopt;
@@ -160,6 +183,16 @@ class OptionReader {
             }
         }
         if (!error_.empty()) return UsageError(std::move(error_));
+        if (parsed_.options.command == Command::kMigrate) return CheckMigrate();
+        return std::move(parsed_);
+    }
+
+    ParsedCommandLine CheckMigrate() {
+        const MigrateOptions& migrate = parsed_.options.migrate;
+        if (!parsed_.options.texts.empty())
+            return UsageError("migrate takes no TEXT: the values come from --db");
+        if (migrate.database.empty() || migrate.table.empty() || migrate.column.empty())
+            return UsageError("migrate needs --db, --table and --column");
         return std::move(parsed_);
     }
 
@@ -256,9 +289,61 @@ class OptionReader {
                 options.line_buffered = true;
                 break;
             case OptionId::kJobs:
-                SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
+                if (options.command == Command::kMigrate) {
+                    ApplyMigrateOption(spec, value);
+                } else {
+                    SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
+                }
+                break;
+            default:
+                ApplyMigrateOption(spec, value);
                 break;
         }
+    }
+
+    // `value` is null for --dry-run, the one flag among these.
+    void ApplyMigrateOption(const OptionSpec& spec, const char* value) {
+        MigrateOptions& migrate = parsed_.options.migrate;
+        if (spec.id == OptionId::kDryRun || value == nullptr) {
+            migrate.dry_run = true;
+            return;
+        }
+        switch (spec.id) {
+            case OptionId::kDb:
+                migrate.database = value;
+                break;
+            case OptionId::kTable:
+                migrate.table = value;
+                break;
+            case OptionId::kColumn:
+                migrate.column = value;
+                break;
+            case OptionId::kId:
+                migrate.id = value;
+                break;
+            case OptionId::kWhere:
+                migrate.where = value;
+                break;
+            case OptionId::kBatchSize:
+                migrate.batch_size = ParseCount(spec.name, value);
+                break;
+            case OptionId::kJobs:
+                migrate.jobs = static_cast<unsigned>(std::min<std::uint64_t>(
+                    ParseCount(spec.name, value), std::numeric_limits<unsigned>::max()));
+                break;
+            default:
+                break;
+        }
+    }
+
+    // A positive whole number.
+    std::uint64_t ParseCount(std::string_view name, const char* value) {
+        const std::string_view text = value;
+        std::uint64_t number = 0;
+        const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (status != std::errc() || end != text.data() + text.size() || number == 0)
+            error_ = std::string(name) + " must be a positive number, not '" + value + "'";
+        return number;
     }
 
     template <class Parser, class Target>
@@ -310,14 +395,16 @@ class OptionReader {
 ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     ParsedCommandLine parsed;
     if (AsksForHelpOrVersion(arguments, parsed.action)) return parsed;
-    if (arguments.empty()) return UsageError("no command given (encrypt, decrypt or reencrypt)");
+    if (arguments.empty())
+        return UsageError("no command given (encrypt, decrypt, reencrypt or migrate)");
 
     const std::string_view first = arguments[0];
     const auto command = ParseCommand(first);
     if (!command) {
         std::string error(1, '\'');
         error.append(first).append(
-            "' is not a command: the first argument must be encrypt, decrypt or reencrypt");
+            "' is not a command: the first argument must be encrypt, decrypt, reencrypt or "
+            "migrate");
         return UsageError(std::move(error));
     }
     return OptionReader(arguments.subspan(1), *command).Read();
@@ -327,6 +414,8 @@ std::string_view HelpText() noexcept {
     return R"(Usage: tarvolacrypt encrypt [--mode 0|1] [KEY] [OPTIONS] [--] [TEXT...]
        tarvolacrypt decrypt [--mode 0|1|auto] [KEY] [OPTIONS] [--] [TEXT...]
        tarvolacrypt reencrypt [--from-mode 0|1|auto] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
+       tarvolacrypt migrate --db DATABASE --table TABLE --column COLUMN [KEY]
+                    [NEW KEY] [MIGRATE OPTIONS]
        tarvolacrypt --help | --version
 
 Encrypts and decrypts text values with TarvolaCrypt. Each TEXT is one value.
@@ -388,6 +477,27 @@ are refused.
 reencrypt leaves a value that is already in the target mode and opens under
 the new key as it is (counted as unchanged); if it opens under the old key
 too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
+
+Migrate (the values of one column, where they are stored; raw SQL only in
+--where):
+  --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
+                        connection URI), or odbc:CONNECTION-STRING
+  --table TABLE         the table, as named in the catalogue
+  --column COLUMN       the column holding the values
+  --id COLUMN           the row key; default SQLite's rowid, or the table's
+                        single-column primary key
+  --where CONDITION     raw SQL limiting the rows, e.g. "id % 4 = 0"
+  --from-mode auto|0|1  default auto: each value's mode from its shape
+  --to-mode 1|0         default 1
+  --batch-size N        commit every N rows (default: one transaction)
+  --dry-run             do and verify everything, then roll back
+  --jobs N              the crypto on N threads (default 1)
+  A value that fails (damaged, wrong key, ambiguous) or a row changed by
+  another writer meanwhile rolls back the transaction, exit 1; with
+  --batch-size only the failing batch is rolled back and the run stops.
+  Values already in the target mode under the new key stay as they are, so
+  a re-run finishes an interrupted one. Exit 2 when the database cannot be
+  reached or a table or column is missing.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
 plaintexts through standard input instead.

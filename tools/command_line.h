@@ -3,6 +3,7 @@
 #ifndef TARVOLA_TOOLS_COMMAND_LINE_H
 #define TARVOLA_TOOLS_COMMAND_LINE_H
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,7 +16,7 @@
 
 namespace tarvola::tool {
 
-enum class Command { kEncrypt, kDecrypt, kReencrypt };
+enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate };
 
 // kNone: no key given here (only for reencrypt's new key, which then is
 // the old one).
@@ -25,6 +26,20 @@ struct KeySource {
     KeyOrigin origin = KeyOrigin::kPrompt;
     // The file path or variable name; for kArgument, the key text itself.
     SecretText detail;
+};
+
+// migrate only: where the values are and how to write them.
+struct MigrateOptions {
+    std::string database;
+    std::string table;
+    std::string column;
+    // Empty: SQLite's rowid, else the table's single-column primary key.
+    std::string id;
+    std::string where;
+    // 0: one transaction for the whole run.
+    std::uint64_t batch_size = 0;
+    unsigned jobs = 1;
+    bool dry_run = false;
 };
 
 struct Options {
@@ -50,6 +65,7 @@ struct Options {
     // Each one is a value (pointing into argv); none means one value per line
     // of standard input.
     std::vector<std::string_view> texts;
+    MigrateOptions migrate;
 };
 
 struct ParsedCommandLine {

@@ -13,6 +13,7 @@
 #include "batch.h"
 #include "command_line.h"
 #include "key_source.h"
+#include "migrate.h"
 #include "output.h"
 #include "platform.h"
 
@@ -39,6 +40,12 @@ bool UsesEnvelope(const Options& options, bool for_new_key) {
         case Command::kDecrypt:
             return options.read_mode == ReadMode::kEnvelope;
         case Command::kReencrypt: {
+            const bool writes = options.to_mode == Mode::kEnvelope;
+            if (for_new_key) return writes;
+            return options.from_mode == ReadMode::kEnvelope ||
+                   (options.new_key.origin == KeyOrigin::kNone && writes);
+        }
+        case Command::kMigrate: {
             const bool writes = options.to_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
             return options.from_mode == ReadMode::kEnvelope ||
@@ -92,6 +99,7 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
             job.read_mode = options.read_mode;
             break;
         case Command::kReencrypt:
+        case Command::kMigrate:
             job.read_mode = options.from_mode;
             job.write_mode = options.to_mode;
             break;
@@ -150,6 +158,11 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         if (!new_key) return kUsageError;
     }
 
+    if (options.command == Command::kMigrate) {
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(), progress,
+                          std::cerr);
+    }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const bool reads_input = options.texts.empty();
     const BatchSettings settings{

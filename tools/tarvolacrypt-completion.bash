@@ -5,11 +5,11 @@ _tarvolacrypt()
     local cur prev words cword
     _init_completion || return
 
-    local commands="encrypt decrypt reencrypt"
+    local commands="encrypt decrypt reencrypt migrate"
     local command="" word
     for word in "${words[@]:1:cword-1}"; do
         case $word in
-            encrypt | decrypt | reencrypt) command=$word; break ;;
+            encrypt | decrypt | reencrypt | migrate) command=$word; break ;;
         esac
     done
 
@@ -38,7 +38,7 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "0 1" -- "$cur"))
             return
             ;;
-        --key | --jobs)
+        --key | --db | --table | --column | --id | --where | --batch-size | --jobs)
             return
             ;;
     esac
@@ -56,6 +56,9 @@ _tarvolacrypt()
         decrypt) options="--mode --allow-binary $common" ;;
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
+        migrate) options="--db --table --column --id --where --from-mode --to-mode
+            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs
+            --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

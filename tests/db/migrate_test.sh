@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# `tarvolacrypt migrate` against real databases, one behaviour per run:
+#
+#   migrate_test.sh TOOL BACKEND CASE
+#
+# TOOL runs through $TARVOLA_TOOL_LOADER when set (Wine, for the Windows
+# build, whose ODBC calls reach the host's driver manager).
+# BACKEND: sqlite, postgres, odbc-postgres, odbc-sqlite. The PostgreSQL ones
+# expect the server of scripts/pg-test-server.sh (TARVOLA_PG_* variables).
+# CASE: mixed (atomic failure, dry run, migration, re-run), names (hostile and
+# awkward identifiers), batch_failure (a failing batch is rolled back, earlier
+# ones stay), concurrent (a writer changes a row meanwhile),
+# kill (kill -9 during a batched run on a large table, then a re-run).
+set -euo pipefail
+tool_path=$1 backend=$2 case=$3
+# shellcheck disable=SC2086 # the loader may be a command with arguments
+tool() { ${TARVOLA_TOOL_LOADER:-} "$tool_path" "$@"; }
+# Wine without its 32-bit part exits 0 having run nothing: look at the output.
+if [ -n "${TARVOLA_TOOL_LOADER:-}" ] && ! tool --version 2>/dev/null | grep -q '^tarvolacrypt '; then
+    echo "SKIPPED: $TARVOLA_TOOL_LOADER cannot start $tool_path"
+    exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+printf 'old key text\n' > old.key
+printf 'new key text\n' > new.key
+
+fail() { echo "FAIL ($backend $case): $*" >&2; exit 1; }
+expect_status() {
+    local want=$1; shift
+    local got=0
+    "$@" 2>err.txt || got=$?
+    [ "$got" = "$want" ] || { cat err.txt >&2; fail "exit status $got, expected $want: $*"; }
+}
+expect_err() { grep -qF -- "$1" err.txt || { cat err.txt >&2; fail "no '$1' on standard error"; }; }
+
+# SQL through the database's own client; the tool reaches the same data
+# through `address`.
+case $backend in
+    sqlite | odbc-sqlite)
+        sqlite3 db.sqlite 'PRAGMA journal_mode=DELETE' >/dev/null
+        # The migration holds the write lock between batches: wait for it.
+        sql() { sqlite3 -batch -cmd '.timeout 10000' db.sqlite "$1"; }
+        ;;
+    postgres | odbc-postgres)
+        [ -n "${TARVOLA_PG_URI:-}" ] || fail "no PostgreSQL server (run under scripts/pg-test-server.sh)"
+        export PGOPTIONS='-c client_min_messages=warning'
+        psql -XqAt -v ON_ERROR_STOP=1 -c 'DROP SCHEMA public CASCADE; CREATE SCHEMA public' >/dev/null
+        sql() { psql -XqAt -v ON_ERROR_STOP=1 -c "$1"; }
+        ;;
+    *) fail "unknown backend" ;;
+esac
+
+# ODBC: our own driver and data source files, nothing of the system's.
+multiarch=$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
+export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
+cat > odbcinst.ini <<INI
+[PostgreSQL Unicode]
+Driver=/usr/lib/$multiarch/odbc/psqlodbcw.so
+[SQLite3]
+Driver=/usr/lib/$multiarch/odbc/libsqlite3odbc.so
+INI
+cat > odbc.ini <<INI
+[tarvola_pg]
+Driver=PostgreSQL Unicode
+Servername=${TARVOLA_PG_HOST:-}
+Port=${TARVOLA_PG_PORT:-}
+Database=postgres
+Username=postgres
+[tarvola_sqlite]
+Driver=SQLite3
+Database=$work/db.sqlite
+INI
+
+case $backend in
+    sqlite) address=sqlite:$work/db.sqlite ;;
+    postgres) address=$TARVOLA_PG_URI ;;
+    odbc-postgres) address="odbc:DSN=tarvola_pg" ;;
+    odbc-sqlite) address="odbc:DSN=tarvola_sqlite" ;;
+esac
+
+encrypt() { tool encrypt --mode "$1" --key-file "$2" -- "$3"; }
+migrate() { tool migrate --db "$address" --key-file old.key --new-key-file new.key "$@"; }
+dump() { sql "SELECT id, coalesce(v, '<null>') FROM secrets ORDER BY id" > "$1"; }
+
+create_secrets() {
+    sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v VARCHAR(200))"
+}
+
+case_mixed() {
+    create_secrets
+    local long migrated
+    long=$(encrypt 0 old.key 'a value long enough for three mode-0 blocks')
+    migrated=$(encrypt 1 new.key 'already migrated')
+    sql "INSERT INTO secrets VALUES
+        (1, '$(encrypt 0 old.key 'mode 0 under the old key')'),
+        (2, '$migrated'),
+        (3, '$(encrypt 1 old.key 'mode 1 under the old key')'),
+        (4, NULL), (5, ''), (6, '${long:0:40}')"
+    dump before.txt
+
+    expect_status 1 migrate --table secrets --column v
+    expect_err "row 6: "
+    expect_err "nothing was written"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a failed run changed the table"
+
+    sql "UPDATE secrets SET v = '$long' WHERE id = 6"
+    dump before.txt
+    expect_status 0 migrate --table secrets --column v --dry-run
+    expect_err "6 values, 3 done, 0 failed, 1 unchanged, 2 null or empty"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "--dry-run changed the table"
+
+    expect_status 0 migrate --table secrets --column v --jobs 2
+    expect_err "6 values, 3 done, 0 failed, 1 unchanged, 2 null or empty"
+    sql "SELECT v FROM secrets WHERE id IN (1, 2, 3, 6) ORDER BY id" |
+        tool decrypt --key-file new.key > opened.txt
+    printf '%s\n' 'mode 0 under the old key' 'already migrated' 'mode 1 under the old key' \
+        'a value long enough for three mode-0 blocks' | cmp -s - opened.txt ||
+        fail "the migrated values do not open under the new key"
+    [ "$(sql 'SELECT v FROM secrets WHERE id = 2')" = "$migrated" ] || fail "a migrated value was rewritten"
+    [ "$(sql "SELECT count(*) FROM secrets WHERE id = 4 AND v IS NULL OR id = 5 AND v = ''")" = 2 ] ||
+        fail "NULL or empty values were touched"
+
+    dump before.txt
+    expect_status 0 migrate --table secrets --column v
+    expect_err "6 values, 0 done, 0 failed, 4 unchanged, 2 null or empty"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a re-run changed the table"
+}
+
+case_names() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key 'x')')"
+    dump before.txt
+    expect_status 2 migrate --table 'secrets; DROP TABLE secrets' --column v
+    expect_err "no table 'secrets; DROP TABLE secrets'"
+    expect_status 2 migrate --table secrets --column 'v = NULL; DROP TABLE secrets; --'
+    expect_err "has no column"
+    expect_status 2 migrate --table secrets --column v --id 'id; DELETE FROM secrets'
+    expect_err "has no column"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a hostile name changed the table"
+    expect_status 2 tool migrate --db "sqlite:$work/missing.db" --table secrets --column v \
+        --key-file old.key
+    expect_err "cannot open"
+
+    # Names that need quoting work: a quote, a blank, mixed case.
+    sql "CREATE TABLE \"We\"\"ird Table\" (\"Row Id\" INTEGER PRIMARY KEY, \"va\"\"lue\" VARCHAR(200))"
+    sql "INSERT INTO \"We\"\"ird Table\" VALUES (7, '$(encrypt 0 old.key 'quoted')')"
+    expect_status 0 migrate --table 'We"ird Table' --column 'va"lue' --id 'Row Id'
+    expect_err "1 value, 1 done"
+    [ "$(sql "SELECT \"va\"\"lue\" FROM \"We\"\"ird Table\"" | tool decrypt --key-file new.key)" = quoted ] ||
+        fail "the value in the awkwardly named table did not migrate"
+}
+
+# Batches 1-2, 3-4, 5: the damaged row 4 stops the run in the second batch,
+# which is rolled back whole; the first stays written.
+case_batch_failure() {
+    create_secrets
+    local id
+    for id in 1 2 3 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "INSERT INTO secrets VALUES (4, '0A000000$(printf '%064d' 0)')"
+    expect_status 1 migrate --table secrets --column v --batch-size 2
+    expect_err "row 4: "
+    expect_err "4 values, 2 done, 1 failed"
+    [ "$(sql "SELECT group_concat(id) FROM (SELECT id FROM secrets WHERE v LIKE '%\$%' ORDER BY id)")" = "1,2" ] ||
+        fail "not exactly the first batch was written"
+}
+
+# A writer holds row 3 changed but uncommitted while the migration reaches
+# it; the migration's conditional update then finds the writer's value.
+case_concurrent() {
+    create_secrets
+    local id
+    for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    local theirs
+    theirs=$(encrypt 1 new.key 'written by someone else')
+    write_meanwhile() {
+        psql -XqAt -v ON_ERROR_STOP=1 >/dev/null <<SQL &
+BEGIN;
+UPDATE secrets SET v = '$1' WHERE id = 3;
+SELECT pg_sleep(3);
+COMMIT;
+SQL
+        writer=$!
+        # The writer's row lock must be taken before the migration starts.
+        until [ "$(sql "SELECT count(*) FROM pg_locks WHERE relation = 'secrets'::regclass
+                        AND mode = 'RowExclusiveLock' AND pid <> pg_backend_pid()")" -gt 0 ]; do
+            sleep 0.1
+        done
+    }
+
+    dump before.txt
+    write_meanwhile "$theirs"
+    expect_status 1 migrate --table secrets --column v
+    wait "$writer"
+    expect_err "row 3: changed by someone else"
+    sql "UPDATE secrets SET v = '$(sed -n 3p before.txt | cut -d'|' -f2)' WHERE id = 3"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "the atomic run wrote despite the conflict"
+
+    write_meanwhile "$theirs"
+    expect_status 1 migrate --table secrets --column v --batch-size 2
+    wait "$writer"
+    expect_err "row 3: changed by someone else"
+    [ "$(sql 'SELECT v FROM secrets WHERE id = 3')" = "$theirs" ] || fail "the writer's value was overwritten"
+    expect_status 0 migrate --table secrets --column v
+    expect_err "5 values, 0 done, 0 failed, 5 unchanged"
+}
+
+case_kill() {
+    local rows=300000
+    create_secrets
+    seq -f 'value %g' 1 "$rows" > plain.txt
+    tool encrypt --mode 0 --key-file old.key < plain.txt | awk '{ print NR "," $0 }' > rows.csv
+    sqlite3 -batch db.sqlite ".import --csv rows.csv secrets"
+
+    # Under one key: see the README on re-runs that change the key.
+    same_key_migrate() { tool migrate --db "$address" --key-file old.key "$@"; }
+    ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key --table secrets --column v \
+        --batch-size 1000 --quiet 2>/dev/null &
+    local run=$!
+    until [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" -ge 5000 ]; do
+        kill -0 "$run" 2>/dev/null || fail "the run ended before it could be killed"
+        sleep 0.05
+    done
+    kill -9 "$run"
+    wait "$run" 2>/dev/null || true
+
+    [ "$(sql 'PRAGMA integrity_check')" = ok ] || fail "the database is damaged"
+    local new
+    new=$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")
+    [ $((new % 1000)) = 0 ] && [ "$new" -lt "$rows" ] || fail "$new values migrated: not whole batches"
+
+    expect_status 0 same_key_migrate --table secrets --column v --batch-size 1000
+    expect_err "$rows values, $((rows - new)) done, 0 failed, $new unchanged"
+    sql "SELECT v FROM secrets ORDER BY id" | tool decrypt --key-file old.key | cmp -s - plain.txt ||
+        fail "after the re-run not every value opens under the new key"
+}
+
+"case_$case"
+echo "ok: $backend $case"

@@ -1,0 +1,119 @@
+// One small interface over the databases `tarvolacrypt migrate` works on:
+// connect, check the table and columns against the catalogue, stream rows in
+// id order, update a value only where it still holds what was read, and the
+// transaction around it. One backend per database (sqlite, postgresql, odbc),
+// each compiled in when its client library was found.
+//
+// Values travel only as bound parameters. Identifiers reach SQL only after
+// the catalogue confirmed them, and then quoted the database's way. The
+// `where` condition is the one raw piece of SQL, given by the user on purpose.
+#ifndef TARVOLA_TOOLS_DB_DATABASE_H
+#define TARVOLA_TOOLS_DB_DATABASE_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvola::tool::db {
+
+// kUsage: a table or column that is not there, or an unusable address (the
+// user's mistake, exit 2, before anything ran); kUnreachable: no connection
+// (exit 2); kQuery: the database refused a statement while working (exit 1).
+class Error : public std::runtime_error {
+  public:
+    enum class Kind { kUsage, kUnreachable, kQuery };
+    Error(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    [[nodiscard]] Kind kind() const noexcept { return kind_; }
+
+  private:
+    Kind kind_;
+};
+
+// What to migrate, as the user named it. `Resolve` checks the names and
+// fills in the quoted forms and the id column.
+struct Target {
+    std::string table;
+    std::string column;
+    // Empty: SQLite's rowid, or the table's single-column primary key.
+    std::string id;
+    // Raw SQL limiting the rows; empty for all rows.
+    std::string where;
+
+    // Set by Resolve: the names quoted for SQL, and each column's type where
+    // the backend needs it to bind a text parameter.
+    std::string quoted_table;
+    std::string quoted_column;
+    std::string quoted_id;
+    std::string column_type;
+    std::string id_type;
+};
+
+struct Row {
+    // The id in the database's own text form: shown in messages and bound
+    // back as text in the update.
+    std::string id;
+    bool id_is_integer = false;
+    bool value_is_null = false;
+    std::string value;
+};
+
+// A row whose value is to become `new_value`, unless someone else changed it
+// since it was read.
+struct Update {
+    const Row* row;
+    std::string_view new_value;
+};
+
+class RowCursor {
+  public:
+    virtual ~RowCursor() = default;
+    // False at the end. Rows come in id order; memory does not grow with the
+    // number of rows.
+    [[nodiscard]] virtual bool Next(Row& row) = 0;
+};
+
+class Database {
+  public:
+    virtual ~Database() = default;
+    // Checks table, column and id against the catalogue (throws kUsage) and
+    // fills in the quoted names and types.
+    virtual void Resolve(Target& target) = 0;
+    [[nodiscard]] virtual std::uint64_t CountRows(const Target& target) = 0;
+    virtual void Begin() = 0;
+    virtual void Commit() = 0;
+    virtual void Rollback() = 0;
+    // Opened inside a transaction; stays valid across later Commit and Begin
+    // calls (not after Rollback).
+    [[nodiscard]] virtual std::unique_ptr<RowCursor> OpenRows(const Target& target) = 0;
+    // Sets each row's column to its new value WHERE id = row.id AND column =
+    // row.value; the result says, per update, whether the row was changed.
+    [[nodiscard]] virtual std::vector<bool> Apply(const Target& target,
+                                                  std::span<const Update> updates) = 0;
+};
+
+// "sqlite:PATH", "postgresql://…" or "postgres://…" (handed to libpq as
+// is), "odbc:CONNECTION-STRING" (handed to the ODBC driver manager as is).
+[[nodiscard]] std::unique_ptr<Database> Connect(std::string_view address);
+
+// Helpers the backends share.
+[[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
+[[nodiscard]] std::string SelectRowsSql(const Target& target);
+[[nodiscard]] std::string CountRowsSql(const Target& target);
+[[nodiscard]] std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
+                                       std::string_view placeholder_id,
+                                       std::string_view placeholder_old);
+
+// Backends; each throws Error(kUnreachable) when it cannot connect and
+// Error(kUsage) when it was not compiled in.
+[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path);
+[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri);
+[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string);
+
+}  // namespace tarvola::tool::db
+
+#endif  // TARVOLA_TOOLS_DB_DATABASE_H

@@ -1,0 +1,30 @@
+// Stand-ins for the backends whose client library this build did not find.
+#include "database.h"
+
+namespace tarvola::tool::db {
+namespace {
+
+[[noreturn, maybe_unused]] void NotBuilt(std::string_view backend) {
+    throw Error(Error::Kind::kUsage,
+                "this build of tarvolacrypt has no " + std::string(backend) + " support");
+}
+
+}  // namespace
+
+#if !defined(TARVOLA_HAVE_SQLITE)
+std::unique_ptr<Database> ConnectSqlite(const std::string& /*path*/) {
+    NotBuilt("SQLite");
+}
+#endif
+#if !defined(TARVOLA_HAVE_POSTGRES)
+std::unique_ptr<Database> ConnectPostgres(const std::string& /*uri*/) {
+    NotBuilt("PostgreSQL");
+}
+#endif
+#if !defined(TARVOLA_HAVE_ODBC)
+std::unique_ptr<Database> ConnectOdbc(const std::string& /*connection_string*/) {
+    NotBuilt("ODBC");
+}
+#endif
+
+}  // namespace tarvola::tool::db

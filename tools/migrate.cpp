@@ -1,0 +1,279 @@
+#include "migrate.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db/database.h"
+#include "value_migration.h"
+
+namespace tarvola::tool {
+namespace {
+
+// Rows judged and written together: the unit of the threads' work and of
+// one multi-row update, and what bounds memory.
+constexpr std::size_t kChunkRows = 1000;
+// Failing rows named one by one before the rest are only counted.
+constexpr std::uint64_t kListedFailures = 20;
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUnusable = 2;
+
+struct Counts {
+    std::uint64_t values = 0;
+    std::uint64_t done = 0;
+    std::uint64_t failed = 0;
+    std::uint64_t unchanged = 0;
+    std::uint64_t null_or_empty = 0;
+};
+
+// "rows done, rows/s, time left" on a terminal, redrawn at most four times
+// a second and not at all in the first second.
+class RowProgress {
+  public:
+    RowProgress(std::ostream& err, bool enabled, std::uint64_t total)
+        : err_(err),
+          enabled_(enabled),
+          total_(total),
+          start_(Clock::now()),
+          next_(start_ + std::chrono::seconds(1)) {}
+    RowProgress(const RowProgress&) = delete;
+    RowProgress& operator=(const RowProgress&) = delete;
+    ~RowProgress() { Erase(); }
+
+    void Show(std::uint64_t done) {
+        if (!enabled_) return;
+        const auto now = Clock::now();
+        if (now < next_) return;
+        next_ = now + std::chrono::milliseconds(250);
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = static_cast<double>(done) / seconds;
+        std::string line = std::to_string(done) + " rows done, " +
+                           std::to_string(static_cast<std::uint64_t>(rate)) + " rows/s";
+        if (total_ > done && rate > 0) {
+            line += ", about " +
+                    std::to_string(
+                        static_cast<std::uint64_t>(static_cast<double>(total_ - done) / rate)) +
+                    " s left";
+        }
+        const std::size_t width = line.size();
+        if (width < width_) line.append(width_ - width, ' ');
+        err_ << '\r' << line << std::flush;
+        width_ = width;
+    }
+
+    void Erase() {
+        if (width_ == 0) return;
+        err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+        width_ = 0;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    std::ostream& err_;
+    bool enabled_;
+    std::uint64_t total_;
+    Clock::time_point start_;
+    Clock::time_point next_;
+    std::size_t width_ = 0;
+};
+
+bool IsNullOrEmpty(const db::Row& row) noexcept {
+    return row.value_is_null || row.value.empty();
+}
+
+// The crypto of one chunk on up to `jobs` threads; each thread takes a
+// contiguous slice, so verdicts land where their rows are.
+void Judge(const Rekeying& rekeying, const ValueRules& rules, std::span<const db::Row> rows,
+           std::span<Reencrypted> verdicts, unsigned jobs) {
+    auto judge_slice = [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            verdicts[i] = IsNullOrEmpty(rows[i])
+                              ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
+                              : MigrateValue(rows[i].value, rekeying, rules);
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(jobs, (rows.size() + 63) / 64);
+    if (threads <= 1) {
+        judge_slice(0, rows.size());
+        return;
+    }
+    std::vector<std::thread> workers;
+    const std::size_t slice = (rows.size() + threads - 1) / threads;
+    for (std::size_t first = slice; first < rows.size(); first += slice)
+        workers.emplace_back(judge_slice, first, std::min(rows.size(), first + slice));
+    judge_slice(0, slice);
+    for (std::thread& worker : workers) worker.join();
+}
+
+class Migration {
+  public:
+    Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
+              const ValueRules& rules, const MigrateOptions& options, bool quiet, std::ostream& err,
+              RowProgress& progress)
+        : database_(database),
+          target_(target),
+          rekeying_(rekeying),
+          rules_(rules),
+          options_(options),
+          quiet_(quiet),
+          err_(err),
+          progress_(progress) {}
+
+    int Run() {
+        // A dry run is one transaction whatever the batch size: rolling back
+        // a batch would also end the reading cursor on some databases.
+        const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
+        database_.Begin();
+        const auto cursor = database_.OpenRows(target_);
+        std::vector<db::Row> rows(kChunkRows);
+        std::vector<Reencrypted> verdicts(kChunkRows);
+        std::uint64_t in_batch = 0;
+        bool batch_failed = false;
+        for (;;) {
+            std::size_t limit = kChunkRows;
+            if (batch_size != 0)
+                limit =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(limit, batch_size - in_batch));
+            std::size_t count = 0;
+            while (count < limit && cursor->Next(rows[count])) ++count;
+            if (count == 0) break;
+            batch_failed |= !Process(std::span(rows).first(count), std::span(verdicts).first(count),
+                                     batch_size == 0);
+            in_batch += count;
+            progress_.Show(counts_.values);
+            if (batch_size == 0) continue;
+            if (batch_failed) break;
+            if (in_batch == batch_size) {
+                database_.Commit();
+                committed_done_ = counts_.done;
+                database_.Begin();
+                in_batch = 0;
+            }
+        }
+        return Finish(batch_size == 0 ? any_failure_ : batch_failed);
+    }
+
+  private:
+    // Judges a chunk and writes what may be written; false when a value of
+    // this chunk failed (in atomic mode also a row changed meanwhile).
+    bool Process(std::span<const db::Row> rows, std::span<Reencrypted> verdicts, bool atomic) {
+        Judge(rekeying_, rules_, rows, verdicts, options_.jobs);
+        std::vector<db::Update> updates;
+        bool chunk_failed = false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            ++counts_.values;
+            if (IsNullOrEmpty(rows[i])) {
+                ++counts_.null_or_empty;
+            } else if (verdicts[i].outcome == Reencrypted::Outcome::kUnchanged) {
+                ++counts_.unchanged;
+            } else if (verdicts[i].outcome == Reencrypted::Outcome::kFailed) {
+                ReportFailure(rows[i], verdicts[i].reason);
+                chunk_failed = true;
+            } else {
+                updates.push_back(db::Update{&rows[i], verdicts[i].value});
+            }
+        }
+        // After a failure in atomic mode everything is rolled back anyway;
+        // the rest is only checked, to name every failing row.
+        if (chunk_failed || (atomic && any_failure_)) {
+            any_failure_ = true;
+            return false;
+        }
+        const std::vector<bool> applied = database_.Apply(target_, updates);
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            if (applied[i]) {
+                ++counts_.done;
+            } else {
+                ReportFailure(*updates[i].row,
+                              "changed by someone else since it was read; "
+                              "left as it is, run again to migrate it");
+                any_failure_ = true;
+                chunk_failed = chunk_failed || atomic;
+            }
+        }
+        return !chunk_failed;
+    }
+
+    void ReportFailure(const db::Row& row, std::string_view reason) {
+        ++counts_.failed;
+        if (counts_.failed > kListedFailures) return;
+        progress_.Erase();
+        err_ << "tarvolacrypt: row " << row.id << ": " << reason << '\n';
+    }
+
+    int Finish(bool roll_back) {
+        if (roll_back || options_.dry_run) {
+            database_.Rollback();
+        } else {
+            database_.Commit();
+        }
+        progress_.Erase();
+        if (counts_.failed > kListedFailures)
+            err_ << "tarvolacrypt: " << counts_.failed - kListedFailures
+                 << " more failing rows not listed\n";
+        if (roll_back) {
+            err_ << "tarvolacrypt: rolled back: "
+                 << (options_.batch_size == 0 || options_.dry_run
+                         ? "nothing was written"
+                         : "the failing batch was not written, earlier batches were")
+                 << '\n';
+            counts_.done = committed_done_;
+        } else if (options_.dry_run) {
+            err_ << "tarvolacrypt: dry run: every change rolled back\n";
+        }
+        if (!quiet_ || any_failure_) {
+            err_ << "tarvolacrypt: " << counts_.values
+                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
+                 << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
+                 << counts_.null_or_empty << " null or empty";
+            if (counts_.failed > 0 && counts_.failed + counts_.null_or_empty == counts_.values)
+                err_ << ": every value failed, so the key is probably wrong";
+            err_ << '\n';
+        }
+        return any_failure_ ? kFailed : kDone;
+    }
+
+    db::Database& database_;
+    const db::Target& target_;
+    const Rekeying& rekeying_;
+    const ValueRules& rules_;
+    const MigrateOptions& options_;
+    bool quiet_;
+    std::ostream& err_;
+    RowProgress& progress_;
+    Counts counts_;
+    bool any_failure_ = false;
+    // Rows written by batches already committed, which a rollback keeps.
+    std::uint64_t committed_done_ = 0;
+};
+
+}  // namespace
+
+int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
+               bool show_progress, std::ostream& err) {
+    const MigrateOptions& migrate = options.migrate;
+    const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
+    // A database column carries line breaks as well as any other character.
+    const ValueRules rules{options.allow_binary, true};
+    try {
+        const auto database = db::Connect(migrate.database);
+        db::Target target{
+            migrate.table, migrate.column, migrate.id, migrate.where, {}, {}, {}, {}, {}};
+        database->Resolve(target);
+        const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
+        RowProgress progress(err, show_progress, total);
+        Migration migration(*database, target, rekeying, rules, migrate, options.quiet, err,
+                            progress);
+        return migration.Run();
+    } catch (const db::Error& error) {
+        err << "tarvolacrypt: " << error.what() << '\n';
+        return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;
+    }
+}
+
+}  // namespace tarvola::tool
