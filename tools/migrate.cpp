@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "db/database.h"
-#include "value_migration.h"
+#include "value_rules.h"
 
 namespace tarvola::tool {
 namespace {
@@ -94,7 +94,7 @@ void Judge(const Rekeying& rekeying, const ValueRules& rules, std::span<const db
         for (std::size_t i = first; i < last; ++i) {
             verdicts[i] = IsNullOrEmpty(rows[i])
                               ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
-                              : MigrateValue(rows[i].value, rekeying, rules);
+                              : ReencryptValue(rows[i].value, rekeying, rules);
         }
     };
     const std::size_t threads = std::min<std::size_t>(jobs, (rows.size() + 63) / 64);

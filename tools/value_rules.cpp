@@ -177,6 +177,33 @@ Reencrypted ReencryptFailed(std::string reason) {
     return Reencrypted{Reencrypted::Outcome::kFailed, {}, std::move(reason)};
 }
 
+// A fresh IV makes another mode-1 value of the same plaintext; a few draws
+// make one that opens under the old key (a chance of about 1 in 50,000 for
+// short values) practically impossible. Mode 0 has only one value to offer.
+constexpr int kSealTries = 4;
+
+// Seals `plaintext` for the target and proves the result before anyone
+// stores it: it must open under the new key to exactly `plaintext`, and with
+// a different old key it must not also open under that one, or a re-run
+// would take the migrated value for an ambiguous one and stop on it.
+Reencrypted SealVerified(std::string_view plaintext, const Rekeying& rekeying, bool same_key,
+                         const ValueRules& rules) {
+    const Mode target = rekeying.to_mode;
+    for (int attempt = 0; attempt < kSealTries; ++attempt) {
+        Sealed sealed = SealValue(plaintext, rekeying.new_key, target);
+        if (!sealed) return ReencryptFailed(std::move(sealed.reason));
+        const Opened back = OpenInMode(*sealed.value, rekeying.new_key, target, rules);
+        if (!back || back.plaintext->view() != plaintext) {
+            return ReencryptFailed("the new value does not decrypt back to the same plaintext");
+        }
+        if (same_key || !OpenInMode(*sealed.value, rekeying.old_key, target, rules)) {
+            return Reencrypted{Reencrypted::Outcome::kWritten, std::move(*sealed.value), {}};
+        }
+        if (target == Mode::kHexBlock) break;
+    }
+    return ReencryptFailed("ambiguous: the new value would also open under the old key");
+}
+
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view value) noexcept {
@@ -235,9 +262,7 @@ Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
 
     Opened opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
     if (!opened) return ReencryptFailed(std::move(opened.reason));
-    Sealed sealed = SealValue(opened.plaintext->view(), rekeying.new_key, target);
-    if (!sealed) return ReencryptFailed(std::move(sealed.reason));
-    return Reencrypted{Reencrypted::Outcome::kWritten, std::move(*sealed.value), {}};
+    return SealVerified(opened.plaintext->view(), rekeying, same_key, rules);
 }
 
 }  // namespace tarvola::tool

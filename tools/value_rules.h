@@ -98,7 +98,9 @@ struct Reencrypted {
 // unchanged, unless it also opens under a different old key (then it fails as
 // ambiguous); so a re-run over a half-migrated set finishes the job and
 // changes nothing twice. Any other value is opened under the old key and
-// sealed under the new one.
+// sealed under the new one, and the new value is proven before it is
+// returned: it opens under the new key to the same plaintext, and never also
+// under a different old key, so the tool's own output is never ambiguous.
 [[nodiscard]] Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
                                          const ValueRules& rules);
 
