@@ -123,17 +123,15 @@ State InvMixColumns(const State& s) noexcept {
 // SubWord of the key schedule: every byte of the word through the S-box.
 // RotWord is a rotation by one byte, a right rotation of the little-endian value.
 Word SubWord(Word w) noexcept {
-    return SubstituteRow(kSbox, w, 0) | SubstituteRow(kSbox, w, 1) | SubstituteRow(kSbox, w, 2) |
-           SubstituteRow(kSbox, w, 3);
+    return (SubstituteRow(kSbox, w, 0) | SubstituteRow(kSbox, w, 1)) |
+           (SubstituteRow(kSbox, w, 2) | SubstituteRow(kSbox, w, 3));
 }
 
 void StoreRoundKey(RoundKeySchedule& schedule, std::size_t round, Word w0, Word w1, Word w2,
                    Word w3) noexcept {
     std::uint8_t* key = &schedule[16 * round];
-    StoreWord(key, w0);
-    StoreWord(key + 4, w1);
-    StoreWord(key + 8, w2);
-    StoreWord(key + 12, w3);
+    common::StoreLittleEndian(key, w0 | std::uint64_t{w1} << 32);
+    common::StoreLittleEndian(key + 8, w2 | std::uint64_t{w3} << 32);
 }
 
 }  // namespace
@@ -150,17 +148,30 @@ std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
 
 // Word by word: the byte-by-byte form cost several times as much, and the
 // schedule is expanded on every call, which dominates short values.
+//
+// Each round's words are w0 ^ t, w0 ^ w1 ^ t, w0 ^ w1 ^ w2 ^ t and
+// w0 ^ w1 ^ w2 ^ w3 ^ t, with t = SubWord(RotWord(w3)) ^ Rcon. Only the last one feeds
+// the next round, so it is made in one step from the XOR of all four words
+// (`all`), and the others backwards from it: the chain from round to round
+// is then the S-box look-ups and a single XOR, not four. The XOR of the new
+// four words is w1 ^ w3 of the old (t and the rest cancel in pairs).
 void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept {
     Word w0 = LoadWord(&key[0]);
     Word w1 = LoadWord(&key[4]);
     Word w2 = LoadWord(&key[8]);
     Word w3 = LoadWord(&key[12]);
+    Word all = w0 ^ w1 ^ w2 ^ w3;
     StoreRoundKey(schedule, 0, w0, w1, w2, w3);
     for (std::size_t round = 1; round <= 10; ++round) {
-        w0 ^= SubWord(std::rotr(w3, 8)) ^ kRoundConstants[round];
-        w1 ^= w0;
-        w2 ^= w1;
-        w3 ^= w2;
+        const Word next_all = w1 ^ w3;
+        const Word n3 = (all ^ kRoundConstants[round]) ^ SubWord(std::rotr(w3, 8));
+        const Word n2 = n3 ^ w3;
+        const Word n1 = n2 ^ w2;
+        w0 = n1 ^ w1;
+        w1 = n1;
+        w2 = n2;
+        w3 = n3;
+        all = next_all;
         StoreRoundKey(schedule, round, w0, w1, w2, w3);
     }
 }
