@@ -275,7 +275,7 @@ void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
         CipherOneByOne<D>(in, out, count, schedule);
         return;
     }
-    RowSchedule rows{};  // every entry is written by the first group before it is read
+    RowSchedule rows;  // every entry is written by the first group before it is read
     GroupBytes buffer;
     for (bool first = true; count > 0; first = false) {
         const std::size_t n = std::min(count, kGroupBlocks);
