@@ -120,11 +120,14 @@ State InvMixColumns(const State& s) noexcept {
             MixColumn(static_cast<Word>(high)), MixColumn(static_cast<Word>(high >> 32))};
 }
 
-// SubWord of the key schedule: every byte of the word through the S-box.
-// RotWord is a rotation by one byte, a right rotation of the little-endian value.
-Word SubWord(Word w) noexcept {
-    return (SubstituteRow(kSbox, w, 0) | SubstituteRow(kSbox, w, 1)) |
-           (SubstituteRow(kSbox, w, 2) | SubstituteRow(kSbox, w, 3));
+// SubWord(RotWord(w)) of the key schedule: every byte of the word through
+// the S-box, byte r + 1 of `w` into byte r of the result (RotWord rotates by
+// one byte), read straight from its place rather than after a rotation.
+Word SubRotatedWord(Word w) noexcept {
+    const auto substituted = [w](unsigned from, unsigned to) {
+        return static_cast<Word>(kSbox[(w >> (8 * from)) & 0xffU]) << (8 * to);
+    };
+    return (substituted(1, 0) | substituted(2, 1)) | (substituted(3, 2) | substituted(0, 3));
 }
 
 void StoreRoundKey(RoundKeySchedule& schedule, std::size_t round, Word w0, Word w1, Word w2,
@@ -164,7 +167,7 @@ void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept {
     StoreRoundKey(schedule, 0, w0, w1, w2, w3);
     for (std::size_t round = 1; round <= 10; ++round) {
         const Word next_all = w1 ^ w3;
-        const Word n3 = (all ^ kRoundConstants[round]) ^ SubWord(std::rotr(w3, 8));
+        const Word n3 = (all ^ kRoundConstants[round]) ^ SubRotatedWord(w3);
         const Word n2 = n3 ^ w3;
         const Word n1 = n2 ^ w2;
         w0 = n1 ^ w1;
