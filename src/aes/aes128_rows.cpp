@@ -146,11 +146,6 @@ TARVOLA_INLINE Rows InvMixColumns(const Rows& s) noexcept {
 // held two to a 64-bit word, by two exchanges of byte groups (first the 2x2
 // blocks of 16-bit pairs between the words, then single bytes within each);
 // each row is then repeated for the second block of a pair.
-//
-// Every group works its round keys out again as it goes rather than reading
-// them back from a table made once per call: that costs about 2 % of a long
-// run, but on a short run the rearranging overlaps the rounds, which wait on
-// each other, and a 64-byte call is about a fifth faster without the table.
 TARVOLA_INLINE Rows RowsOfRoundKey(const RoundKeySchedule& schedule, std::size_t round) noexcept {
     const std::uint8_t* key = &schedule[16 * round];
     // Bytes (column, row): x = 00 01 02 03 10 11 12 13, y = 20 21 ... 33.
@@ -168,6 +163,26 @@ TARVOLA_INLINE Rows RowsOfRoundKey(const RoundKeySchedule& schedule, std::size_t
     constexpr std::uint64_t kTwice = 0x0000000100000001ULL;
     return {(x & 0xffffffffULL) * kTwice, (x >> 32) * kTwice, (y & 0xffffffffULL) * kTwice,
             (y >> 32) * kTwice};
+}
+
+// Where a group's round keys by rows come from. A run of one group works
+// them out as it goes: on a short run that overlaps the rounds, which wait on
+// each other, and a 64-byte call is about a fifth faster than with a table
+// made first. A longer run makes the table once and every group reads it:
+// rearranging again per group cost decryption about 5 % at 1 MiB.
+struct KeysWorkedOut {
+    const RoundKeySchedule& schedule;
+    TARVOLA_INLINE Rows operator[](std::size_t round) const noexcept {
+        return RowsOfRoundKey(schedule, round);
+    }
+};
+
+using RowSchedule = std::array<Rows, 11>;
+
+void FillRowSchedule(const RoundKeySchedule& schedule, RowSchedule& rows) noexcept {
+    for (std::size_t round = 0; round < rows.size(); ++round) {
+        rows[round] = RowsOfRoundKey(schedule, round);
+    }
 }
 
 // AddRoundKey on whole blocks in their own byte order, which is the same for
@@ -198,8 +213,11 @@ TARVOLA_INLINE Rows MixAndAddRoundKey(const Rows& s, const Rows& key) noexcept {
 
 // Rounds 1 to 9 on every pair of the group, each pair in place.
 template <Direction D, Layout From>
-void MiddleRound(const ByteTable& box, std::uint8_t* group, std::size_t pairs,
-                 const Rows& key) noexcept {
+// The key comes by value: held in registers for the whole round, where a
+// reference into the row-key table would be read again after every store
+// to the group (byte stores may alias anything).
+TARVOLA_INLINE void MiddleRound(const ByteTable& box, std::uint8_t* group, std::size_t pairs,
+                                const Rows key) noexcept {
     for (std::size_t at = 0; at < pairs * kPairBytes; at += kPairBytes) {
         StoreRows(group + at,
                   MixAndAddRoundKey<D>(SubstituteShiftedRows<D, From>(box, group + at), key));
@@ -210,9 +228,10 @@ void MiddleRound(const ByteTable& box, std::uint8_t* group, std::size_t pairs,
 // `group`, which is in this function's frame (see Aes128EncryptBlocks in the
 // header about wiping it). An odd count leaves the second block of the last
 // pair unused: it is zeroed so that nothing undefined is read.
-template <Direction D>
+template <Direction D, class RowKeys>
 void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                 const RoundKeySchedule& schedule, GroupBytes& buffer) noexcept {
+                 const RoundKeySchedule& schedule, const RowKeys& keys,
+                 GroupBytes& buffer) noexcept {
     constexpr bool kForward = D == Direction::kEncrypt;
     const ByteTable& box = kForward ? kSbox : kInverseSbox;
     std::uint8_t* const group = buffer.data();
@@ -220,10 +239,9 @@ void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
 
     AddRoundKeyToBlocks(in, group, count, schedule, kForward ? 0 : 10);
     std::fill_n(group + count * kBlockBytes, pairs * kPairBytes - count * kBlockBytes, 0);
-    MiddleRound<D, Layout::kColumns>(box, group, pairs, RowsOfRoundKey(schedule, kForward ? 1 : 9));
+    MiddleRound<D, Layout::kColumns>(box, group, pairs, keys[kForward ? 1 : 9]);
     for (std::size_t step = 2; step < 10; ++step) {
-        MiddleRound<D, Layout::kRows>(box, group, pairs,
-                                      RowsOfRoundKey(schedule, kForward ? step : 10 - step));
+        MiddleRound<D, Layout::kRows>(box, group, pairs, keys[kForward ? step : 10 - step]);
     }
 
     std::uint64_t last_key[2];
@@ -261,9 +279,15 @@ void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
         return;
     }
     GroupBytes buffer;
+    if (count <= kGroupBlocks) {
+        CipherGroup<D>(in, out, count, schedule, KeysWorkedOut{schedule}, buffer);
+        return;
+    }
+    RowSchedule rows;
+    FillRowSchedule(schedule, rows);
     while (count > 0) {
         const std::size_t n = std::min(count, kGroupBlocks);
-        CipherGroup<D>(in, out, n, schedule, buffer);
+        CipherGroup<D>(in, out, n, schedule, rows, buffer);
         in += n * kBlockBytes;
         out += n * kBlockBytes;
         count -= n;
