@@ -211,11 +211,11 @@ TARVOLA_INLINE Rows MixAndAddRoundKey(const Rows& s, const Rows& key) noexcept {
     }
 }
 
-// Rounds 1 to 9 on every pair of the group, each pair in place.
+// Rounds 1 to 9 on every pair of the group, each pair in place. The key
+// comes by value: held in registers for the whole round, where a reference
+// into the row-key table would be read again after every store to the group
+// (byte stores may alias anything).
 template <Direction D, Layout From>
-// The key comes by value: held in registers for the whole round, where a
-// reference into the row-key table would be read again after every store
-// to the group (byte stores may alias anything).
 TARVOLA_INLINE void MiddleRound(const ByteTable& box, std::uint8_t* group, std::size_t pairs,
                                 const Rows key) noexcept {
     for (std::size_t at = 0; at < pairs * kPairBytes; at += kPairBytes) {
