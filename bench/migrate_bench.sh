@@ -6,13 +6,14 @@
 # the same). Then two ways of writing the PostgreSQL rows, timed through psql
 # without the tool: multi-row UPDATE ... FROM (VALUES ...) as the tool does,
 # and COPY into a temporary table with one joined UPDATE. Run as root (the PostgreSQL server
-# runs as postgres through scripts/pg-test-server.sh).
+# runs as postgres through scripts/pg-test-server.sh). Both the tool's runs use
+# JOBS threads, by default one per processor as the tool does.
 #
 #   bash bench/migrate_bench.sh [SQLITE_ROWS [PG_ROWS [JOBS]]]
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/lib.sh"
-sqlite_rows=${1:-1000000} pg_rows=${2:-200000} jobs=${3:-1}
+sqlite_rows=${1:-1000000} pg_rows=${2:-200000} jobs=${3:-$(nproc)}
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${MIGRATE_PACKAGES[@]}" time
 cd "$ROOT"
@@ -53,7 +54,7 @@ sqlite_run() { # N -> "rows/s KB"
 step "SQLite: $sqlite_rows rows (jobs $jobs)"
 make_values "$sqlite_rows" "$work/rows.csv"
 lines=$(cut -d, -f2 "$work/rows.csv" > "$work/lines"
-    read -r s _ < <(measure sh -c "'$tool' reencrypt --from-mode 0 --to-mode 1 --key-file '$work/key' --quiet < '$work/lines'")
+    read -r s _ < <(measure sh -c "'$tool' reencrypt --from-mode 0 --to-mode 1 --key-file '$work/key' --jobs '$jobs' --quiet < '$work/lines'")
     rate "$sqlite_rows" "$s")
 read -r small_rate small_kb < <(sqlite_run $((sqlite_rows / 10)))
 read -r sqlite_rate sqlite_kb < <(sqlite_run "$sqlite_rows")

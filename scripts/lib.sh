@@ -1,8 +1,9 @@
 # Shared helpers for the project's scripts. Source it; do not run it.
 
-# Pauses before the second and third try of an apt-get call, in seconds: a
-# mirror caught mid-sync usually settles within a minute.
-TARVOLA_APT_PAUSES=${TARVOLA_APT_PAUSES:-"10 30"}
+# Pauses before the second and third try of an apt-get call, in seconds:
+# enough for a passing hiccup; a mirror mid-sync for longer is reported, and
+# only the step that needs the package is skipped.
+TARVOLA_APT_PAUSES=${TARVOLA_APT_PAUSES:-"5 15"}
 
 # Runs "$@" (an apt-get command) up to three times, pausing longer each time,
 # its output into the file APT_LOG; returns the last try's status.

@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 namespace tarvola::tool {
@@ -289,11 +288,7 @@ class OptionReader {
                 options.line_buffered = true;
                 break;
             case OptionId::kJobs:
-                if (options.command == Command::kMigrate) {
-                    ApplyMigrateOption(spec, value);
-                } else {
-                    SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
-                }
+                SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
                 break;
             default:
                 ApplyMigrateOption(spec, value);
@@ -326,10 +321,6 @@ class OptionReader {
                 break;
             case OptionId::kBatchSize:
                 migrate.batch_size = ParseCount(spec.name, value);
-                break;
-            case OptionId::kJobs:
-                migrate.jobs = static_cast<unsigned>(std::min<std::uint64_t>(
-                    ParseCount(spec.name, value), std::numeric_limits<unsigned>::max()));
                 break;
             default:
                 break;
@@ -491,7 +482,7 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --to-mode 1|0         default 1
   --batch-size N        commit every N rows (default: one transaction)
   --dry-run             do and verify everything, then roll back
-  --jobs N              the crypto on N threads (default 1)
+  --jobs N              the crypto on N threads (default: one per processor)
   A value that fails (damaged, wrong key, ambiguous) or a row changed by
   another writer meanwhile rolls back the transaction, exit 1; with
   --batch-size only the failing batch is rolled back and the run stops.

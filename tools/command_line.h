@@ -38,7 +38,6 @@ struct MigrateOptions {
     std::string where;
     // 0: one transaction for the whole run.
     std::uint64_t batch_size = 0;
-    unsigned jobs = 1;
     bool dry_run = false;
 };
 
@@ -60,7 +59,7 @@ struct Options {
     // Values separated by zero bytes instead of line ends (-0, --null).
     bool null_separated = false;
     bool line_buffered = false;
-    // Worker threads for standard input (--jobs); 0 means one per processor.
+    // Worker threads for the values (--jobs); 0 means one per processor.
     unsigned jobs = 0;
     // Each one is a value (pointing into argv); none means one value per line
     // of standard input.

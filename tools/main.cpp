@@ -160,8 +160,8 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
 
     if (options.command == Command::kMigrate) {
         const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
-        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(), progress,
-                          std::cerr);
+        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(),
+                          JobCount(options), progress, std::cerr);
     }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const bool reads_input = options.texts.empty();

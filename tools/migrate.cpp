@@ -1,20 +1,22 @@
 #include "migrate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "db/database.h"
+#include "parallel.h"
 #include "value_rules.h"
 
 namespace tarvola::tool {
 namespace {
 
-// Rows judged and written together: the unit of the threads' work and of
-// one multi-row update, and what bounds memory.
+// Rows judged and written together: the unit of a worker's work and of one
+// multi-row update; with the number of chunks in flight, what bounds memory.
 constexpr std::size_t kChunkRows = 1000;
 // Failing rows named one by one before the rest are only counted.
 constexpr std::uint64_t kListedFailures = 20;
@@ -86,83 +88,97 @@ bool IsNullOrEmpty(const db::Row& row) noexcept {
     return row.value_is_null || row.value.empty();
 }
 
-// The crypto of one chunk on up to `jobs` threads; each thread takes a
-// contiguous slice, so verdicts land where their rows are.
-void Judge(const Rekeying& rekeying, const ValueRules& rules, std::span<const db::Row> rows,
-           std::span<Reencrypted> verdicts, unsigned jobs) {
-    auto judge_slice = [&](std::size_t first, std::size_t last) {
-        for (std::size_t i = first; i < last; ++i) {
-            verdicts[i] = IsNullOrEmpty(rows[i])
-                              ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
-                              : ReencryptValue(rows[i].value, rekeying, rules);
-        }
-    };
-    const std::size_t threads = std::min<std::size_t>(jobs, (rows.size() + 63) / 64);
-    if (threads <= 1) {
-        judge_slice(0, rows.size());
-        return;
+// Rows read together: the unit of a worker's crypto and of one multi-row
+// update. The buffers are reused from chunk to chunk.
+struct Chunk {
+    std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
+    std::vector<Reencrypted> verdicts = std::vector<Reencrypted>(kChunkRows);
+    std::size_t count = 0;
+};
+
+// The crypto of a chunk; gives up early when the run is stopping.
+void Judge(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
+           const std::atomic<bool>& stop) {
+    for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+        const db::Row& row = chunk.rows[i];
+        chunk.verdicts[i] = IsNullOrEmpty(row)
+                                ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
+                                : ReencryptValue(row.value, rekeying, rules);
     }
-    std::vector<std::thread> workers;
-    const std::size_t slice = (rows.size() + threads - 1) / threads;
-    for (std::size_t first = slice; first < rows.size(); first += slice)
-        workers.emplace_back(judge_slice, first, std::min(rows.size(), first + slice));
-    judge_slice(0, slice);
-    for (std::thread& worker : workers) worker.join();
 }
 
 class Migration {
   public:
     Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
-              const ValueRules& rules, const MigrateOptions& options, bool quiet, std::ostream& err,
-              RowProgress& progress)
+              const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
+              std::ostream& err, RowProgress& progress)
         : database_(database),
           target_(target),
           rekeying_(rekeying),
           rules_(rules),
           options_(options),
+          jobs_(jobs),
           quiet_(quiet),
           err_(err),
           progress_(progress) {}
 
+    // Reading and writing stay on this thread and this connection; the
+    // chunks in between are judged by the workers, and written in the order
+    // they were read.
     int Run() {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
         database_.Begin();
         const auto cursor = database_.OpenRows(target_);
-        std::vector<db::Row> rows(kChunkRows);
-        std::vector<Reencrypted> verdicts(kChunkRows);
+        // Enough chunks to keep every worker busy while one is written.
+        std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+        std::uint64_t rows_read = 0;
         std::uint64_t in_batch = 0;
         bool batch_failed = false;
-        for (;;) {
-            std::size_t limit = kChunkRows;
-            if (batch_size != 0)
-                limit =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(limit, batch_size - in_batch));
-            std::size_t count = 0;
-            while (count < limit && cursor->Next(rows[count])) ++count;
-            if (count == 0) break;
-            batch_failed |= !Process(std::span(rows).first(count), std::span(verdicts).first(count),
-                                     batch_size == 0);
-            in_batch += count;
-            progress_.Show(counts_.values);
-            if (batch_size == 0) continue;
-            if (batch_failed) break;
-            if (in_batch == batch_size) {
-                database_.Commit();
-                committed_done_ = counts_.done;
-                database_.Begin();
-                in_batch = 0;
-            }
-        }
+        const ChunkSteps steps{
+            [&](std::size_t slot) {
+                // A chunk never spans two batches.
+                std::size_t limit = kChunkRows;
+                if (batch_size != 0)
+                    limit = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(limit, batch_size - rows_read % batch_size));
+                Chunk& chunk = chunks[slot];
+                chunk.count = 0;
+                while (chunk.count < limit && cursor->Next(chunk.rows[chunk.count])) ++chunk.count;
+                rows_read += chunk.count;
+                return chunk.count != 0;
+            },
+            [&](std::size_t slot, const std::atomic<bool>& stop) {
+                Judge(rekeying_, rules_, chunks[slot], stop);
+            },
+            [&](std::size_t slot) {
+                const Chunk& chunk = chunks[slot];
+                const auto rows = std::span(chunk.rows).first(chunk.count);
+                batch_failed |=
+                    !Process(rows, std::span(chunk.verdicts).first(chunk.count), batch_size == 0);
+                in_batch += chunk.count;
+                progress_.Show(counts_.values);
+                if (batch_size == 0) return true;
+                if (batch_failed) return false;
+                if (in_batch == batch_size) {
+                    database_.Commit();
+                    committed_done_ = counts_.done;
+                    database_.Begin();
+                    in_batch = 0;
+                }
+                return true;
+            },
+        };
+        (void)RunOrdered(jobs_, chunks.size(), steps);
         return Finish(batch_size == 0 ? any_failure_ : batch_failed);
     }
 
   private:
     // Judges a chunk and writes what may be written; false when a value of
     // this chunk failed (in atomic mode also a row changed meanwhile).
-    bool Process(std::span<const db::Row> rows, std::span<Reencrypted> verdicts, bool atomic) {
-        Judge(rekeying_, rules_, rows, verdicts, options_.jobs);
+    bool Process(std::span<const db::Row> rows, std::span<const Reencrypted> verdicts,
+                 bool atomic) {
         std::vector<db::Update> updates;
         bool chunk_failed = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -243,6 +259,7 @@ class Migration {
     const Rekeying& rekeying_;
     const ValueRules& rules_;
     const MigrateOptions& options_;
+    unsigned jobs_;
     bool quiet_;
     std::ostream& err_;
     RowProgress& progress_;
@@ -255,7 +272,7 @@ class Migration {
 }  // namespace
 
 int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
-               bool show_progress, std::ostream& err) {
+               unsigned jobs, bool show_progress, std::ostream& err) {
     const MigrateOptions& migrate = options.migrate;
     const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
     // A database column carries line breaks as well as any other character.
@@ -267,8 +284,8 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         database->Resolve(target);
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
         RowProgress progress(err, show_progress, total);
-        Migration migration(*database, target, rekeying, rules, migrate, options.quiet, err,
-                            progress);
+        Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
+                            options.quiet, err, progress);
         return migration.Run();
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << error.what() << '\n';

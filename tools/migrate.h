@@ -11,10 +11,12 @@
 
 namespace tarvola::tool {
 
-// The exit status: 0 done (nothing to do included), 1 a value failed or the
-// database refused a write, 2 the database or a name in it is unusable.
+// The crypto runs on `jobs` threads (at least one), the database work on the
+// calling thread. The exit status: 0 done (nothing to do included), 1 a value
+// failed or the database refused a write, 2 the database or a name in it is
+// unusable.
 [[nodiscard]] int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
-                             bool show_progress, std::ostream& err);
+                             unsigned jobs, bool show_progress, std::ostream& err);
 
 }  // namespace tarvola::tool
 

@@ -168,6 +168,19 @@ case_batch_failure() {
     expect_err "4 values, 2 done, 1 failed"
     [ "$(sql "SELECT group_concat(id) FROM (SELECT id FROM secrets WHERE v LIKE '%\$%' ORDER BY id)")" = "1,2" ] ||
         fail "not exactly the first batch was written"
+
+    # The same with rows read and judged far ahead of the writing, on several
+    # threads: batches of 1500 that are not whole chunks, a damaged row 3700
+    # in the third; the first two batches stay written, nothing after them.
+    sql "DELETE FROM secrets"
+    seq -f 'value %g' 1 6000 | tool encrypt --mode 0 --key-file old.key | awk '{ print NR "," $0 }' > rows.csv
+    sqlite3 -batch db.sqlite ".import --csv rows.csv secrets"
+    sql "UPDATE secrets SET v = '0A000000$(printf '%064d' 0)' WHERE id = 3700"
+    expect_status 1 migrate --table secrets --column v --batch-size 1500 --jobs 3
+    expect_err "row 3700: "
+    expect_err "3000 done, 1 failed"
+    [ "$(sql "SELECT count(*), min(id), max(id) FROM secrets WHERE v LIKE '%\$%'")" = "3000|1|3000" ] ||
+        fail "not exactly the first two batches were written"
 }
 
 # A writer holds row 3 changed but uncommitted while the migration reaches

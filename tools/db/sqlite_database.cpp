@@ -32,10 +32,21 @@ void BindText(sqlite3* db, sqlite3_stmt* statement, int index, std::string_view 
     }
 }
 
-std::string ColumnText(sqlite3_stmt* statement, int column) {
+// Into `out`, whose buffer is reused: rows are read into the same few
+// buffers again and again, without an allocation per value.
+void ReadColumnText(sqlite3_stmt* statement, int column, std::string& out) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    if (text == nullptr) return {};
-    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+    if (text == nullptr) {
+        out.clear();
+        return;
+    }
+    out.assign(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+    std::string text;
+    ReadColumnText(statement, column, text);
+    return text;
 }
 
 class SqliteCursor final : public RowCursor {
@@ -51,10 +62,10 @@ class SqliteCursor final : public RowCursor {
             return false;
         }
         if (status != SQLITE_ROW) Fail(db_, Error::Kind::kQuery, "cannot read the rows");
-        row.id = ColumnText(statement_.get(), 0);
+        ReadColumnText(statement_.get(), 0, row.id);
         row.id_is_integer = sqlite3_column_type(statement_.get(), 0) == SQLITE_INTEGER;
         row.value_is_null = sqlite3_column_type(statement_.get(), 1) == SQLITE_NULL;
-        row.value = ColumnText(statement_.get(), 1);
+        ReadColumnText(statement_.get(), 1, row.value);
         return true;
     }
 
