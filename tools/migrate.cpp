@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "db/database.h"
 #include "parallel.h"
+#include "progress.h"
 #include "value_rules.h"
 
 namespace tarvola::tool {
@@ -31,57 +31,6 @@ struct Counts {
     std::uint64_t failed = 0;
     std::uint64_t unchanged = 0;
     std::uint64_t null_or_empty = 0;
-};
-
-// "rows done, rows/s, time left" on a terminal, redrawn at most four times
-// a second and not at all in the first second.
-class RowProgress {
-  public:
-    RowProgress(std::ostream& err, bool enabled, std::uint64_t total)
-        : err_(err),
-          enabled_(enabled),
-          total_(total),
-          start_(Clock::now()),
-          next_(start_ + std::chrono::seconds(1)) {}
-    RowProgress(const RowProgress&) = delete;
-    RowProgress& operator=(const RowProgress&) = delete;
-    ~RowProgress() { Erase(); }
-
-    void Show(std::uint64_t done) {
-        if (!enabled_) return;
-        const auto now = Clock::now();
-        if (now < next_) return;
-        next_ = now + std::chrono::milliseconds(250);
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        const double rate = static_cast<double>(done) / seconds;
-        std::string line = std::to_string(done) + " rows done, " +
-                           std::to_string(static_cast<std::uint64_t>(rate)) + " rows/s";
-        if (total_ > done && rate > 0) {
-            line += ", about " +
-                    std::to_string(
-                        static_cast<std::uint64_t>(static_cast<double>(total_ - done) / rate)) +
-                    " s left";
-        }
-        const std::size_t width = line.size();
-        if (width < width_) line.append(width_ - width, ' ');
-        err_ << '\r' << line << std::flush;
-        width_ = width;
-    }
-
-    void Erase() {
-        if (width_ == 0) return;
-        err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
-        width_ = 0;
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    std::ostream& err_;
-    bool enabled_;
-    std::uint64_t total_;
-    Clock::time_point start_;
-    Clock::time_point next_;
-    std::size_t width_ = 0;
 };
 
 bool IsNullOrEmpty(const db::Row& row) noexcept {
@@ -111,7 +60,7 @@ class Migration {
   public:
     Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
               const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
-              std::ostream& err, RowProgress& progress)
+              std::ostream& err, Progress& progress)
         : database_(database),
           target_(target),
           rekeying_(rekeying),
@@ -158,7 +107,7 @@ class Migration {
                 batch_failed |=
                     !Process(rows, std::span(chunk.verdicts).first(chunk.count), batch_size == 0);
                 in_batch += chunk.count;
-                progress_.Show(counts_.values);
+                progress_.Update(counts_.values);
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
                 if (in_batch == batch_size) {
@@ -262,7 +211,7 @@ class Migration {
     unsigned jobs_;
     bool quiet_;
     std::ostream& err_;
-    RowProgress& progress_;
+    Progress& progress_;
     Counts counts_;
     bool any_failure_ = false;
     // Rows written by batches already committed, which a rollback keeps.
@@ -283,7 +232,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
             migrate.table, migrate.column, migrate.id, migrate.where, {}, {}, {}, {}, {}};
         database->Resolve(target);
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
-        RowProgress progress(err, show_progress, total);
+        Progress progress(err, show_progress, "rows", total);
         Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
                             options.quiet, err, progress);
         return migration.Run();
