@@ -42,6 +42,8 @@ bool IsNullOrEmpty(const db::Row& row) noexcept {
 struct Chunk {
     std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
     std::vector<Reencrypted> verdicts = std::vector<Reencrypted>(kChunkRows);
+    // The width check's: each value's length once migrated, 0 for none.
+    std::vector<std::size_t> lengths = std::vector<std::size_t>(kChunkRows);
     std::size_t count = 0;
 };
 
@@ -54,6 +56,33 @@ void Judge(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
                                 ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
                                 : ReencryptValue(row.value, rekeying, rules);
     }
+}
+
+void MeasureMigrated(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
+                     const std::atomic<bool>& stop) {
+    for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+        const db::Row& row = chunk.rows[i];
+        chunk.lengths[i] =
+            IsNullOrEmpty(row) ? 0 : MigratedLength(row.value, rekeying, rules).value_or(0);
+    }
+}
+
+// The value as the database holds it, less the blanks a char(n) column pads
+// it with.
+std::string_view Unpadded(const db::Applied& applied, bool blank_padded) noexcept {
+    std::string_view stored = applied.stored;
+    if (blank_padded) stored = stored.substr(0, stored.find_last_not_of(' ') + 1);
+    return stored;
+}
+
+// What the database did to a value it was given, in words for the user.
+std::string StoredDifference(std::string_view written, const db::Applied& applied,
+                             std::string_view stored) {
+    if (applied.stored_is_null) return "the database stored NULL instead of the new value";
+    if (stored.size() < written.size() && written.starts_with(stored))
+        return "the database stored " + std::to_string(stored.size()) + " of " +
+               std::to_string(written.size()) + " characters: the column is too narrow";
+    return "the database changed the value as it stored it: a trigger or rule?";
 }
 
 class Migration {
@@ -75,6 +104,7 @@ class Migration {
     // chunks in between are judged by the workers, and written in the order
     // they were read.
     int Run() {
+        if (target_.max_length && !CheckWidth(*target_.max_length)) return kFailed;
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
@@ -149,9 +179,25 @@ class Migration {
             any_failure_ = true;
             return false;
         }
-        const std::vector<bool> applied = database_.Apply(target_, updates);
+        const std::vector<db::Applied> applied = database_.Apply(target_, updates);
         for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i]) {
+            const std::string_view stored = Unpadded(applied[i], target_.blank_padded);
+            if (applied[i].rows > 1) {
+                // Cannot happen with a unique id; a safeguard for an index
+                // dropped since the check.
+                ReportFailure(*updates[i].row, "the update changed " +
+                                                   std::to_string(applied[i].rows) +
+                                                   " rows sharing this id: --id is not unique");
+                stored_wrongly_ = true;
+                chunk_failed = true;
+            } else if (applied[i].rows == 1 &&
+                       (applied[i].stored_is_null || stored != updates[i].new_value)) {
+                // What was verified is not what is kept: never commit it.
+                ReportFailure(*updates[i].row,
+                              StoredDifference(updates[i].new_value, applied[i], stored));
+                stored_wrongly_ = true;
+                chunk_failed = true;
+            } else if (applied[i].rows == 1) {
                 ++counts_.done;
             } else {
                 ReportFailure(*updates[i].row,
@@ -161,7 +207,51 @@ class Migration {
                 chunk_failed = chunk_failed || atomic;
             }
         }
+        any_failure_ = any_failure_ || chunk_failed;
         return !chunk_failed;
+    }
+
+    // Before the first write, in a transaction of its own that is rolled
+    // back: every value's length once migrated against the column's width.
+    // False, with the reason said, when any would not fit.
+    bool CheckWidth(std::uint64_t width) {
+        database_.Begin();
+        std::uint64_t too_long = 0;
+        std::size_t needed = 0;
+        {
+            const auto cursor = database_.OpenRows(target_);
+            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+            const ChunkSteps steps{
+                [&](std::size_t slot) {
+                    Chunk& chunk = chunks[slot];
+                    chunk.count = 0;
+                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                        ++chunk.count;
+                    return chunk.count != 0;
+                },
+                [&](std::size_t slot, const std::atomic<bool>& stop) {
+                    MeasureMigrated(rekeying_, rules_, chunks[slot], stop);
+                },
+                [&](std::size_t slot) {
+                    const Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0; i < chunk.count; ++i) {
+                        if (chunk.lengths[i] <= width) continue;
+                        ++too_long;
+                        needed = std::max(needed, chunk.lengths[i]);
+                    }
+                    return true;
+                },
+            };
+            (void)RunOrdered(jobs_, chunks.size(), steps);
+        }
+        database_.Rollback();
+        if (too_long == 0) return true;
+        progress_.Erase();
+        err_ << "tarvolacrypt: column '" << target_.column << "' takes at most " << width
+             << " characters, but " << too_long << (too_long == 1 ? " value needs" : " values need")
+             << " up to " << needed
+             << " once migrated: nothing was written; widen the column first\n";
+        return false;
     }
 
     void ReportFailure(const db::Row& row, std::string_view reason) {
@@ -196,7 +286,8 @@ class Migration {
                  << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
                  << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
                  << counts_.null_or_empty << " null or empty";
-            if (counts_.failed > 0 && counts_.failed + counts_.null_or_empty == counts_.values)
+            if (counts_.failed > 0 && !stored_wrongly_ &&
+                counts_.failed + counts_.null_or_empty == counts_.values)
                 err_ << ": every value failed, so the key is probably wrong";
             err_ << '\n';
         }
@@ -214,6 +305,9 @@ class Migration {
     Progress& progress_;
     Counts counts_;
     bool any_failure_ = false;
+    // The database kept something other than a value written: not a key
+    // problem, whatever the counts say.
+    bool stored_wrongly_ = false;
     // Rows written by batches already committed, which a rollback keeps.
     std::uint64_t committed_done_ = 0;
 };
@@ -228,9 +322,21 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const ValueRules rules{options.allow_binary, true};
     try {
         const auto database = db::Connect(migrate.database);
-        db::Target target{
-            migrate.table, migrate.column, migrate.id, migrate.where, {}, {}, {}, {}, {}};
+        db::Target target;
+        target.table = migrate.table;
+        target.column = migrate.column;
+        target.id = migrate.id;
+        target.where = migrate.where;
         database->Resolve(target);
+        // A shared id would let one conditional update overwrite several rows.
+        if (!target.id_is_unique) {
+            if (const std::uint64_t shared = database->CountSharedIds(target); shared != 0) {
+                err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
+                    << (shared == 1 ? " value is" : " values are")
+                    << " held by more than one row; name a unique column\n";
+                return kUnusable;
+            }
+        }
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
         Progress progress(err, show_progress, "rows", total);
         Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),

@@ -265,4 +265,32 @@ Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
     return SealVerified(opened.plaintext->view(), rekeying, same_key, rules);
 }
 
+std::size_t SealedLength(std::size_t plaintext_length, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        return kHeaderLength +
+               2 * kBlockSize *
+                   (plaintext_length / kBlockSize + (plaintext_length % kBlockSize != 0 ? 1 : 0));
+    }
+    constexpr std::size_t kIvCharacters = 24;
+    const std::size_t ciphertext = kBlockSize * (plaintext_length / kBlockSize + 1);
+    return kIvCharacters + 1 + 4 * (ciphertext / 3 + (ciphertext % 3 != 0 ? 1 : 0));
+}
+
+std::optional<std::size_t> MigratedLength(std::string_view value, const Rekeying& rekeying,
+                                          const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (trimmed.empty()) return std::nullopt;
+    const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
+    if (!mode_read) return std::nullopt;
+    const Mode target = rekeying.to_mode;
+    // As ReencryptValue decides: a value already migrated stays as it is.
+    if (*mode_read == target && RecognizeMode(trimmed) == target &&
+        OpenInMode(trimmed, rekeying.new_key, target, rules)) {
+        return trimmed.size();
+    }
+    const Opened opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
+    if (!opened) return std::nullopt;
+    return SealedLength(opened.plaintext->view().size(), target);
+}
+
 }  // namespace tarvola::tool

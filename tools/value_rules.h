@@ -104,6 +104,21 @@ struct Reencrypted {
 [[nodiscard]] Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
                                          const ValueRules& rules);
 
+// The length of the value Encrypt writes for a plaintext of
+// `plaintext_length` bytes in `mode`: 8 + 32 per started block of 16 in mode
+// 0; in mode 1 the 24 characters of the IV, "$", and the base64 of the padded
+// ciphertext (always one more block than whole blocks of plaintext).
+[[nodiscard]] std::size_t SealedLength(std::size_t plaintext_length, Mode mode) noexcept;
+
+// How many characters `value` holds once ReencryptValue has migrated it: its
+// own trimmed length when it would stay unchanged, the sealed length of its
+// plaintext when it would be written, nothing when it would fail (ask
+// ReencryptValue why). Decrypts only, so costs less than migrating; the
+// length does not depend on the IV a real run draws.
+[[nodiscard]] std::optional<std::size_t> MigratedLength(std::string_view value,
+                                                        const Rekeying& rekeying,
+                                                        const ValueRules& rules);
+
 }  // namespace tarvola::tool
 
 #endif  // TARVOLA_TOOLS_VALUE_RULES_H

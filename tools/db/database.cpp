@@ -41,6 +41,18 @@ std::string CountRowsSql(const Target& target) {
     return "SELECT COUNT(*) FROM " + target.quoted_table + WhereClause(target);
 }
 
+std::string CountSharedIdsSql(const Target& target) {
+    // The whole table, not only the rows --where picks: an update by id
+    // reaches every row holding it.
+    return "SELECT COUNT(*) FROM (SELECT " + target.quoted_id + " FROM " + target.quoted_table +
+           " GROUP BY " + target.quoted_id + " HAVING COUNT(*) > 1) AS shared_ids";
+}
+
+std::string SelectValueSql(const Target& target, std::string_view placeholder_id) {
+    return "SELECT " + target.quoted_column + " FROM " + target.quoted_table + " WHERE " +
+           target.quoted_id + " = " + std::string(placeholder_id);
+}
+
 std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
                          std::string_view placeholder_id, std::string_view placeholder_old) {
     return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = " +

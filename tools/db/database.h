@@ -51,6 +51,14 @@ struct Target {
     std::string quoted_id;
     std::string column_type;
     std::string id_type;
+    // Set by Resolve from the catalogue: the most characters the column
+    // takes (nothing when it declares no limit), and whether it pads a
+    // shorter value with blanks (char(n)), which a read-back then drops.
+    std::optional<std::uint64_t> max_length;
+    bool blank_padded = false;
+    // Set by Resolve: the id is the primary key or has a unique index of its
+    // own, so no two rows can share one.
+    bool id_is_unique = false;
 };
 
 struct Row {
@@ -69,6 +77,15 @@ struct Update {
     std::string_view new_value;
 };
 
+// What one update did, read back in the same transaction before anything is
+// committed: the number of rows it changed (1, or 0 when the row no longer
+// held the value read) and, for a changed row, what the database now holds.
+struct Applied {
+    std::uint64_t rows = 0;
+    bool stored_is_null = false;
+    std::string stored;
+};
+
 class RowCursor {
   public:
     virtual ~RowCursor() = default;
@@ -84,6 +101,8 @@ class Database {
     // fills in the quoted names and types.
     virtual void Resolve(Target& target) = 0;
     [[nodiscard]] virtual std::uint64_t CountRows(const Target& target) = 0;
+    // The number of id values that more than one row of the table holds.
+    [[nodiscard]] virtual std::uint64_t CountSharedIds(const Target& target) = 0;
     virtual void Begin() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
@@ -91,9 +110,12 @@ class Database {
     // calls (not after Rollback).
     [[nodiscard]] virtual std::unique_ptr<RowCursor> OpenRows(const Target& target) = 0;
     // Sets each row's column to its new value WHERE id = row.id AND column =
-    // row.value; the result says, per update, whether the row was changed.
-    [[nodiscard]] virtual std::vector<bool> Apply(const Target& target,
-                                                  std::span<const Update> updates) = 0;
+    // row.value, then reads the changed rows back; one result per update.
+    // Nothing is cast to a length-limited type on the way: a value too long
+    // for the column is the database's to refuse, or to cut, which the
+    // read-back shows.
+    [[nodiscard]] virtual std::vector<Applied> Apply(const Target& target,
+                                                     std::span<const Update> updates) = 0;
 };
 
 // "sqlite:PATH", "postgresql://…" or "postgres://…" (handed to libpq as
@@ -104,6 +126,8 @@ class Database {
 [[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
 [[nodiscard]] std::string SelectRowsSql(const Target& target);
 [[nodiscard]] std::string CountRowsSql(const Target& target);
+[[nodiscard]] std::string CountSharedIdsSql(const Target& target);
+[[nodiscard]] std::string SelectValueSql(const Target& target, std::string_view placeholder_id);
 [[nodiscard]] std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
                                        std::string_view placeholder_id,
                                        std::string_view placeholder_old);

@@ -119,6 +119,7 @@ class OdbcDatabase final : public Database {
 
     ~OdbcDatabase() override {
         update_.reset();
+        select_.reset();
         SQLEndTran(SQL_HANDLE_DBC, connection_->handle, SQL_ROLLBACK);
         SQLDisconnect(connection_->handle);
     }
@@ -140,7 +141,10 @@ class OdbcDatabase final : public Database {
             if (table != target.table) continue;
             any = true;
             GetText(columns, 4, name);
-            if (name == target.column) target.column_type = "found";
+            if (name == target.column) {
+                target.column_type = "found";
+                DescribeWidth(columns, target);
+            }
             id_found = id_found || name == target.id;
         }
         SQLCloseCursor(columns.handle);
@@ -151,7 +155,10 @@ class OdbcDatabase final : public Database {
         if (!id_found)
             throw Error(Error::Kind::kUsage,
                         "table '" + target.table + "' has no column '" + target.id + "'");
-        if (target.id.empty()) target.id = PrimaryKey(target.table);
+        if (target.id.empty()) {
+            target.id = PrimaryKey(target.table);
+            target.id_is_unique = true;
+        }
         const std::string quote = Info(SQL_IDENTIFIER_QUOTE_CHAR);
         target.quoted_table = QuoteIdentifier(target.table, quote);
         target.quoted_column = QuoteIdentifier(target.column, quote);
@@ -169,6 +176,16 @@ class OdbcDatabase final : public Database {
         return std::stoull(count);
     }
 
+    std::uint64_t CountSharedIds(const Target& target) override {
+        Handle statement(SQL_HANDLE_STMT, connection_->handle);
+        Check(SQLExecDirect(statement.handle, Chars(CountSharedIdsSql(target)), SQL_NTS), statement,
+              "cannot count the ids");
+        std::string count;
+        Check(SQLFetch(statement.handle), statement, "cannot count the ids");
+        GetText(statement, 1, count);
+        return std::stoull(count);
+    }
+
     void Begin() override {}
     void Commit() override { EndTransaction(SQL_COMMIT, "COMMIT"); }
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
@@ -177,26 +194,29 @@ class OdbcDatabase final : public Database {
         return std::make_unique<OdbcCursor>(connection_->handle, SelectRowsSql(target));
     }
 
-    std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
         if (!update_) {
-            update_ = std::make_unique<Handle>(SQL_HANDLE_STMT, connection_->handle);
-            std::string sql = UpdateRowSql(target, "?", "?", "?");
-            Check(SQLPrepare(update_->handle, Chars(sql), SQL_NTS), *update_,
-                  "cannot prepare the update");
+            update_ = Prepared(UpdateRowSql(target, "?", "?", "?"), "cannot prepare the update");
+            select_ = Prepared(SelectValueSql(target, "?"), "cannot prepare the read-back");
         }
-        std::vector<bool> applied;
-        applied.reserve(updates.size());
-        for (const Update& update : updates) {
-            Bind(1, update.new_value, value_type_);
-            Bind(2, update.row->id, id_type_);
-            Bind(3, update.row->value, value_type_);
+        std::vector<Applied> applied(updates.size());
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const Update& update = updates[i];
+            Bind(*update_, 1, update.new_value, value_type_);
+            Bind(*update_, 2, update.row->id, id_type_);
+            Bind(*update_, 3, update.row->value, value_type_);
             const SQLRETURN status = SQLExecute(update_->handle);
             SQLLEN rows = 0;
             if (status != SQL_NO_DATA) {
                 Check(status, *update_, "cannot update row " + update.row->id);
                 Check(SQLRowCount(update_->handle, &rows), *update_, "cannot count updated rows");
             }
-            applied.push_back(rows == 1);
+            applied[i].rows = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
+        }
+        // Read back once every row is written, so that what a trigger did to
+        // any of them shows.
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            if (applied[i].rows != 0) ReadBack(*updates[i].row, applied[i]);
         }
         return applied;
     }
@@ -209,6 +229,45 @@ class OdbcDatabase final : public Database {
                                       static_cast<SQLSMALLINT>(text.size()), &length)))
             return {};
         return text.data();
+    }
+
+    std::unique_ptr<Handle> Prepared(const std::string& sql, std::string_view what) {
+        auto statement = std::make_unique<Handle>(SQL_HANDLE_STMT, connection_->handle);
+        Check(SQLPrepare(statement->handle, Chars(sql), SQL_NTS), *statement, what);
+        return statement;
+    }
+
+    void ReadBack(const Row& row, Applied& applied) {
+        Bind(*select_, 1, row.id, id_type_);
+        Check(SQLExecute(select_->handle), *select_, "cannot read back row " + row.id);
+        const SQLRETURN status = SQLFetch(select_->handle);
+        if (status == SQL_NO_DATA) {
+            applied.stored_is_null = true;
+        } else {
+            Check(status, *select_, "cannot read back row " + row.id);
+            applied.stored_is_null = !GetText(*select_, 1, applied.stored);
+        }
+        SQLCloseCursor(select_->handle);
+    }
+
+    // From a row of SQLColumns: the declared width of a character column
+    // (column 5 DATA_TYPE, 7 COLUMN_SIZE in characters); long types such as
+    // TEXT are left without one.
+    static void DescribeWidth(const Handle& columns, Target& target) {
+        SQLSMALLINT type = 0;
+        SQLINTEGER size = 0;
+        SQLLEN indicator = 0;
+        if (!SQL_SUCCEEDED(
+                SQLGetData(columns.handle, 5, SQL_C_SSHORT, &type, sizeof type, &indicator)))
+            return;
+        const bool fixed = type == SQL_CHAR || type == SQL_WCHAR;
+        if (!fixed && type != SQL_VARCHAR && type != SQL_WVARCHAR) return;
+        if (!SQL_SUCCEEDED(
+                SQLGetData(columns.handle, 7, SQL_C_SLONG, &size, sizeof size, &indicator)) ||
+            indicator == SQL_NULL_DATA || size <= 0)
+            return;
+        target.max_length = static_cast<std::uint64_t>(size);
+        target.blank_padded = fixed;
     }
 
     std::string PrimaryKey(const std::string& table) {
@@ -249,14 +308,17 @@ class OdbcDatabase final : public Database {
         }
     }
 
-    void Bind(SQLUSMALLINT number, std::string_view text, SQLSMALLINT sql_type) {
-        lengths_.at(number - 1) = static_cast<SQLLEN>(text.size());
+    void Bind(const Handle& statement, SQLUSMALLINT number, std::string_view text,
+              SQLSMALLINT sql_type) {
+        SQLLEN& length =
+            &statement == select_.get() ? select_lengths_.at(number - 1) : lengths_.at(number - 1);
+        length = static_cast<SQLLEN>(text.size());
         const SQLSMALLINT type =
             sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
-        Check(SQLBindParameter(update_->handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, type,
+        Check(SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, type,
                                text.empty() ? 1 : text.size(), 0, const_cast<char*>(text.data()),
-                               static_cast<SQLLEN>(text.size()), &lengths_.at(number - 1)),
-              *update_, "cannot bind a value");
+                               static_cast<SQLLEN>(text.size()), &length),
+              statement, "cannot bind a value");
     }
 
     void EndTransaction(SQLSMALLINT how, std::string_view what) {
@@ -266,9 +328,11 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
     std::unique_ptr<Handle> update_;
+    std::unique_ptr<Handle> select_;
     SQLSMALLINT id_type_ = SQL_VARCHAR;
     SQLSMALLINT value_type_ = SQL_VARCHAR;
     std::array<SQLLEN, 3> lengths_{};
+    std::array<SQLLEN, 1> select_lengths_{};
 };
 
 }  // namespace

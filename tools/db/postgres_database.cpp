@@ -3,7 +3,7 @@
 // multi-row UPDATE … FROM (VALUES …) per chunk, one round trip for many rows.
 #include <libpq-fe.h>
 
-#include <unordered_set>
+#include <unordered_map>
 
 #include "database.h"
 
@@ -64,7 +64,10 @@ class PostgresCursor final : public RowCursor {
 };
 
 // UPDATE t SET c = v.n::type FROM (VALUES ($1,$2,$3),…) AS v(i, o, n)
-// WHERE t.id = v.i::idtype AND t.c = v.o::type RETURNING t.id
+// WHERE t.id = v.i::idtype AND t.c = v.o::type RETURNING t.id, t.c
+// The types carry no length: an explicit cast to varchar(n) or char(n) cuts
+// a longer value silently, where assigning it to the column is refused.
+// RETURNING gives the row as stored, after any BEFORE trigger.
 std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
     std::string sql = "UPDATE " + target.quoted_table + " AS t SET " + target.quoted_column +
                       " = v.n::" + target.column_type + " FROM (VALUES ";
@@ -76,9 +79,34 @@ std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
     }
     sql += ") AS v(i, o, n) WHERE t." + target.quoted_id + " = v.i::" + target.id_type + " AND t." +
            target.quoted_column + " = v.o::" + target.column_type + " RETURNING t." +
-           target.quoted_id;
+           target.quoted_id + ", t." + target.quoted_column;
     return sql;
 }
+
+// A column's type as the server holds it under any domains: the base type
+// without a length, the least length any level of it declares (varchar and
+// char only), whether it pads with blanks, and whether a unique index or the
+// primary key covers the column alone.
+constexpr const char* kDescribeColumnSql =
+    "WITH RECURSIVE chain(depth, typid, typmod) AS ("
+    " SELECT 0, a.atttypid, a.atttypmod FROM pg_attribute a"
+    " WHERE a.attrelid = to_regclass($1) AND a.attname = $2 AND a.attnum > 0"
+    " AND NOT a.attisdropped"
+    " UNION ALL SELECT c.depth + 1, t.typbasetype, t.typtypmod FROM chain c"
+    " JOIN pg_type t ON t.oid = c.typid WHERE t.typtype = 'd') "
+    "SELECT format_type(b.typid, NULL), (SELECT min(c.typmod - 4) FROM chain c"
+    " WHERE c.typmod >= 4 AND b.typid IN ('bpchar'::regtype, 'varchar'::regtype)),"
+    " b.typid = 'bpchar'::regtype, EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a"
+    " ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] WHERE i.indrelid = to_regclass($1)"
+    " AND a.attname = $2 AND i.indisunique AND i.indnkeyatts = 1 AND i.indpred IS NULL) "
+    "FROM (SELECT typid FROM chain ORDER BY depth DESC LIMIT 1) AS b";
+
+struct ColumnDescription {
+    std::string base_type;
+    std::optional<std::uint64_t> max_length;
+    bool blank_padded = false;
+    bool unique = false;
+};
 
 class PostgresDatabase final : public Database {
   public:
@@ -128,12 +156,18 @@ class PostgresDatabase final : public Database {
         target.quoted_table = QuoteIdentifier(target.table, "\"");
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = QuoteIdentifier(target.id, "\"");
+        DescribeColumns(target);
         // A bad --where fails here, before any work.
         Execute(conn_.get(), "EXPLAIN " + SelectRowsSql(target), Error::Kind::kUsage);
     }
 
     std::uint64_t CountRows(const Target& target) override {
         ResultPtr count = Execute(conn_.get(), CountRowsSql(target));
+        return std::stoull(Text(count.get(), 0, 0));
+    }
+
+    std::uint64_t CountSharedIds(const Target& target) override {
+        ResultPtr count = Execute(conn_.get(), CountSharedIdsSql(target));
         return std::stoull(Text(count.get(), 0, 0));
     }
 
@@ -147,7 +181,7 @@ class PostgresDatabase final : public Database {
         return std::make_unique<PostgresCursor>(conn_.get());
     }
 
-    std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
         if (!planner_set_) {
             // Each update touches a few hundred rows by key. Without fresh
             // statistics (a table just loaded) the planner prefers hashing
@@ -157,21 +191,49 @@ class PostgresDatabase final : public Database {
             Execute(conn_.get(), "SET enable_mergejoin = off");
             planner_set_ = true;
         }
-        std::unordered_set<std::string> changed;
+        std::unordered_map<std::string, Applied> changed;
         for (std::size_t first = 0; first < updates.size(); first += kUpdateRows) {
             const auto chunk =
                 updates.subspan(first, std::min(kUpdateRows, updates.size() - first));
             ApplyChunk(target, chunk, changed);
         }
-        std::vector<bool> applied;
-        applied.reserve(updates.size());
-        for (const Update& update : updates) applied.push_back(changed.contains(update.row->id));
+        std::vector<Applied> applied(updates.size());
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const auto found = changed.find(updates[i].row->id);
+            if (found != changed.end()) applied[i] = std::move(found->second);
+        }
         return applied;
     }
 
   private:
+    ColumnDescription Describe(const std::string& quoted_table, const std::string& column) {
+        const char* parameters[] = {quoted_table.c_str(), column.c_str()};
+        ResultPtr result = Check(conn_.get(),
+                                 PQexecParams(conn_.get(), kDescribeColumnSql, 2, nullptr,
+                                              parameters, nullptr, nullptr, 0),
+                                 "cannot read the catalogue", Error::Kind::kUsage);
+        ColumnDescription description;
+        if (PQntuples(result.get()) != 1) return description;
+        description.base_type = Text(result.get(), 0, 0);
+        if (PQgetisnull(result.get(), 0, 1) == 0)
+            description.max_length = std::stoull(Text(result.get(), 0, 1));
+        description.blank_padded = Text(result.get(), 0, 2) == "t";
+        description.unique = Text(result.get(), 0, 3) == "t";
+        return description;
+    }
+
+    void DescribeColumns(Target& target) {
+        const ColumnDescription column = Describe(target.quoted_table, target.column);
+        const ColumnDescription id = Describe(target.quoted_table, target.id);
+        if (!column.base_type.empty()) target.column_type = column.base_type;
+        if (!id.base_type.empty()) target.id_type = id.base_type;
+        target.max_length = column.max_length;
+        target.blank_padded = column.blank_padded;
+        target.id_is_unique = id.unique;
+    }
+
     void ApplyChunk(const Target& target, std::span<const Update> chunk,
-                    std::unordered_set<std::string>& changed) {
+                    std::unordered_map<std::string, Applied>& changed) {
         std::vector<const char*> values;
         std::vector<int> lengths;
         values.reserve(3 * chunk.size());
@@ -203,7 +265,12 @@ class PostgresDatabase final : public Database {
                                nullptr, values.data(), lengths.data(), formats.data(), 0);
         }
         ResultPtr result = Check(conn_.get(), raw, "cannot update the rows");
-        for (int i = 0; i < PQntuples(result.get()); ++i) changed.insert(Text(result.get(), i, 0));
+        for (int i = 0; i < PQntuples(result.get()); ++i) {
+            Applied& applied = changed[Text(result.get(), i, 0)];
+            ++applied.rows;
+            applied.stored_is_null = PQgetisnull(result.get(), i, 1) != 0;
+            applied.stored = Text(result.get(), i, 1);
+        }
     }
 
     Connection conn_;

@@ -101,12 +101,21 @@ class SqliteDatabase final : public Database {
         target.quoted_table = QuoteIdentifier(target.table, "\"");
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = target.id.empty() ? "rowid" : QuoteIdentifier(target.id, "\"");
+        target.id_is_unique = target.id.empty() || IsUniqueColumn(target.table, target.id);
+        // SQLite keeps any length whatever the declared type says.
+        target.max_length.reset();
         // Fails here, before any work, for a table WITHOUT ROWID and a bad --where.
         Prepare(db_.get(), SelectRowsSql(target), Error::Kind::kUsage);
     }
 
     std::uint64_t CountRows(const Target& target) override {
         Statement count = Prepare(db_.get(), CountRowsSql(target));
+        if (sqlite3_step(count.get()) != SQLITE_ROW) Fail(db_.get(), Error::Kind::kQuery, "count");
+        return static_cast<std::uint64_t>(sqlite3_column_int64(count.get(), 0));
+    }
+
+    std::uint64_t CountSharedIds(const Target& target) override {
+        Statement count = Prepare(db_.get(), CountSharedIdsSql(target));
         if (sqlite3_step(count.get()) != SQLITE_ROW) Fail(db_.get(), Error::Kind::kQuery, "count");
         return static_cast<std::uint64_t>(sqlite3_column_int64(count.get(), 0));
     }
@@ -121,29 +130,64 @@ class SqliteDatabase final : public Database {
         return std::make_unique<SqliteCursor>(db_.get(), Prepare(db_.get(), SelectRowsSql(target)));
     }
 
-    std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
         if (!update_) update_ = Prepare(db_.get(), UpdateRowSql(target, "?1", "?2", "?3"));
+        if (!select_) select_ = Prepare(db_.get(), SelectValueSql(target, "?1"));
         sqlite3_stmt* statement = update_.get();
-        std::vector<bool> applied;
-        applied.reserve(updates.size());
-        for (const Update& update : updates) {
+        std::vector<Applied> applied(updates.size());
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const Update& update = updates[i];
             sqlite3_reset(statement);
             BindText(db_.get(), statement, 1, update.new_value);
-            if (update.row->id_is_integer) {
-                sqlite3_bind_int64(statement, 2, std::stoll(update.row->id));
-            } else {
-                BindText(db_.get(), statement, 2, update.row->id);
-            }
+            BindId(statement, 2, *update.row);
             BindText(db_.get(), statement, 3, update.row->value);
             if (sqlite3_step(statement) != SQLITE_DONE)
                 Fail(db_.get(), Error::Kind::kQuery, "cannot update row " + update.row->id);
-            applied.push_back(sqlite3_changes(db_.get()) == 1);
+            applied[i].rows = static_cast<std::uint64_t>(sqlite3_changes(db_.get()));
         }
         sqlite3_reset(statement);
+        // Read back once every row is written, so that what a trigger did to
+        // any of them shows.
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            if (applied[i].rows == 0) continue;
+            sqlite3_stmt* select = select_.get();
+            sqlite3_reset(select);
+            BindId(select, 1, *updates[i].row);
+            if (sqlite3_step(select) == SQLITE_ROW) {
+                applied[i].stored_is_null = sqlite3_column_type(select, 0) == SQLITE_NULL;
+                ReadColumnText(select, 0, applied[i].stored);
+            } else {
+                applied[i].stored_is_null = true;
+            }
+        }
+        sqlite3_reset(select_.get());
         return applied;
     }
 
   private:
+    void BindId(sqlite3_stmt* statement, int index, const Row& row) {
+        if (row.id_is_integer) {
+            sqlite3_bind_int64(statement, index, std::stoll(row.id));
+        } else {
+            BindText(db_.get(), statement, index, row.id);
+        }
+    }
+
+    // The table's only primary-key column, or the one column of a unique
+    // index that covers every row.
+    bool IsUniqueColumn(const std::string& table, const std::string& column) {
+        Statement unique = Prepare(
+            db_.get(),
+            "SELECT (SELECT COUNT(*) FROM pragma_table_info(?1) WHERE pk > 0) = 1 AND EXISTS "
+            "(SELECT 1 FROM pragma_table_info(?1) WHERE pk > 0 AND name = ?2) OR EXISTS (SELECT "
+            "1 FROM pragma_index_list(?1) AS l WHERE l.\"unique\" AND NOT l.partial AND (SELECT "
+            "COUNT(*) FROM pragma_index_info(l.name)) = 1 AND (SELECT name FROM "
+            "pragma_index_info(l.name)) = ?2)");
+        BindText(db_.get(), unique.get(), 1, table);
+        BindText(db_.get(), unique.get(), 2, column);
+        return sqlite3_step(unique.get()) == SQLITE_ROW && sqlite3_column_int(unique.get(), 0) != 0;
+    }
+
     void Execute(const char* sql) {
         if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK)
             Fail(db_.get(), Error::Kind::kQuery, sql);
@@ -151,6 +195,7 @@ class SqliteDatabase final : public Database {
 
     Connection db_;
     Statement update_{nullptr, &sqlite3_finalize};
+    Statement select_{nullptr, &sqlite3_finalize};
 };
 
 }  // namespace
