@@ -106,9 +106,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev
 # The tool's tests check its installed man page and bash completion.
 BUILD_PACKAGES+=(groff bash-completion)
 # tarvolacrypt migrate: the client libraries it links, and what its tests run
-# against (an SQLite file, a PostgreSQL server, both through ODBC drivers).
+# against (an SQLite file, a PostgreSQL server, both through ODBC drivers, and
+# a MariaDB server through its ODBC driver).
 MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-postgresql
-    libsqliteodbc)
+    libsqliteodbc mariadb-server odbc-mariadb)
 BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 
 step() { printf '\n==== %s\n' "$*"; }
