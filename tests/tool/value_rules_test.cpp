@@ -101,5 +101,26 @@ TEST(ValueRules, ReencryptLeavesWhatIsAlreadyThere) {
     EXPECT_EQ(ReencryptValue("garbage", rekeying, kTextOnly).outcome, Outcome::kFailed);
 }
 
+// The width check before a migration trusts this number: it must be the
+// length of what ReencryptValue really writes, across block edges, both ways.
+TEST(ValueRules, MigratedLengthIsWhatReencryptWrites) {
+    for (const Mode from : {Mode::kHexBlock, Mode::kEnvelope}) {
+        const Mode to = from == Mode::kHexBlock ? Mode::kEnvelope : Mode::kHexBlock;
+        const Rekeying rekeying{"old key", "new key", ReadMode::kAuto, to};
+        for (const std::size_t length :
+             std::vector<std::size_t>{1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 49, 150, 200}) {
+            const std::string value = Sealed(std::string(length, 'p'), "old key", from);
+            const Reencrypted migrated = ReencryptValue(value, rekeying, kTextOnly);
+            ASSERT_EQ(migrated.outcome, Outcome::kWritten) << migrated.reason;
+            EXPECT_EQ(MigratedLength(value, rekeying, kTextOnly), migrated.value.size())
+                << "length " << length << " into mode " << static_cast<int>(to);
+            EXPECT_EQ(SealedLength(length, to), migrated.value.size());
+            // Already migrated: the value stays, with its own length.
+            EXPECT_EQ(MigratedLength(migrated.value, rekeying, kTextOnly), migrated.value.size());
+        }
+        EXPECT_EQ(MigratedLength("garbage", rekeying, kTextOnly), std::nullopt);
+    }
+}
+
 }  // namespace
 }  // namespace tarvola::tool
