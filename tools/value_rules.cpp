@@ -204,6 +204,56 @@ Reencrypted SealVerified(std::string_view plaintext, const Rekeying& rekeying, b
     return ReencryptFailed("ambiguous: the new value would also open under the old key");
 }
 
+using HeaderText = std::array<char, kHeaderLength>;
+
+// The header without an allocation: the width check builds many.
+HeaderText MakeHexBlockHeader(std::size_t length) noexcept {
+    std::array<char, 2 * sizeof(std::size_t)> digits{};
+    std::size_t count = 0;
+    for (std::size_t rest = length; rest != 0 || count < 2; rest /= 16) {
+        digits[count++] = kUpperHexDigits[rest % 16];
+    }
+    HeaderText header{};
+    header.fill('0');
+    // The most significant digits first, at most three.
+    for (std::size_t i = 0; i < 3 && i < count; ++i) header[i] = digits[count - 1 - i];
+    return header;
+}
+
+// Whether `value` (trimmed, recognised in `mode`) has exactly the shape
+// Encrypt gives a value of its length: mode 0 always does once recognised;
+// mode 1 is 24 IV characters, "$", and base64 of whole blocks, nothing else.
+bool IsAsSealed(std::string_view value, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) return IsUpperHex(value) && value.size() % 32 == kHeaderLength;
+    constexpr std::size_t kIvCharacters = 24;
+    if (value.size() <= kIvCharacters + 1 || value[kIvCharacters] != '$' ||
+        value.find('$', kIvCharacters + 1) != std::string_view::npos ||
+        value.find_first_of(" \t\r\n") != std::string_view::npos)
+        return false;
+    const std::size_t encoded = value.size() - kIvCharacters - 1;
+    const std::size_t blocks = encoded * 3 / 4 / kBlockSize;
+    return blocks != 0 && SealedLength(blocks * kBlockSize - 1, Mode::kEnvelope) == value.size();
+}
+
+// A mode-0 value's length once sealed in `target`, from its header and block
+// count alone: every plaintext length the two allow must give the same
+// answer, or nothing is known without decrypting.
+std::optional<std::size_t> SealedLengthFromHeader(std::string_view value, Mode target) {
+    const std::size_t blocks = (value.size() - kHeaderLength) / 32;
+    if (blocks == 0) return std::nullopt;
+    const std::string_view header = value.substr(0, kHeaderLength);
+    std::optional<std::size_t> sealed;
+    for (std::size_t length = kBlockSize * (blocks - 1) + 1; length <= kBlockSize * blocks;
+         ++length) {
+        const HeaderText expected = MakeHexBlockHeader(length);
+        if (header != std::string_view(expected.data(), expected.size())) continue;
+        const std::size_t candidate = SealedLength(length, target);
+        if (sealed && *sealed != candidate) return std::nullopt;
+        sealed = candidate;
+    }
+    return sealed;
+}
+
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view value) noexcept {
@@ -219,13 +269,8 @@ std::optional<Mode> RecognizeMode(std::string_view value) noexcept {
 }
 
 std::string HexBlockHeader(std::size_t length) {
-    std::string digits;
-    for (std::size_t rest = length; rest != 0 || digits.size() < 2; rest /= 16) {
-        digits.insert(digits.begin(), kUpperHexDigits[rest % 16]);
-    }
-    digits.resize(3 < digits.size() ? 3 : digits.size());
-    digits.resize(kHeaderLength, '0');
-    return digits;
+    const HeaderText header = MakeHexBlockHeader(length);
+    return std::string(header.data(), header.size());
 }
 
 Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
@@ -283,6 +328,15 @@ std::optional<std::size_t> MigratedLength(std::string_view value, const Rekeying
     const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
     if (!mode_read) return std::nullopt;
     const Mode target = rekeying.to_mode;
+    // Most values say their length without being decrypted, which keeps the
+    // width check before a migration cheap. A value in the target mode as
+    // Encrypt writes it keeps its length whether it stays or is sealed again
+    // under another key: the same plaintext length, the same sealed length.
+    if (*mode_read == target && IsAsSealed(trimmed, target)) return trimmed.size();
+    if (*mode_read == Mode::kHexBlock) {
+        if (const std::optional<std::size_t> length = SealedLengthFromHeader(trimmed, target))
+            return length;
+    }
     // As ReencryptValue decides: a value already migrated stays as it is.
     if (*mode_read == target && RecognizeMode(trimmed) == target &&
         OpenInMode(trimmed, rekeying.new_key, target, rules)) {

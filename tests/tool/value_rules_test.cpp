@@ -107,8 +107,8 @@ TEST(ValueRules, MigratedLengthIsWhatReencryptWrites) {
     for (const Mode from : {Mode::kHexBlock, Mode::kEnvelope}) {
         const Mode to = from == Mode::kHexBlock ? Mode::kEnvelope : Mode::kHexBlock;
         const Rekeying rekeying{"old key", "new key", ReadMode::kAuto, to};
-        for (const std::size_t length :
-             std::vector<std::size_t>{1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 49, 150, 200}) {
+        for (const std::size_t length : std::vector<std::size_t>{1, 2, 15, 16, 17, 31, 32, 33, 47,
+                                                                 48, 49, 150, 200, 4096, 5000}) {
             const std::string value = Sealed(std::string(length, 'p'), "old key", from);
             const Reencrypted migrated = ReencryptValue(value, rekeying, kTextOnly);
             ASSERT_EQ(migrated.outcome, Outcome::kWritten) << migrated.reason;
