@@ -8,7 +8,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "database.h"
 
@@ -16,6 +18,8 @@ namespace tarvola::tool::db {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
+// Rows read back by one statement after they were written.
+constexpr std::size_t kReadBackRows = 100;
 
 struct Handle {
     SQLSMALLINT type = 0;
@@ -197,7 +201,7 @@ class OdbcDatabase final : public Database {
     std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
         if (!update_) {
             update_ = Prepared(UpdateRowSql(target, "?", "?", "?"), "cannot prepare the update");
-            select_ = Prepared(SelectValueSql(target, "?"), "cannot prepare the read-back");
+            select_ = Prepared(ReadBackSql(target), "cannot prepare the read-back");
         }
         std::vector<Applied> applied(updates.size());
         for (std::size_t i = 0; i < updates.size(); ++i) {
@@ -215,8 +219,14 @@ class OdbcDatabase final : public Database {
         }
         // Read back once every row is written, so that what a trigger did to
         // any of them shows.
+        std::vector<std::size_t> changed;
         for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i].rows != 0) ReadBack(*updates[i].row, applied[i]);
+            if (applied[i].rows != 0) changed.push_back(i);
+        }
+        for (std::size_t first = 0; first < changed.size(); first += kReadBackRows) {
+            const auto group =
+                std::span(changed).subspan(first, std::min(kReadBackRows, changed.size() - first));
+            ReadBack(updates, group, applied);
         }
         return applied;
     }
@@ -237,15 +247,39 @@ class OdbcDatabase final : public Database {
         return statement;
     }
 
-    void ReadBack(const Row& row, Applied& applied) {
-        Bind(*select_, 1, row.id, id_type_);
-        Check(SQLExecute(select_->handle), *select_, "cannot read back row " + row.id);
-        const SQLRETURN status = SQLFetch(select_->handle);
-        if (status == SQL_NO_DATA) {
-            applied.stored_is_null = true;
-        } else {
-            Check(status, *select_, "cannot read back row " + row.id);
-            applied.stored_is_null = !GetText(*select_, 1, applied.stored);
+    // SELECT id, column FROM table WHERE id IN (?, …): a round trip per row
+    // would double the cost of a run, so the rows are read back in groups.
+    static std::string ReadBackSql(const Target& target) {
+        std::string sql = "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
+                          target.quoted_table + " WHERE " + target.quoted_id + " IN (";
+        for (std::size_t i = 0; i < kReadBackRows; ++i) sql += i == 0 ? "?" : ",?";
+        return sql + ")";
+    }
+
+    // The rows of `group` (indexes into `updates`), by their id text as the
+    // driver gives it, like the reading cursor. A smaller group repeats its
+    // last id in the parameters left over.
+    void ReadBack(std::span<const Update> updates, std::span<const std::size_t> group,
+                  std::vector<Applied>& applied) {
+        std::unordered_map<std::string_view, std::size_t> owner;
+        for (std::size_t k = 0; k < kReadBackRows; ++k) {
+            const std::size_t index = group[std::min(k, group.size() - 1)];
+            Bind(*select_, static_cast<SQLUSMALLINT>(k + 1), updates[index].row->id, id_type_);
+            owner.emplace(updates[index].row->id, index);
+            // Until the query finds it: a row a trigger deleted holds nothing.
+            applied[index].stored_is_null = true;
+        }
+        Check(SQLExecute(select_->handle), *select_, "cannot read back the rows");
+        std::string id;
+        for (;;) {
+            const SQLRETURN status = SQLFetch(select_->handle);
+            if (status == SQL_NO_DATA) break;
+            Check(status, *select_, "cannot read back the rows");
+            GetText(*select_, 1, id);
+            const auto found = owner.find(id);
+            if (found == owner.end()) continue;
+            Applied& row = applied[found->second];
+            row.stored_is_null = !GetText(*select_, 2, row.stored);
         }
         SQLCloseCursor(select_->handle);
     }
@@ -310,8 +344,8 @@ class OdbcDatabase final : public Database {
 
     void Bind(const Handle& statement, SQLUSMALLINT number, std::string_view text,
               SQLSMALLINT sql_type) {
-        SQLLEN& length =
-            &statement == select_.get() ? select_lengths_.at(number - 1) : lengths_.at(number - 1);
+        SQLLEN& length = &statement == select_.get() ? select_lengths_.at(number - 1U)
+                                                     : lengths_.at(number - 1U);
         length = static_cast<SQLLEN>(text.size());
         const SQLSMALLINT type =
             sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
@@ -332,7 +366,7 @@ class OdbcDatabase final : public Database {
     SQLSMALLINT id_type_ = SQL_VARCHAR;
     SQLSMALLINT value_type_ = SQL_VARCHAR;
     std::array<SQLLEN, 3> lengths_{};
-    std::array<SQLLEN, 1> select_lengths_{};
+    std::array<SQLLEN, kReadBackRows> select_lengths_{};
 };
 
 }  // namespace
