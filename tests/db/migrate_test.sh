@@ -342,6 +342,8 @@ SQL
                 ;;
         esac
     }
+    expect_status 2 migrate --table secrets --column v --lock-timeout 0
+    expect_err "--lock-timeout must be a positive number"
     dump before.txt
     hold_lock 8
     SECONDS=0
