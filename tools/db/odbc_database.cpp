@@ -11,9 +11,9 @@
 #include <sqlext.h>
 
 #include <array>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 

@@ -42,7 +42,6 @@ class Session {
 
     [[nodiscard]] PGconn* get() const noexcept { return conn_.get(); }
     void SetLockWait(LockWait wait) { wait_ = std::move(wait); }
-    [[nodiscard]] std::uint64_t lock_timeout() const noexcept { return wait_.timeout_seconds; }
 
     ResultPtr Execute(const std::string& sql, Error::Kind kind = Error::Kind::kQuery) {
         Sent(PQsendQueryParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0),
