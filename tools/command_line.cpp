@@ -485,8 +485,8 @@ Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
   --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
                         connection URI), or odbc:CONNECTION-STRING
-  --table TABLE         the table, as named in the catalogue, or
-                        SCHEMA.TABLE; "a.b" in double quotes for a dot in a name
+  --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
+                        (a name holding a dot in double quotes: '"a.b"')
   --column COLUMN       the column holding the values
   --id COLUMN           the row key; default SQLite's rowid, or the table's
                         single-column primary key
