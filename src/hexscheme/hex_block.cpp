@@ -48,79 +48,29 @@ bool HasValidShape(std::string_view text) noexcept {
     return IsUpperHex(body);
 }
 
-// Plaintext bytes are secret: nothing below branches on them or stops early
-// because of them. Only how many bytes a block gives, and so where the next
-// block's bytes are written, depends on them; a real plaintext holds zero
-// bytes only as the padding of its last block, so that is its length, which
-// the output shows anyway.
-
-using common::kEachByte;
-using common::kHighBits;
-
-// Bit 7 set in each byte of `word` that is not zero, nothing else. Adding
-// 0x7f to a byte's low seven bits sets its bit 7 when any of them is set, and
-// no carry leaves the byte.
-constexpr std::uint64_t NonZeroHighBits(std::uint64_t word) noexcept {
-    const std::uint64_t low_bits = ~kHighBits;
-    return (((word & low_bits) + low_bits) | word) & kHighBits;
-}
-
-// 0xff in each byte whose bit 7 is set in `high_bits`, which holds no other bits.
-constexpr std::uint64_t ByteMask(std::uint64_t high_bits) noexcept {
-    return (high_bits >> 7) * 0xffU;
-}
-
-// Eight bytes with their zero bytes squeezed out.
-struct PackedHalf {
-    std::uint64_t bytes;  // the non-zero bytes in their order, then zero bytes
-    unsigned count;       // how many bytes are not zero
-};
-
-// Each non-zero byte moves down by the number of zero bytes below it, in
-// steps of 1, 2 and 4 bytes taken by the bits of that number, smallest first:
-// in that order no byte lands on one that stays.
-constexpr PackedHalf PackNonZeroBytes(std::uint64_t word) noexcept {
-    const std::uint64_t flags = NonZeroHighBits(word) >> 7;  // 0x01 in each non-zero byte
-    // Byte i of the product counts the zero bytes up to byte i; moved up one
-    // byte, those below it.
-    std::uint64_t distances = (((flags ^ kEachByte) * kEachByte) << 8) & (flags * 0xffU);
-    for (unsigned bit = 0; bit < 3; ++bit) {
-        const std::uint64_t moving = ((distances >> bit) & kEachByte) * 0xffU;
-        const unsigned step = 8U << bit;
-        word = (word & ~moving) | ((word & moving) >> step);
-        distances = (distances & ~moving) | ((distances & moving) >> step);
-    }
-    // Byte 7 of the product sums the flags.
-    return {word, static_cast<unsigned>((flags * kEachByte) >> 56)};
-}
-
-static_assert(PackNonZeroBytes(0x0011002200330044ULL).bytes == 0x0000000011223344ULL);
-static_assert(PackNonZeroBytes(0x8800000000000001ULL).bytes == 0x0000000000008801ULL);
-static_assert(PackNonZeroBytes(0x8800000000000001ULL).count == 2);
-
-// `packed`'s non-zero bytes, which come first, replace those of `old`.
-constexpr std::uint64_t Overlay(std::uint64_t packed, std::uint64_t old) noexcept {
-    const std::uint64_t taken = ByteMask(NonZeroHighBits(packed));
-    return (packed & taken) | (old & ~taken);
+// True when one of the eight bytes of `word` is zero. Subtracting 1 from
+// every byte, the lowest zero byte turns into 0xff, bit 7 set where `word`
+// had it clear; no byte below it borrows, and none of 0x01 to 0x7f sets its
+// bit 7. Bytes above it may be flagged wrongly, but only when a zero exists.
+bool HasZeroByte(std::uint64_t word) noexcept {
+    return ((word - common::kEachByte) & ~word & common::kHighBits) != 0;
 }
 
 // Writes the bytes of `block` except its zero bytes at `out`; returns the end
 // of what it wrote. Every zero byte is dropped, not only the padding of the
-// last block: a text cannot carry a zero byte anyway. The 16 bytes from `out`
-// MUST lie inside the output buffer: those after the written ones are read
-// and stored back unchanged, which keeps the stores the same for every block.
+// last block: a text cannot carry a zero byte anyway. Plaintext rarely has
+// any before the last block, so such blocks are copied whole.
 char* AppendNonZeroBytes(const std::uint8_t* block, char* out) noexcept {
-    const PackedHalf low = PackNonZeroBytes(common::LoadLittleEndian<std::uint64_t>(block));
-    const PackedHalf high = PackNonZeroBytes(common::LoadLittleEndian<std::uint64_t>(block + 8));
-    // The high half goes on after the low half's bytes; each shift is split
-    // in two so that neither reaches 64 bits.
-    const unsigned half = 4 * low.count;
-    const std::uint64_t first = low.bytes | ((high.bytes << half) << half);
-    const std::uint64_t second = (high.bytes >> (32 - half)) >> (32 - half);
-    common::StoreLittleEndian(out, Overlay(first, common::LoadLittleEndian<std::uint64_t>(out)));
-    common::StoreLittleEndian(out + 8,
-                              Overlay(second, common::LoadLittleEndian<std::uint64_t>(out + 8)));
-    return out + low.count + high.count;
+    std::uint64_t halves[2];
+    std::memcpy(halves, block, sizeof halves);
+    if (!HasZeroByte(halves[0]) && !HasZeroByte(halves[1])) {
+        std::memcpy(out, block, kBlockBytes);
+        return out + kBlockBytes;
+    }
+    for (std::size_t k = 0; k < kBlockBytes; ++k) {
+        if (block[k] != 0) *out++ = static_cast<char>(block[k]);
+    }
+    return out;
 }
 
 // The whole blocks of `text`, encrypted straight from it a chunk at a time,

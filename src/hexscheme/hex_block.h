@@ -18,11 +18,9 @@ namespace tarvola::hexscheme {
 
 // Checks the shape of `text` (length, header, hex body), then writes every
 // non-zero byte of the decrypted blocks to `output` from its first byte,
-// WITHOUT a terminator: `output` must come zero-filled, 16 bytes per block
-// plus one (bytes after the plaintext may be read and stored back unchanged).
-// No branch depends on the decrypted bytes. False, with `output` untouched,
-// for a malformed text; false also when `output`'s first byte is still zero
-// afterwards (nothing decrypted to a non-zero byte).
+// WITHOUT a terminator: `output` must come zero-filled. False, with `output`
+// untouched, for a malformed text; false also when `output`'s first byte is
+// still zero afterwards (nothing decrypted to a non-zero byte).
 [[nodiscard]] bool DecryptHexBlock(const char* text, const char* key, char* output) noexcept;
 
 }  // namespace tarvola::hexscheme

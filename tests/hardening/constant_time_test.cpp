@@ -6,15 +6,6 @@
 //
 // `--control` runs a comparison that does branch on the bytes, to show that
 // the harness catches one (that run must fail).
-//
-// `--hex-block` runs mode-0 Decrypt with the key text's bytes marked
-// undefined, which leaves every decrypted byte undefined: the dropping of
-// zero bytes and the check for an empty result must not branch on them.
-// Secret memory indexes are allowed there by constant_time.supp (the S-box
-// look-ups, and where a block's bytes land after the non-zero bytes before
-// it), and so is reading the key text up to its terminator; branches are
-// not. `--hex-block-control` branches on the decrypted text, to show that
-// it does come out undefined (that run must fail).
 #include <valgrind/memcheck.h>
 
 #include <array>
@@ -26,7 +17,6 @@
 
 #include "common/constant_time.h"
 #include "envelope/cbc_padding.h"
-#include "tarvolacrypt.h"
 
 namespace {
 
@@ -69,40 +59,6 @@ bool LeakyCheck(const Block& padded) {
     return true;
 }
 
-// Mode-0 values of 1 to 40 characters (zero padding in all but the
-// 16-character ones) decrypted under the right key and a wrong one, each
-// key marked secret. With `control`, the caller branches on the result.
-int DecryptHexBlocks(bool control) {
-    constexpr std::size_t kKeyLength = 16;
-    const std::array<const char*, 2> keys = {"the right key 16", "a wrong key 16ch"};
-    int failures = 0;
-    int branches = 0;
-    for (std::size_t length = 1; length <= 40; ++length) {
-        std::array<char, 41> text{};
-        for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + i % 26);
-        std::array<char, TARVOLA_ENCRYPT_SIZE_MODE0(40)> value{};
-        if (Encrypt(text.data(), keys[0], value.data(), TARVOLA_MODE_HEX_BLOCK) != 0) return 1;
-        for (const char* const key_text : keys) {
-            std::array<char, kKeyLength + 1> key{};
-            std::memcpy(key.data(), key_text, kKeyLength);
-            VALGRIND_MAKE_MEM_UNDEFINED(key.data(), kKeyLength);
-            std::array<char, TARVOLA_DECRYPT_SIZE_MODE0(8 + 96)> plaintext{};
-            int32_t result =
-                Decrypt(value.data(), key.data(), plaintext.data(), TARVOLA_MODE_HEX_BLOCK);
-            if (control && plaintext[0] == 'a') ++branches;
-            VALGRIND_MAKE_MEM_DEFINED(&result, sizeof result);
-            VALGRIND_MAKE_MEM_DEFINED(plaintext.data(), plaintext.size());
-            if (key_text == keys[0] &&
-                (result != 0 || std::strncmp(plaintext.data(), text.data(), 41) != 0)) {
-                ++failures;
-            }
-        }
-    }
-    std::printf("constant_time_test: 80 mode-0 decryptions, %d wrong results%s\n", failures,
-                branches > 0 ? " (control branched)" : "");
-    return failures == 0 ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,8 +71,6 @@ int main(int argc, char** argv) {
         MarkSecret(padded);
         return LeakyCheck(padded) ? 0 : 2;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--hex-block") == 0) return DecryptHexBlocks(false);
-    if (argc > 1 && std::strcmp(argv[1], "--hex-block-control") == 0) return DecryptHexBlocks(true);
 
     // Every valid padding length, and defects at every kind of place.
     struct Case {
