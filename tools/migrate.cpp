@@ -104,11 +104,14 @@ class Migration {
     // chunks in between are judged by the workers, and written in the order
     // they were read.
     int Run() {
-        if (target_.max_length && !CheckWidth(*target_.max_length)) return kFailed;
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
         database_.Begin();
+        if (target_.max_length && !CheckWidth(*target_.max_length)) {
+            database_.Rollback();
+            return kFailed;
+        }
         const auto cursor = database_.OpenRows(target_);
         // Enough chunks to keep every worker busy while one is written.
         std::vector<Chunk> chunks(4 * std::size_t{jobs_});
@@ -162,7 +165,10 @@ class Migration {
         bool chunk_failed = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++counts_.values;
-            if (IsNullOrEmpty(rows[i])) {
+            if (rows[i].value_is_blob) {
+                ReportFailure(rows[i], "not text but bytes (a BLOB); left as it is");
+                chunk_failed = true;
+            } else if (IsNullOrEmpty(rows[i])) {
                 ++counts_.null_or_empty;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kUnchanged) {
                 ++counts_.unchanged;
@@ -211,11 +217,10 @@ class Migration {
         return !chunk_failed;
     }
 
-    // Before the first write, in a transaction of its own that is rolled
-    // back: every value's length once migrated against the column's width.
-    // False, with the reason said, when any would not fit.
+    // Before the first write, in the run's first transaction: every value's
+    // length once migrated against the column's width. False, with the
+    // reason said, when any would not fit.
     bool CheckWidth(std::uint64_t width) {
-        database_.Begin();
         std::uint64_t too_long = 0;
         std::size_t needed = 0;
         {
@@ -244,7 +249,6 @@ class Migration {
             };
             (void)RunOrdered(jobs_, chunks.size(), steps);
         }
-        database_.Rollback();
         if (too_long == 0) return true;
         progress_.Erase();
         err_ << "tarvolacrypt: column '" << target_.column << "' takes at most " << width
@@ -322,6 +326,16 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const ValueRules rules{options.allow_binary, true};
     try {
         const auto database = db::Connect(migrate.database);
+        // The progress line, once there is one, makes room for the notice.
+        Progress* shown = nullptr;
+        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
+        if (show_progress)
+            lock_wait.on_long_wait = [&err, &shown] {
+                if (shown != nullptr) shown->Erase();
+                err << "tarvolacrypt: waiting for a lock held by another session "
+                       "(--lock-timeout limits the wait)\n";
+            };
+        database->SetLockWait(std::move(lock_wait));
         db::Target target;
         target.table = migrate.table;
         target.column = migrate.column;
@@ -339,6 +353,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         }
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
         Progress progress(err, show_progress, "rows", total);
+        shown = &progress;
         Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
                             options.quiet, err, progress);
         return migration.Run();
