@@ -34,13 +34,22 @@ enum class OptionId {
     kAllowEmptyKey,
     kNull,
     kLineBuffered,
+    kPlan,
+    kPause,
+    kMaxRate,
+    kFailures,
+    kFormat,
 };
 
 // Which commands accept an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
 constexpr unsigned kMigrateOnly = 1U << 3;
-constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly;
+constexpr unsigned kScanOnly = 1U << 4;
+// The commands that find their values in a database.
+constexpr unsigned kDbCommands = kMigrateOnly | kScanOnly;
+// The commands that know an old and a new key and mode.
+constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly | kScanOnly;
 constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
 // The commands that read and write values as records of a stream.
 constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
@@ -53,7 +62,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 23> kOptions = {{
+constexpr std::array<OptionSpec, 28> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -64,19 +73,24 @@ constexpr std::array<OptionSpec, 23> kOptions = {{
     {"--new-key-env", OptionId::kNewKeyEnv, true, kRewriting},
     {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
-    {"--db", OptionId::kDb, true, kMigrateOnly},
-    {"--table", OptionId::kTable, true, kMigrateOnly},
-    {"--column", OptionId::kColumn, true, kMigrateOnly},
-    {"--id", OptionId::kId, true, kMigrateOnly},
-    {"--where", OptionId::kWhere, true, kMigrateOnly},
+    {"--db", OptionId::kDb, true, kDbCommands},
+    {"--table", OptionId::kTable, true, kDbCommands},
+    {"--column", OptionId::kColumn, true, kDbCommands},
+    {"--id", OptionId::kId, true, kDbCommands},
+    {"--where", OptionId::kWhere, true, kDbCommands},
     {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
     {"--jobs", OptionId::kJobs, true, kAllCommands},
     {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
     {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
     {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
-    {"--null", OptionId::kNull, false, kStreamCommands},
-    {"-0", OptionId::kNull, false, kStreamCommands},
+    {"--null", OptionId::kNull, false, kStreamCommands | kScanOnly},
+    {"-0", OptionId::kNull, false, kStreamCommands | kScanOnly},
     {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
+    {"--plan", OptionId::kPlan, true, kDbCommands},
+    {"--pause", OptionId::kPause, true, kMigrateOnly},
+    {"--max-rate", OptionId::kMaxRate, true, kMigrateOnly},
+    {"--failures", OptionId::kFailures, true, kScanOnly},
+    {"--format", OptionId::kFormat, true, kScanOnly},
 }};
 
 // More threads than this gain nothing and only cost memory (chunks in flight).
@@ -107,13 +121,15 @@ std::string_view NameOf(Command command) noexcept {
             return "reencrypt";
         case Command::kMigrate:
             return "migrate";
+        case Command::kScan:
+            return "scan";
     }
     return "?";
 }
 
 std::optional<Command> ParseCommand(std::string_view word) noexcept {
-    for (const Command command :
-         {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt, Command::kMigrate}) {
+    for (const Command command : {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
+                                  Command::kMigrate, Command::kScan}) {
         if (word == NameOf(command)) return command;
     }
     return std::nullopt;
@@ -183,6 +199,7 @@ class OptionReader {
         }
         if (!error_.empty()) return UsageError(std::move(error_));
         if (parsed_.options.command == Command::kMigrate) return CheckMigrate();
+        if (parsed_.options.command == Command::kScan) return CheckScan();
         return std::move(parsed_);
     }
 
@@ -190,9 +207,46 @@ class OptionReader {
         const MigrateOptions& migrate = parsed_.options.migrate;
         if (!parsed_.options.texts.empty())
             return UsageError("migrate takes no TEXT: the values come from --db");
-        if (migrate.database.empty() || migrate.table.empty() || migrate.column.empty())
-            return UsageError("migrate needs --db, --table and --column");
+        if (migrate.database.empty())
+            return UsageError("migrate needs --db, and --table and --column or --plan");
+        if (const std::string error = CheckTargets("migrate"); !error.empty())
+            return UsageError(error);
+        if ((migrate.pause_ms != 0 || migrate.max_rate != 0) && migrate.batch_size == 0)
+            return UsageError("--pause and --max-rate pace batches: give --batch-size too");
         return std::move(parsed_);
+    }
+
+    // Without --db, scan reads values from standard input as decrypt does.
+    ParsedCommandLine CheckScan() {
+        const Options& options = parsed_.options;
+        const MigrateOptions& source = options.migrate;
+        if (!options.texts.empty())
+            return UsageError("scan takes no TEXT: the values come from --db or standard input");
+        if (source.database.empty()) {
+            if (!source.table.empty() || !source.column.empty() || !source.id.empty() ||
+                !source.where.empty() || !source.plan.empty())
+                return UsageError("--table, --column, --id, --where and --plan need --db");
+            return std::move(parsed_);
+        }
+        if (options.null_separated)
+            return UsageError("-0 is for values on standard input, not for --db");
+        if (const std::string error = CheckTargets("scan"); !error.empty())
+            return UsageError(error);
+        return std::move(parsed_);
+    }
+
+    // One target from --table and --column, or several from --plan.
+    std::string CheckTargets(std::string_view command) const {
+        const MigrateOptions& source = parsed_.options.migrate;
+        if (!source.plan.empty()) {
+            if (!source.table.empty() || !source.column.empty() || !source.id.empty())
+                return "--plan names the tables and columns: give no --table, --column or --id";
+            if (!source.where.empty()) return "--where cannot be used with --plan";
+            return {};
+        }
+        if (source.table.empty() || source.column.empty())
+            return std::string(command) + " needs --table and --column, or --plan";
+        return {};
     }
 
   private:
@@ -303,6 +357,7 @@ class OptionReader {
             migrate.dry_run = true;
             return;
         }
+        ScanOptions& scan = parsed_.options.scan;
         switch (spec.id) {
             case OptionId::kDb:
                 migrate.database = value;
@@ -321,6 +376,23 @@ class OptionReader {
                 break;
             case OptionId::kBatchSize:
                 migrate.batch_size = ParseCount(spec.name, value);
+                break;
+            case OptionId::kPlan:
+                migrate.plan = value;
+                break;
+            case OptionId::kPause:
+                migrate.pause_ms = ParseCount(spec.name, value);
+                break;
+            case OptionId::kMaxRate:
+                migrate.max_rate = ParseCount(spec.name, value);
+                break;
+            case OptionId::kFailures:
+                scan.failures = value;
+                break;
+            case OptionId::kFormat:
+                if (std::string_view(value) != "text" && std::string_view(value) != "json")
+                    error_ = "--format must be text or json, not '" + std::string(value) + "'";
+                scan.json = std::string_view(value) == "json";
                 break;
             default:
                 break;
@@ -387,15 +459,15 @@ ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     ParsedCommandLine parsed;
     if (AsksForHelpOrVersion(arguments, parsed.action)) return parsed;
     if (arguments.empty())
-        return UsageError("no command given (encrypt, decrypt, reencrypt or migrate)");
+        return UsageError("no command given (encrypt, decrypt, reencrypt, migrate or scan)");
 
     const std::string_view first = arguments[0];
     const auto command = ParseCommand(first);
     if (!command) {
         std::string error(1, '\'');
         error.append(first).append(
-            "' is not a command: the first argument must be encrypt, decrypt, reencrypt or "
-            "migrate");
+            "' is not a command: the first argument must be encrypt, decrypt, reencrypt, "
+            "migrate or scan");
         return UsageError(std::move(error));
     }
     return OptionReader(arguments.subspan(1), *command).Read();

@@ -165,14 +165,6 @@ std::optional<Mode> ModeToRead(std::string_view value, ReadMode mode) noexcept {
     return RecognizeMode(value);
 }
 
-// Whether two key texts make the same AES key in `mode`.
-bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept {
-    if (mode == Mode::kHexBlock) {
-        return a.substr(0, kHexBlockKeyCharacters) == b.substr(0, kHexBlockKeyCharacters);
-    }
-    return a == b;
-}
-
 Reencrypted ReencryptFailed(std::string reason) {
     return Reencrypted{Reencrypted::Outcome::kFailed, {}, std::move(reason)};
 }
@@ -235,6 +227,23 @@ Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
     const std::optional<Mode> mode_to_read = ModeToRead(trimmed, mode);
     if (!mode_to_read) return Failed("neither a mode-0 nor a mode-1 value");
     return OpenInMode(trimmed, key, *mode_to_read, rules);
+}
+
+std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        const std::size_t blocks = (plaintext_length + kBlockSize - 1) / kBlockSize;
+        return kHeaderLength + 2 * kBlockSize * blocks;
+    }
+    constexpr std::size_t kIvText = 24;  // base64 of 16 bytes, "==" included
+    const std::size_t ciphertext = (plaintext_length / kBlockSize + 1) * kBlockSize;
+    return kIvText + 1 + 4 * ((ciphertext + 2) / 3);
+}
+
+bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        return a.substr(0, kHexBlockKeyCharacters) == b.substr(0, kHexBlockKeyCharacters);
+    }
+    return a == b;
 }
 
 Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {

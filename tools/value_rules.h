@@ -66,6 +66,16 @@ struct Opened {
 [[nodiscard]] Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
                                const ValueRules& rules);
 
+// The length of the value encrypting a plaintext of `plaintext_length`
+// bytes in `mode`, without encrypting it: mode 0 is the header and 32 hex
+// digits per started block; mode 1 the base64 IV, "$" and the base64 of the
+// padded ciphertext (always at least one block longer than the plaintext).
+[[nodiscard]] std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept;
+
+// Whether two key texts make the same AES key in `mode` (mode 0 uses only
+// the first 16 characters).
+[[nodiscard]] bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept;
+
 // Encrypts one plaintext; the result is not secret.
 struct Sealed {
     std::optional<std::string> value;

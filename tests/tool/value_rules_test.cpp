@@ -32,6 +32,18 @@ TEST(ValueRules, HexBlockHeaderKeepsThreeDigits) {
     }
 }
 
+// scan predicts the width a column needs from this; it must agree with what
+// encryption writes at every block boundary.
+TEST(ValueRules, MigratedLengthIsTheLengthEncryptionWrites) {
+    for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
+        for (const std::size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 100, 300}) {
+            EXPECT_EQ(MigratedLength(length, mode),
+                      Sealed(std::string(length, 'x'), "k", mode).size())
+                << "mode " << static_cast<int>(mode) << ", length " << length;
+        }
+    }
+}
+
 TEST(ValueRules, DamagedValuesFailWithTheirReason) {
     const std::string text(17, 'v');
     const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters

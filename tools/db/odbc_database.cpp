@@ -178,11 +178,13 @@ class OdbcDatabase final : public Database {
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
-        if (!update_) {
+        // One statement per target: a plan updates several tables in turn.
+        std::string sql = UpdateRowSql(target, "?", "?", "?");
+        if (!update_ || sql != update_sql_) {
             update_ = std::make_unique<Handle>(SQL_HANDLE_STMT, connection_->handle);
-            std::string sql = UpdateRowSql(target, "?", "?", "?");
             Check(SQLPrepare(update_->handle, Chars(sql), SQL_NTS), *update_,
                   "cannot prepare the update");
+            update_sql_ = std::move(sql);
         }
         std::vector<bool> applied;
         applied.reserve(updates.size());
@@ -230,7 +232,7 @@ class OdbcDatabase final : public Database {
 
     // The SQL types of id and value, to bind text parameters as what the
     // columns hold (a driver may refuse to compare an integer with text).
-    void DescribeTypes(const Target& target) {
+    void DescribeTypes(Target& target) {
         Handle statement(SQL_HANDLE_STMT, connection_->handle);
         Check(SQLPrepare(statement.handle, Chars(SelectRowsSql(target)), SQL_NTS), statement,
               "cannot read the rows", Error::Kind::kUsage);
@@ -246,6 +248,10 @@ class OdbcDatabase final : public Database {
                                  &digits, &nullable),
                   statement, "cannot describe the columns", Error::Kind::kUsage);
             (column == 1 ? id_type_ : value_type_) = type;
+            if (column == 2 && size > 0 &&
+                (type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_WCHAR ||
+                 type == SQL_WVARCHAR))
+                target.width = size;
         }
     }
 
@@ -266,6 +272,7 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
     std::unique_ptr<Handle> update_;
+    std::string update_sql_;
     SQLSMALLINT id_type_ = SQL_VARCHAR;
     SQLSMALLINT value_type_ = SQL_VARCHAR;
     std::array<SQLLEN, 3> lengths_{};
@@ -273,7 +280,7 @@ class OdbcDatabase final : public Database {
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string) {
+std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string, Access access) {
     auto environment = std::make_unique<Handle>(SQL_HANDLE_ENV, SQLHANDLE{});
     if (environment->handle == SQL_NULL_HANDLE)
         throw Error(Error::Kind::kUnreachable, "cannot start the ODBC driver manager");
@@ -288,6 +295,11 @@ std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string) {
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
                             0),
           *connection, "cannot switch autocommit off", Error::Kind::kUnreachable);
+    if (access == Access::kReadOnly)
+        Check(SQLSetConnectAttr(
+                  connection->handle, SQL_ATTR_ACCESS_MODE,
+                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_MODE_READ_ONLY)), 0),
+              *connection, "cannot make the connection read-only", Error::Kind::kUnreachable);
     return std::make_unique<OdbcDatabase>(std::move(environment), std::move(connection));
 }
 

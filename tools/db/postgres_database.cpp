@@ -40,12 +40,12 @@ std::string Text(const PGresult* result, int row, int column) {
 
 class PostgresCursor final : public RowCursor {
   public:
-    explicit PostgresCursor(PGconn* conn) : conn_(conn) {}
+    PostgresCursor(PGconn* conn, std::string name) : conn_(conn), name_(std::move(name)) {}
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
-            batch_ = Execute(conn_,
-                             "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM tarvola_rows");
+            batch_ =
+                Execute(conn_, "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_);
             next_ = 0;
             if (PQntuples(batch_.get()) == 0) return false;
         }
@@ -59,6 +59,7 @@ class PostgresCursor final : public RowCursor {
 
   private:
     PGconn* conn_;
+    std::string name_;
     ResultPtr batch_{nullptr, &PQclear};
     int next_ = 0;
 };
@@ -82,7 +83,7 @@ std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
 
 class PostgresDatabase final : public Database {
   public:
-    explicit PostgresDatabase(Connection conn) : conn_(std::move(conn)) {}
+    PostgresDatabase(Connection conn, Access access) : conn_(std::move(conn)), access_(access) {}
 
     void Resolve(Target& target) override {
         // quote_ident: the name is taken exactly as given, as our quoting
@@ -90,8 +91,10 @@ class PostgresDatabase final : public Database {
         const char* sql =
             "SELECT a.attname, format_type(a.atttypid, a.atttypmod), EXISTS (SELECT 1 FROM "
             "pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnatts = 1 "
-            "AND i.indkey[0] = a.attnum) FROM pg_attribute a WHERE a.attrelid = "
-            "to_regclass(quote_ident($1)) AND a.attnum > 0 AND NOT a.attisdropped";
+            "AND i.indkey[0] = a.attnum), CASE WHEN a.atttypid IN ('varchar'::regtype, "
+            "'bpchar'::regtype) AND a.atttypmod >= 4 THEN a.atttypmod - 4 END FROM "
+            "pg_attribute a WHERE a.attrelid = to_regclass(quote_ident($1)) AND a.attnum > 0 "
+            "AND NOT a.attisdropped";
         const char* parameters[] = {target.table.c_str()};
         ResultPtr columns =
             Check(conn_.get(),
@@ -104,7 +107,11 @@ class PostgresDatabase final : public Database {
         for (int i = 0; i < count; ++i) {
             const std::string name = Text(columns.get(), i, 0);
             const std::string type = Text(columns.get(), i, 1);
-            if (name == target.column) target.column_type = type;
+            if (name == target.column) {
+                target.column_type = type;
+                if (PQgetisnull(columns.get(), i, 3) == 0)
+                    target.width = std::stoull(Text(columns.get(), i, 3));
+            }
             if (name == target.id) target.id_type = type;
             if (Text(columns.get(), i, 2) == "t") {
                 primary_key = name;
@@ -137,14 +144,19 @@ class PostgresDatabase final : public Database {
         return std::stoull(Text(count.get(), 0, 0));
     }
 
-    void Begin() override { Execute(conn_.get(), "BEGIN"); }
+    void Begin() override {
+        Execute(conn_.get(), access_ == Access::kReadOnly ? "BEGIN READ ONLY" : "BEGIN");
+    }
     void Commit() override { Execute(conn_.get(), "COMMIT"); }
     void Rollback() override { Execute(conn_.get(), "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
+        // A name per cursor: a held one lives on after its commit, and a
+        // plan opens one per target on the same connection.
+        std::string name = "tarvola_rows_" + std::to_string(++cursors_);
         Execute(conn_.get(),
-                "DECLARE tarvola_rows NO SCROLL CURSOR WITH HOLD FOR " + SelectRowsSql(target));
-        return std::make_unique<PostgresCursor>(conn_.get());
+                "DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " + SelectRowsSql(target));
+        return std::make_unique<PostgresCursor>(conn_.get(), std::move(name));
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
@@ -189,14 +201,16 @@ class PostgresDatabase final : public Database {
         const int count = static_cast<int>(values.size());
         PGresult* raw = nullptr;
         if (chunk.size() == kUpdateRows) {
-            if (!prepared_) {
+            // Prepared once per target: a plan updates several tables in turn.
+            std::string sql = MultiRowUpdateSql(target, kUpdateRows);
+            if (sql != prepared_sql_) {
+                prepared_name_ = "tarvola_update_" + std::to_string(++statements_);
                 Check(conn_.get(),
-                      PQprepare(conn_.get(), "tarvola_update",
-                                MultiRowUpdateSql(target, kUpdateRows).c_str(), 0, nullptr),
+                      PQprepare(conn_.get(), prepared_name_.c_str(), sql.c_str(), 0, nullptr),
                       "cannot prepare the update");
-                prepared_ = true;
+                prepared_sql_ = std::move(sql);
             }
-            raw = PQexecPrepared(conn_.get(), "tarvola_update", count, values.data(),
+            raw = PQexecPrepared(conn_.get(), prepared_name_.c_str(), count, values.data(),
                                  lengths.data(), formats.data(), 0);
         } else {
             raw = PQexecParams(conn_.get(), MultiRowUpdateSql(target, chunk.size()).c_str(), count,
@@ -207,20 +221,28 @@ class PostgresDatabase final : public Database {
     }
 
     Connection conn_;
-    bool prepared_ = false;
+    Access access_;
+    std::string prepared_sql_;
+    std::string prepared_name_;
+    unsigned statements_ = 0;
+    unsigned cursors_ = 0;
     bool planner_set_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectPostgres(const std::string& uri) {
+std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access) {
     Connection conn(PQconnectdb(uri.c_str()), &PQfinish);
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK) {
         std::string message = conn ? PQerrorMessage(conn.get()) : "out of memory";
         while (!message.empty() && message.back() == '\n') message.pop_back();
         throw Error(Error::Kind::kUnreachable, "cannot connect: " + message);
     }
-    return std::make_unique<PostgresDatabase>(std::move(conn));
+    // Every transaction of this session read-only, also the implicit one of
+    // a single statement outside Begin.
+    if (access == Access::kReadOnly)
+        Execute(conn.get(), "SET default_transaction_read_only = on", Error::Kind::kUnreachable);
+    return std::make_unique<PostgresDatabase>(std::move(conn), access);
 }
 
 }  // namespace tarvola::tool::db
