@@ -479,6 +479,9 @@ std::string_view HelpText() noexcept {
        tarvolacrypt reencrypt [--from-mode 0|1|auto] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
        tarvolacrypt migrate --db DATABASE --table TABLE --column COLUMN [KEY]
                     [NEW KEY] [MIGRATE OPTIONS]
+       tarvolacrypt migrate --db DATABASE --plan FILE [KEY] [NEW KEY] [MIGRATE OPTIONS]
+       tarvolacrypt scan [--db DATABASE (--table TABLE --column COLUMN | --plan FILE)]
+                    [KEY] [NEW KEY] [SCAN OPTIONS]
        tarvolacrypt --help | --version
 
 Encrypts and decrypts text values with TarvolaCrypt. Each TEXT is one value.
@@ -552,7 +555,16 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --where CONDITION     raw SQL limiting the rows, e.g. "id % 4 = 0"
   --from-mode auto|0|1  default auto: each value's mode from its shape
   --to-mode 1|0         default 1
+  --plan FILE           several targets instead of --table, --column and --id:
+                        one "TABLE COLUMN [ID]" per line, # for comments,
+                        "double quotes" around a name holding blanks; all
+                        in one transaction unless --batch-size, then one
+                        target after the other (no --where with --plan)
   --batch-size N        commit every N rows (default: one transaction)
+  --pause MS            with --batch-size: wait MS milliseconds after each
+                        batch, holding no lock
+  --max-rate ROWS       with --batch-size: wait after a batch as long as it
+                        takes to stay under ROWS rows per second
   --dry-run             do and verify everything, then roll back
   --jobs N              the crypto on N threads (default: one per processor)
   A value that fails (damaged, wrong key, ambiguous) or a row changed by
@@ -561,6 +573,23 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   Values already in the target mode under the new key stay as they are, so
   a re-run finishes an interrupted one. Exit 2 when the database cannot be
   reached or a table or column is missing.
+
+Scan (where the stored values stand, read only: SQLite opened read-only,
+PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
+  --db, --table, --column, --id, --where, --plan   as for migrate; without
+                        --db, the values are the lines of standard input
+                        (records with -0)
+  --from-mode, --to-mode, --new-key-file, --new-key-env   as for migrate
+  --format text|json    a table for people (default) or one JSON object
+  --failures FILE       one line per failing or ambiguous row: its id (the
+                        line number for standard input), TAB, the reason
+  Counts per target: rows; empty (NULL or blank); mode0, mode1 and
+  unrecognised by shape; done (target mode under the new key only),
+  to_migrate (opens under the old key), ambiguous (under both), failing
+  (under neither); width (the column's declared length) and longest_new
+  (the longest value once migrated). Exit 0 when every non-empty value is
+  done: the old key is no longer needed; 1 otherwise; 2 for a usage error
+  or a database that cannot be reached.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
 plaintexts through standard input instead.

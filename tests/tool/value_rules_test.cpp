@@ -36,7 +36,8 @@ TEST(ValueRules, HexBlockHeaderKeepsThreeDigits) {
 // encryption writes at every block boundary.
 TEST(ValueRules, MigratedLengthIsTheLengthEncryptionWrites) {
     for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
-        for (const std::size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 100, 300}) {
+        for (const std::size_t length :
+             {1U, 2U, 15U, 16U, 17U, 31U, 32U, 33U, 47U, 48U, 100U, 300U}) {
             EXPECT_EQ(MigratedLength(length, mode),
                       Sealed(std::string(length, 'x'), "k", mode).size())
                 << "mode " << static_cast<int>(mode) << ", length " << length;
