@@ -92,8 +92,8 @@ std::string EscapePattern(std::string_view name, std::string_view escape) {
 
 class OdbcCursor final : public RowCursor {
   public:
-    OdbcCursor(SQLHANDLE connection, const std::string& sql)
-        : statement_(SQL_HANDLE_STMT, connection) {
+    OdbcCursor(SQLHANDLE connection, const std::string& sql, bool integer_ids)
+        : statement_(SQL_HANDLE_STMT, connection), integer_ids_(integer_ids) {
         Check(SQLExecDirect(statement_.handle, Chars(sql), SQL_NTS), statement_,
               "cannot read the rows");
     }
@@ -103,13 +103,14 @@ class OdbcCursor final : public RowCursor {
         if (status == SQL_NO_DATA) return false;
         Check(status, statement_, "cannot read the rows");
         if (!GetText(statement_, 1, row.id)) row.id.clear();
-        row.id_is_integer = false;
+        row.id_is_integer = integer_ids_;
         row.value_is_null = !GetText(statement_, 2, row.value);
         return true;
     }
 
   private:
     Handle statement_;
+    bool integer_ids_;
 };
 
 class OdbcDatabase final : public Database {
@@ -174,7 +175,10 @@ class OdbcDatabase final : public Database {
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        return std::make_unique<OdbcCursor>(connection_->handle, SelectRowsSql(target));
+        const bool integer_ids = id_type_ == SQL_INTEGER || id_type_ == SQL_SMALLINT ||
+                                 id_type_ == SQL_BIGINT || id_type_ == SQL_TINYINT;
+        return std::make_unique<OdbcCursor>(connection_->handle, SelectRowsSql(target),
+                                            integer_ids);
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
