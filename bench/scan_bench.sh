@@ -9,6 +9,7 @@
 #   bash bench/scan_bench.sh [VALUES [JOBS]]
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib.sh
 source "$ROOT/scripts/lib.sh"
 values=${1:-500000} jobs=${2:-$(nproc)}
 
