@@ -37,51 +37,33 @@ struct Verdict {
     std::string reason;
 };
 
-ReadMode AsReadMode(Mode mode) noexcept {
-    return mode == Mode::kHexBlock ? ReadMode::kHexBlock : ReadMode::kEnvelope;
-}
-
-std::optional<Mode> ModeToRead(std::optional<Mode> shape, ReadMode from_mode) noexcept {
-    if (from_mode == ReadMode::kHexBlock) return Mode::kHexBlock;
-    if (from_mode == ReadMode::kEnvelope) return Mode::kEnvelope;
-    return shape;
-}
-
-Verdict Unsettled(Verdict verdict, Standing standing, std::string reason) {
-    verdict.standing = standing;
-    verdict.reason = std::move(reason);
-    return verdict;
-}
-
-// The decision ReencryptValue takes for the value, without sealing anything,
-// with at most two decryptions: a value in the target mode is tried under
-// the new key (and, when that opens it, under the old one, which would make
-// it ambiguous); any other under the old key.
+// The value's standing, as migrate would find it; blanks only count as empty.
 Verdict Judge(const db::Row& row, const Rekeying& rekeying, const ValueRules& rules) {
     Verdict verdict;
     const std::string_view value = row.value_is_null ? std::string_view() : TrimBlanks(row.value);
     if (value.empty()) return verdict;
     verdict.shape = RecognizeMode(value);
-    const std::optional<Mode> mode_read = ModeToRead(verdict.shape, rekeying.from_mode);
-    if (!mode_read)
-        return Unsettled(std::move(verdict), Standing::kFailing,
-                         "neither a mode-0 nor a mode-1 value");
-    const Mode target = rekeying.to_mode;
-    if (*mode_read == target && verdict.shape == target &&
-        OpenValue(value, rekeying.new_key, AsReadMode(target), rules)) {
-        if (!KeysActAlike(rekeying.old_key, rekeying.new_key, target) &&
-            OpenValue(value, rekeying.old_key, AsReadMode(target), rules))
-            return Unsettled(std::move(verdict), Standing::kAmbiguous,
-                             "ambiguous: the value opens under both the old and the new key");
-        verdict.standing = Standing::kDone;
-        // Migrate leaves it as it is stored.
-        verdict.migrated_length = row.value.size();
-        return verdict;
+    Assessed assessed = AssessValue(value, rekeying, rules);
+    switch (assessed.outcome) {
+        case Assessed::Outcome::kUnchanged:
+            verdict.standing = Standing::kDone;
+            // Migrate leaves it as it is stored.
+            verdict.migrated_length = row.value.size();
+            break;
+        case Assessed::Outcome::kToReencrypt:
+            verdict.standing = Standing::kToMigrate;
+            verdict.migrated_length =
+                MigratedLength(assessed.opened.plaintext->view().size(), rekeying.to_mode);
+            break;
+        case Assessed::Outcome::kAmbiguous:
+            verdict.standing = Standing::kAmbiguous;
+            verdict.reason = std::move(assessed.reason);
+            break;
+        case Assessed::Outcome::kFailed:
+            verdict.standing = Standing::kFailing;
+            verdict.reason = std::move(assessed.reason);
+            break;
     }
-    const Opened opened = OpenValue(value, rekeying.old_key, AsReadMode(*mode_read), rules);
-    if (!opened) return Unsettled(std::move(verdict), Standing::kFailing, opened.reason);
-    verdict.standing = Standing::kToMigrate;
-    verdict.migrated_length = MigratedLength(opened.plaintext->view().size(), target);
     return verdict;
 }
 

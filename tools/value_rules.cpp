@@ -165,6 +165,14 @@ std::optional<Mode> ModeToRead(std::string_view value, ReadMode mode) noexcept {
     return RecognizeMode(value);
 }
 
+// Whether two key texts make the same AES key in `mode`.
+bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        return a.substr(0, kHexBlockKeyCharacters) == b.substr(0, kHexBlockKeyCharacters);
+    }
+    return a == b;
+}
+
 Reencrypted ReencryptFailed(std::string reason) {
     return Reencrypted{Reencrypted::Outcome::kFailed, {}, std::move(reason)};
 }
@@ -265,48 +273,58 @@ std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept {
     return kIvText + 1 + 4 * ((ciphertext + 2) / 3);
 }
 
-bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept {
-    if (mode == Mode::kHexBlock) {
-        return a.substr(0, kHexBlockKeyCharacters) == b.substr(0, kHexBlockKeyCharacters);
-    }
-    return a == b;
-}
-
 Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {
     Result result = encrypt(plaintext, key, mode);
     if (!result) return Sealed{std::nullopt, std::string(result.message())};
     return Sealed{std::move(result.value), {}};
 }
 
-Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
-                           const ValueRules& rules) {
+Assessed AssessValue(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    using Outcome = Assessed::Outcome;
     const std::string_view trimmed = TrimBlanks(value);
-    if (trimmed.empty()) return ReencryptFailed("empty value");
+    if (trimmed.empty()) return Assessed{Outcome::kFailed, {}, "empty value"};
     const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
-    if (!mode_read) return ReencryptFailed("neither a mode-0 nor a mode-1 value");
+    if (!mode_read) return Assessed{Outcome::kFailed, {}, "neither a mode-0 nor a mode-1 value"};
 
     const Mode target = rekeying.to_mode;
-    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, target);
     Opened opened;
     if (*mode_read == target && RecognizeMode(trimmed) == target) {
         const Opened under_new = OpenInMode(trimmed, rekeying.new_key, target, rules);
         if (under_new) {
-            if (same_key) return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+            if (KeysActAlike(rekeying.old_key, rekeying.new_key, target))
+                return Assessed{Outcome::kUnchanged, {}, {}};
             opened = OpenInMode(trimmed, rekeying.old_key, target, rules);
             if (!opened ||
                 ReadingIsLikelier(under_new.plaintext->view(), opened.plaintext->view(), rules)) {
-                return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+                return Assessed{Outcome::kUnchanged, {}, {}};
             }
             if (!ReadingIsLikelier(opened.plaintext->view(), under_new.plaintext->view(), rules)) {
-                return ReencryptFailed(
-                    "ambiguous: the value opens under both the old and the new key");
+                return Assessed{Outcome::kAmbiguous,
+                                {},
+                                "ambiguous: the value opens under both the old and the new key"};
             }
         }
     }
 
     if (!opened) opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
-    if (!opened) return ReencryptFailed(std::move(opened.reason));
-    return SealVerified(opened.plaintext->view(), rekeying, same_key, rules);
+    if (!opened) return Assessed{Outcome::kFailed, {}, std::move(opened.reason)};
+    return Assessed{Outcome::kToReencrypt, std::move(opened), {}};
+}
+
+Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
+                           const ValueRules& rules) {
+    Assessed assessed = AssessValue(value, rekeying, rules);
+    switch (assessed.outcome) {
+        case Assessed::Outcome::kUnchanged:
+            return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+        case Assessed::Outcome::kAmbiguous:
+        case Assessed::Outcome::kFailed:
+            return ReencryptFailed(std::move(assessed.reason));
+        case Assessed::Outcome::kToReencrypt:
+            break;
+    }
+    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, rekeying.to_mode);
+    return SealVerified(assessed.opened.plaintext->view(), rekeying, same_key, rules);
 }
 
 }  // namespace tarvola::tool

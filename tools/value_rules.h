@@ -72,10 +72,6 @@ struct Opened {
 // padded ciphertext (always at least one block longer than the plaintext).
 [[nodiscard]] std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept;
 
-// Whether two key texts make the same AES key in `mode` (mode 0 uses only
-// the first 16 characters).
-[[nodiscard]] bool KeysActAlike(std::string_view a, std::string_view b, Mode mode) noexcept;
-
 // Encrypts one plaintext; the result is not secret.
 struct Sealed {
     std::optional<std::string> value;
@@ -103,6 +99,20 @@ struct Reencrypted {
     std::string value;
     std::string reason;
 };
+
+// What ReencryptValue decides for a value, found with at most two
+// decryptions and without sealing anything: left unchanged (already
+// migrated), to be reencrypted (`opened` holds its plaintext under the old
+// key), ambiguous or failed (`reason` says why). scan counts by it, so that
+// its census is exactly what migrate would do.
+struct Assessed {
+    enum class Outcome { kUnchanged, kToReencrypt, kAmbiguous, kFailed };
+    Outcome outcome = Outcome::kFailed;
+    Opened opened;
+    std::string reason;
+};
+[[nodiscard]] Assessed AssessValue(std::string_view value, const Rekeying& rekeying,
+                                   const ValueRules& rules);
 
 // A value already in the target mode that opens under the new key is left
 // unchanged, unless it also opens under a different old key (then it fails as
