@@ -168,8 +168,13 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     }
     if (options.command == Command::kScan) {
         const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
-        return RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
-                       JobCount(options), progress, std::cin, std::cout, std::cerr);
+        // The values scanned are stored ciphertexts, not secrets: std::cin will do.
+        const int status = RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
+                                   JobCount(options), progress, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        if (output.error() == 0) return status;
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return std::max(status, kValueFailed);
     }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const bool reads_input = options.texts.empty();

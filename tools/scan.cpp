@@ -1,7 +1,6 @@
 #include "scan.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <fstream>
@@ -178,7 +177,8 @@ Census Count(const std::function<bool(db::Row&)>& next, const db::Target* target
             for (std::size_t i = 0; i < chunk.count; ++i) {
                 const Verdict& verdict = chunk.verdicts[i];
                 census.Add(verdict);
-                if (failures != nullptr && !verdict.reason.empty())
+                if (failures != nullptr && (verdict.standing == Standing::kAmbiguous ||
+                                            verdict.standing == Standing::kFailing))
                     *failures << IdForSql(chunk.rows[i], target) << '\t' << verdict.reason << '\n';
             }
             progress.Update(census.rows);
