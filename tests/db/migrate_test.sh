@@ -286,7 +286,8 @@ case_scan() {
         (3, '$(encrypt 1 old.key 'a mode-1 value under the old key, longer than the rest')'),
         (4, NULL), (5, '   '), (6, 'not a value'), (7, '0A000000$(printf '%064d' 0)')"
     dump before.txt
-    [ "$backend" = sqlite ] && sha256sum db.sqlite > file.sum
+    # SQLite directly or through ODBC: the file itself stays as it was.
+    [ ! -e db.sqlite ] || sha256sum db.sqlite > file.sum
 
     expect_status 1 scan --table secrets --column v --format json --failures failing.txt --jobs 2
     expect_census '{"table": "secrets", "column": "v", "rows": 7, "empty": 2, "mode0": 2, "mode1": 2, "unrecognised": 1, "done": 1, "to_migrate": 2, "ambiguous": 0, "failing": 2, "width": 200, '
@@ -296,7 +297,7 @@ case_scan() {
         fail "the ids of the failures file do not select the failing rows"
     dump after.txt
     cmp -s before.txt after.txt || fail "scan changed the table"
-    [ "$backend" != sqlite ] || sha256sum -c --quiet file.sum || fail "scan changed the database file"
+    [ ! -e db.sqlite ] || sha256sum -c --quiet file.sum || fail "scan changed the database file"
     local predicted
     predicted=$(grep -o '"longest_new": [0-9]*' census.txt | head -n 1 | grep -o '[0-9]*$')
 
