@@ -28,6 +28,7 @@ enum class OptionId {
     kId,
     kWhere,
     kBatchSize,
+    kLockTimeout,
     kJobs,
     kDryRun,
     kAllowBinary,
@@ -62,7 +63,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 28> kOptions = {{
+constexpr std::array<OptionSpec, 29> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -79,6 +80,7 @@ constexpr std::array<OptionSpec, 28> kOptions = {{
     {"--id", OptionId::kId, true, kDbCommands},
     {"--where", OptionId::kWhere, true, kDbCommands},
     {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
+    {"--lock-timeout", OptionId::kLockTimeout, true, kMigrateOnly},
     {"--jobs", OptionId::kJobs, true, kAllCommands},
     {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
     {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
@@ -92,6 +94,8 @@ constexpr std::array<OptionSpec, 28> kOptions = {{
     {"--failures", OptionId::kFailures, true, kScanOnly},
     {"--format", OptionId::kFormat, true, kScanOnly},
 }};
+
+constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
 
 // More threads than this gain nothing and only cost memory (chunks in flight).
 constexpr unsigned kMaxJobs = 256;
@@ -394,6 +398,14 @@ class OptionReader {
                     error_ = "--format must be text or json, not '" + std::string(value) + "'";
                 scan.json = std::string_view(value) == "json";
                 break;
+            case OptionId::kLockTimeout:
+                migrate.lock_timeout_seconds = ParseCount(spec.name, value);
+                // Within what every database's timeout setting holds (PostgreSQL
+                // counts milliseconds in 31 bits).
+                if (migrate.lock_timeout_seconds > kMaxLockTimeoutSeconds)
+                    error_ = "--lock-timeout must be at most " +
+                             std::to_string(kMaxLockTimeoutSeconds) + " seconds";
+                break;
             default:
                 break;
         }
@@ -548,7 +560,8 @@ Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
   --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
                         connection URI), or odbc:CONNECTION-STRING
-  --table TABLE         the table, as named in the catalogue
+  --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
+                        (a name holding a dot in double quotes: '"a.b"')
   --column COLUMN       the column holding the values
   --id COLUMN           the row key; default SQLite's rowid, or the table's
                         single-column primary key
@@ -565,6 +578,9 @@ Migrate (the values of one column, where they are stored; raw SQL only in
                         batch, holding no lock
   --max-rate ROWS       with --batch-size: wait after a batch as long as it
                         takes to stay under ROWS rows per second
+  --lock-timeout SECONDS  give up (roll back, exit 1) when a lock held by
+                        another session blocks the run this long (default:
+                        wait, and say so on a terminal)
   --dry-run             do and verify everything, then roll back
   --jobs N              the crypto on N threads (default: one per processor)
   A value that fails (damaged, wrong key, ambiguous) or a row changed by

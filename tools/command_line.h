@@ -41,6 +41,8 @@ struct MigrateOptions {
     std::string plan;
     // 0: one transaction for the whole run.
     std::uint64_t batch_size = 0;
+    // 0: wait for another session's lock as long as it takes.
+    std::uint64_t lock_timeout_seconds = 0;
     bool dry_run = false;
     // Between batches: a pause, and a cap on rows per second (0: none).
     std::uint64_t pause_ms = 0;

@@ -200,7 +200,10 @@ class Migration {
         bool chunk_failed = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++counts_.values;
-            if (IsNullOrEmpty(rows[i])) {
+            if (rows[i].value_is_blob) {
+                ReportFailure(rows[i], "not text but bytes (a BLOB); left as it is");
+                chunk_failed = true;
+            } else if (IsNullOrEmpty(rows[i])) {
                 ++counts_.null_or_empty;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kUnchanged) {
                 ++counts_.unchanged;
@@ -273,6 +276,16 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const bool plan = !migrate.plan.empty();
     try {
         const auto database = db::Connect(migrate.database);
+        // The progress line, once there is one, makes room for the notice.
+        Progress* shown = nullptr;
+        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
+        if (show_progress)
+            lock_wait.on_long_wait = [&err, &shown] {
+                if (shown != nullptr) shown->Erase();
+                err << "tarvolacrypt: waiting for a lock held by another session "
+                       "(--lock-timeout limits the wait)\n";
+            };
+        database->SetLockWait(std::move(lock_wait));
         // Every name of a plan checked before anything is written.
         for (db::Target& target : targets.targets) database->Resolve(target);
         std::vector<std::unique_ptr<Progress>> progresses;
@@ -286,8 +299,9 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         }
         // In batches, one target after the other; a failing one stops the run.
         if (migrate.batch_size != 0 && !migrate.dry_run) {
-            for (const auto& migration : migrations) {
-                if (const int status = migration->Run(); status != kDone) return status;
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                if (const int status = migrations[i]->Run(); status != kDone) return status;
             }
             return kDone;
         }
@@ -295,7 +309,10 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         // of them leaves all of them as they were.
         database->Begin();
         bool failed = false;
-        for (const auto& migration : migrations) failed = migration->Work() || failed;
+        for (std::size_t i = 0; i < migrations.size(); ++i) {
+            shown = progresses[i].get();
+            failed = migrations[i]->Work() || failed;
+        }
         migrations.front()->EndTransaction(failed);
         int status = kDone;
         for (std::size_t i = 0; i < migrations.size(); ++i) {

@@ -40,6 +40,13 @@ struct Verdict {
 Verdict Judge(const db::Row& row, const Rekeying& rekeying, const ValueRules& rules) {
     Verdict verdict;
     const std::string_view value = row.value_is_null ? std::string_view() : TrimBlanks(row.value);
+    if (row.value_is_blob) {
+        // migrate refuses to put text in its place.
+        verdict.shape = RecognizeMode(value);
+        verdict.standing = Standing::kFailing;
+        verdict.reason = "not text but bytes (a BLOB); left as it is";
+        return verdict;
+    }
     if (value.empty()) return verdict;
     verdict.shape = RecognizeMode(value);
     Assessed assessed = AssessValue(value, rekeying, rules);

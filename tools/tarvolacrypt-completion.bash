@@ -42,7 +42,8 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "text json" -- "$cur"))
             return
             ;;
-        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --pause | --max-rate)
+        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout | \
+            --pause | --max-rate)
             return
             ;;
     esac
@@ -61,7 +62,7 @@ _tarvolacrypt()
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
         migrate) options="--db --table --column --id --where --from-mode --to-mode
-            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs
+            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
             --key-file --key-env --key --allow-empty-key --quiet --help --plan --pause
             --max-rate" ;;
         scan) options="--db --table --column --id --where --plan --from-mode --to-mode
