@@ -33,6 +33,7 @@
 #include <string_view>
 
 #include "aes/aes128.h"
+#include "aes/aes_internal.h"
 #include "envelope_damage.h"
 #include "tarvolacrypt.h"
 
@@ -267,7 +268,6 @@ char g_ciphertext[512];
 char g_decrypted[512];
 
 using tarvola::aes::Block;
-using tarvola::aes::RoundKeySchedule;
 
 Block FirstBlockOf(std::string_view text) {
     Block block{};
@@ -288,8 +288,9 @@ void AddPlaintext() {
 // multi-block cipher holds them: each row of a round key twice over, once
 // for each block of a pair.
 void AddAes128Key(const Block& key, const char* what) {
-    RoundKeySchedule schedule{};
-    tarvola::aes::Aes128KeySchedule(schedule, key);
+    tarvola::aes::Aes128Key expanded;
+    tarvola::aes::Aes128ExpandKey(expanded, key);
+    const auto& schedule = tarvola::aes::Aes128KeyLayout::RoundKeys(expanded);
     AddSecret(schedule, what);
     std::array<std::uint8_t, 8 * 4 * 11> rows{};
     for (std::size_t round = 0; round < 11; ++round) {
