@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <istream>
 #include <system_error>
 
 #include "platform.h"
@@ -13,6 +14,10 @@ namespace tarvola::tool {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Far above any real key text, small enough that a file without line ends
+// (a device such as /dev/zero, a binary picked by mistake) is refused at once
+// instead of growing memory until allocation fails.
+constexpr std::size_t kKeyLineLimit = 64 * 1024;
 
 FetchedKey Failure(std::string error) {
     return FetchedKey{std::nullopt, std::move(error), {}};
@@ -24,6 +29,18 @@ FetchedKey Found(SecretText key) {
 
 void DropCarriageReturn(SecretString& line) noexcept {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+enum class LineRead { kRead, kTooLong };
+
+// Reads up to the first LF into `line`, stopping once it would pass `limit`.
+LineRead ReadFirstLine(std::istream& in, SecretString& line, std::size_t limit) {
+    char c = 0;
+    while (in.get(c) && c != '\n') {
+        if (line.size() == limit) return LineRead::kTooLong;
+        line.push_back(c);
+    }
+    return LineRead::kRead;
 }
 
 // Both become part of the key, though an editor hides them.
@@ -57,11 +74,15 @@ FetchedKey ReadKeyFile(const std::string& path) {
         return Failure("cannot open key file '" + path + "': " + std::strerror(error));
     }
     SecretText key;
-    std::getline(file, key.value());
+    const LineRead read = ReadFirstLine(file, key.value(), kKeyLineLimit);
     const bool failed = file.bad();
     file.close();
     secure_wipe(buffer.data(), buffer.size());
     if (failed) return Failure("cannot read key file '" + path + "'");
+    if (read == LineRead::kTooLong) {
+        return Failure("key file '" + path + "': the first line is longer than " +
+                       std::to_string(kKeyLineLimit) + " bytes, too long for a key text");
+    }
     DropCarriageReturn(key.value());
     FetchedKey fetched = Found(std::move(key));
     fetched.warnings = KeyFileWarnings(path, fetched.key->view());

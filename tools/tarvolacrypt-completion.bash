@@ -38,7 +38,7 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "0 1" -- "$cur"))
             return
             ;;
-        --key | --db | --table | --column | --id | --where | --batch-size | --jobs)
+        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout)
             return
             ;;
     esac
@@ -57,7 +57,7 @@ _tarvolacrypt()
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
         migrate) options="--db --table --column --id --where --from-mode --to-mode
-            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs
+            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac
     if [[ $cur == -* ]]; then
