@@ -49,6 +49,14 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
     const std::string text(17, 'v');
     const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters
     const std::string envelope = Sealed("plain", "key", Mode::kEnvelope);
+    // Whole blocks of text, so that any character counted beyond those the
+    // library decodes makes the plaintext look cut at a zero byte.
+    const std::string one_block = Sealed(std::string(16, 'o'), "key", Mode::kEnvelope);
+    const std::string two_blocks = Sealed(std::string(32, 't'), "key", Mode::kEnvelope);
+    const auto inside_ciphertext = [](const std::string& value, const char* blanks) {
+        const std::size_t at = value.size() - 10;
+        return value.substr(0, at) + blanks + value.substr(at);
+    };
     struct Case {
         std::string value;
         ReadMode mode;
@@ -58,6 +66,9 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
         {hex.substr(0, 40), ReadMode::kHexBlock, "header says about 17 characters, decrypted 16"},
         {hex + "0000000000000000", ReadMode::kHexBlock, "damaged"},
         {" \t" + envelope + "  ", ReadMode::kEnvelope, ""},
+        {inside_ciphertext(one_block, "\r"), ReadMode::kEnvelope, ""},
+        {inside_ciphertext(two_blocks, "  "), ReadMode::kEnvelope, ""},
+        {one_block + "$ignored", ReadMode::kEnvelope, ""},
         {envelope, ReadMode::kHexBlock, "not a mode-0 value"},
         {"   ", ReadMode::kAuto, "empty value"},
         {"hello", ReadMode::kAuto, "neither a mode-0 nor a mode-1 value"},
