@@ -176,6 +176,7 @@ ValueOutcome TransformValue(const Job& job, std::string_view value) {
         case Command::kReencrypt:
             return ReencryptOne(job, value);
         case Command::kMigrate:
+        case Command::kScan:
             break;
     }
     return Failed("unknown command");

@@ -16,6 +16,7 @@
 #include "migrate.h"
 #include "output.h"
 #include "platform.h"
+#include "scan.h"
 
 namespace tarvola::tool {
 namespace {
@@ -45,7 +46,8 @@ bool UsesEnvelope(const Options& options, bool for_new_key) {
             return options.from_mode == ReadMode::kEnvelope ||
                    (options.new_key.origin == KeyOrigin::kNone && writes);
         }
-        case Command::kMigrate: {
+        case Command::kMigrate:
+        case Command::kScan: {
             const bool writes = options.to_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
             return options.from_mode == ReadMode::kEnvelope ||
@@ -100,6 +102,7 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
             break;
         case Command::kReencrypt:
         case Command::kMigrate:
+        case Command::kScan:
             job.read_mode = options.from_mode;
             job.write_mode = options.to_mode;
             break;
@@ -162,6 +165,16 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
         return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(),
                           JobCount(options), progress, std::cerr);
+    }
+    if (options.command == Command::kScan) {
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        // The values scanned are stored ciphertexts, not secrets: std::cin will do.
+        const int status = RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
+                                   JobCount(options), progress, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        if (output.error() == 0) return status;
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return std::max(status, kValueFailed);
     }
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const bool reads_input = options.texts.empty();

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/database.h"
 #include "parallel.h"
+#include "plan.h"
 #include "progress.h"
 #include "value_rules.h"
 
@@ -63,7 +67,7 @@ void MeasureMigrated(const Rekeying& rekeying, const ValueRules& rules, Chunk& c
     for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
         const db::Row& row = chunk.rows[i];
         chunk.lengths[i] =
-            IsNullOrEmpty(row) ? 0 : MigratedLength(row.value, rekeying, rules).value_or(0);
+            IsNullOrEmpty(row) ? 0 : MigratedLengthOf(row.value, rekeying, rules).value_or(0);
     }
 }
 
@@ -89,7 +93,7 @@ class Migration {
   public:
     Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
               const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
-              std::ostream& err, Progress& progress)
+              std::ostream& err, Progress& progress, std::string label)
         : database_(database),
           target_(target),
           rekeying_(rekeying),
@@ -98,19 +102,31 @@ class Migration {
           jobs_(jobs),
           quiet_(quiet),
           err_(err),
-          progress_(progress) {}
+          progress_(progress),
+          label_(std::move(label)) {}
+
+    // The whole run of one target, in its own transaction (or batches).
+    int Run() {
+        database_.Begin();
+        const bool failed = Work();
+        EndTransaction(failed);
+        return Report(failed, true);
+    }
 
     // Reading and writing stay on this thread and this connection; the
     // chunks in between are judged by the workers, and written in the order
-    // they were read.
-    int Run() {
+    // they were read. Called in a transaction; true when it must be rolled
+    // back (in batches: the last one).
+    bool Work() {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
-        database_.Begin();
-        if (target_.max_length && !CheckWidth(*target_.max_length)) {
-            database_.Rollback();
-            return kFailed;
+        start_ = std::chrono::steady_clock::now();
+        // Before the first write of this target: a run that would not fit
+        // the column stops here, and the transaction is rolled back.
+        if (target_.enforced_width && !CheckWidth(*target_.enforced_width)) {
+            any_failure_ = true;
+            return true;
         }
         const auto cursor = database_.OpenRows(target_);
         // Enough chunks to keep every worker busy while one is written.
@@ -146,6 +162,8 @@ class Migration {
                 if (in_batch == batch_size) {
                     database_.Commit();
                     committed_done_ = counts_.done;
+                    // Outside any transaction, holding no lock.
+                    Pace();
                     database_.Begin();
                     in_batch = 0;
                 }
@@ -153,10 +171,63 @@ class Migration {
             },
         };
         (void)RunOrdered(jobs_, chunks.size(), steps);
-        return Finish(batch_size == 0 ? any_failure_ : batch_failed);
+        return batch_size == 0 ? any_failure_ : batch_failed;
+    }
+
+    void EndTransaction(bool roll_back) {
+        if (roll_back || options_.dry_run) {
+            database_.Rollback();
+        } else {
+            database_.Commit();
+        }
+    }
+
+    // The failures not listed and the summary line; `note` adds what
+    // became of the transaction (a plan says it once, for all targets).
+    int Report(bool rolled_back, bool note) {
+        progress_.Erase();
+        if (counts_.failed > kListedFailures)
+            err_ << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
+                 << " more failing rows not listed\n";
+        if (rolled_back) counts_.done = committed_done_;
+        if (note) WriteTransactionNote(rolled_back, options_, err_);
+        if (!quiet_ || any_failure_) {
+            err_ << "tarvolacrypt: " << label_ << counts_.values
+                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
+                 << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
+                 << counts_.null_or_empty << " null or empty";
+            if (counts_.failed > 0 && !stored_wrongly_ &&
+                counts_.failed + counts_.null_or_empty == counts_.values)
+                err_ << ": every value failed, so the key is probably wrong";
+            err_ << '\n';
+        }
+        return any_failure_ ? kFailed : kDone;
+    }
+
+    static void WriteTransactionNote(bool rolled_back, const MigrateOptions& options,
+                                     std::ostream& err) {
+        if (rolled_back) {
+            err << "tarvolacrypt: rolled back: "
+                << (options.batch_size == 0 || options.dry_run
+                        ? "nothing was written"
+                        : "the failing batch was not written, earlier batches were")
+                << '\n';
+        } else if (options.dry_run) {
+            err << "tarvolacrypt: dry run: every change rolled back\n";
+        }
     }
 
   private:
+    // Between batches: --pause, then as long as --max-rate needs to keep
+    // the rows so far under that many per second.
+    void Pace() const {
+        if (options_.pause_ms != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pause_ms));
+        if (options_.max_rate != 0)
+            std::this_thread::sleep_until(
+                start_ + std::chrono::microseconds(counts_.values * 1'000'000 / options_.max_rate));
+    }
+
     // Judges a chunk and writes what may be written; false when a value of
     // this chunk failed (in atomic mode also a row changed meanwhile).
     bool Process(std::span<const db::Row> rows, std::span<const Reencrypted> verdicts,
@@ -251,9 +322,9 @@ class Migration {
         }
         if (too_long == 0) return true;
         progress_.Erase();
-        err_ << "tarvolacrypt: column '" << target_.column << "' takes at most " << width
-             << " characters, but " << too_long << (too_long == 1 ? " value needs" : " values need")
-             << " up to " << needed
+        err_ << "tarvolacrypt: " << label_ << "column '" << target_.column << "' takes at most "
+             << width << " characters, but " << too_long
+             << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
              << " once migrated: nothing was written; widen the column first\n";
         return false;
     }
@@ -262,40 +333,7 @@ class Migration {
         ++counts_.failed;
         if (counts_.failed > kListedFailures) return;
         progress_.Erase();
-        err_ << "tarvolacrypt: row " << row.id << ": " << reason << '\n';
-    }
-
-    int Finish(bool roll_back) {
-        if (roll_back || options_.dry_run) {
-            database_.Rollback();
-        } else {
-            database_.Commit();
-        }
-        progress_.Erase();
-        if (counts_.failed > kListedFailures)
-            err_ << "tarvolacrypt: " << counts_.failed - kListedFailures
-                 << " more failing rows not listed\n";
-        if (roll_back) {
-            err_ << "tarvolacrypt: rolled back: "
-                 << (options_.batch_size == 0 || options_.dry_run
-                         ? "nothing was written"
-                         : "the failing batch was not written, earlier batches were")
-                 << '\n';
-            counts_.done = committed_done_;
-        } else if (options_.dry_run) {
-            err_ << "tarvolacrypt: dry run: every change rolled back\n";
-        }
-        if (!quiet_ || any_failure_) {
-            err_ << "tarvolacrypt: " << counts_.values
-                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
-                 << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
-                 << counts_.null_or_empty << " null or empty";
-            if (counts_.failed > 0 && !stored_wrongly_ &&
-                counts_.failed + counts_.null_or_empty == counts_.values)
-                err_ << ": every value failed, so the key is probably wrong";
-            err_ << '\n';
-        }
-        return any_failure_ ? kFailed : kDone;
+        err_ << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
     }
 
     db::Database& database_;
@@ -307,6 +345,9 @@ class Migration {
     bool quiet_;
     std::ostream& err_;
     Progress& progress_;
+    // "table.column: " before the messages of a target of a plan.
+    std::string label_;
+    std::chrono::steady_clock::time_point start_;
     Counts counts_;
     bool any_failure_ = false;
     // The database kept something other than a value written: not a key
@@ -324,6 +365,12 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
     // A database column carries line breaks as well as any other character.
     const ValueRules rules{options.allow_binary, true};
+    Targets targets = TargetsOf(migrate);
+    if (!targets.error.empty()) {
+        err << "tarvolacrypt: " << targets.error << '\n';
+        return kUnusable;
+    }
+    const bool plan = !migrate.plan.empty();
     try {
         const auto database = db::Connect(migrate.database);
         // The progress line, once there is one, makes room for the notice.
@@ -336,14 +383,12 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                        "(--lock-timeout limits the wait)\n";
             };
         database->SetLockWait(std::move(lock_wait));
-        db::Target target;
-        target.table = migrate.table;
-        target.column = migrate.column;
-        target.id = migrate.id;
-        target.where = migrate.where;
-        database->Resolve(target);
-        // A shared id would let one conditional update overwrite several rows.
-        if (!target.id_is_unique) {
+        // Every name of a plan checked before anything is written.
+        for (db::Target& target : targets.targets) {
+            database->Resolve(target);
+            // A shared id would let one conditional update overwrite several
+            // rows.
+            if (target.id_is_unique) continue;
             if (const std::uint64_t shared = database->CountSharedIds(target); shared != 0) {
                 err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
                     << (shared == 1 ? " value is" : " values are")
@@ -351,12 +396,37 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                 return kUnusable;
             }
         }
-        const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
-        Progress progress(err, show_progress, "rows", total);
-        shown = &progress;
-        Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
-                            options.quiet, err, progress);
-        return migration.Run();
+        std::vector<std::unique_ptr<Progress>> progresses;
+        std::vector<std::unique_ptr<Migration>> migrations;
+        for (const db::Target& target : targets.targets) {
+            const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
+            progresses.push_back(std::make_unique<Progress>(err, show_progress, "rows", total));
+            migrations.push_back(std::make_unique<Migration>(
+                *database, target, rekeying, rules, migrate, std::max(1U, jobs), options.quiet, err,
+                *progresses.back(), plan ? TargetName(target) + ": " : std::string()));
+        }
+        // In batches, one target after the other; a failing one stops the run.
+        if (migrate.batch_size != 0 && !migrate.dry_run) {
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                if (const int status = migrations[i]->Run(); status != kDone) return status;
+            }
+            return kDone;
+        }
+        // Otherwise every target in one transaction: a value failing in any
+        // of them leaves all of them as they were.
+        database->Begin();
+        bool failed = false;
+        for (std::size_t i = 0; i < migrations.size(); ++i) {
+            shown = progresses[i].get();
+            failed = migrations[i]->Work() || failed;
+        }
+        migrations.front()->EndTransaction(failed);
+        int status = kDone;
+        for (std::size_t i = 0; i < migrations.size(); ++i) {
+            status = std::max(status, migrations[i]->Report(failed, i + 1 == migrations.size()));
+        }
+        return status;
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << error.what() << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "envelope/envelope_text.h"
+
 namespace tarvola::tool {
 namespace {
 
@@ -92,16 +94,6 @@ bool IsPlainText(std::string_view text, bool line_breaks_allowed) noexcept {
     return true;
 }
 
-// Bytes encoded by the base64 characters after the first "$" ("=" excluded).
-std::size_t EnvelopeCiphertextLength(std::string_view value) noexcept {
-    const std::size_t separator = value.find('$');
-    if (separator == std::string_view::npos) return 0;
-    const std::string_view encoded = value.substr(separator + 1);
-    const auto characters = static_cast<std::size_t>(
-        std::count_if(encoded.begin(), encoded.end(), [](char c) { return c != '='; }));
-    return characters * 3 / 4;
-}
-
 // Moves the library's plaintext into wiped storage.
 SecretText TakePlaintext(Result& result) {
     SecretText plaintext(*result.value);
@@ -129,7 +121,7 @@ std::string HexBlockLengthProblem(std::string_view value, std::size_t decrypted)
 // A mode-1 plaintext is at least the ciphertext less one block of padding;
 // the library stops at a zero byte, so a shorter one was cut.
 bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
-    const std::size_t ciphertext = EnvelopeCiphertextLength(value);
+    const std::size_t ciphertext = envelope::EnvelopeCiphertextLength(value).value_or(0);
     return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
 }
 
@@ -258,13 +250,13 @@ bool IsAsSealed(std::string_view value, Mode mode) noexcept {
         return false;
     const std::size_t encoded = value.size() - kIvCharacters - 1;
     const std::size_t blocks = encoded * 3 / 4 / kBlockSize;
-    return blocks != 0 && SealedLength(blocks * kBlockSize - 1, Mode::kEnvelope) == value.size();
+    return blocks != 0 && MigratedLength(blocks * kBlockSize - 1, Mode::kEnvelope) == value.size();
 }
 
 // A mode-0 value's length once sealed in `target`, from its header and block
 // count alone: every plaintext length the two allow must give the same
 // answer, or nothing is known without decrypting.
-std::optional<std::size_t> SealedLengthFromHeader(std::string_view value, Mode target) {
+std::optional<std::size_t> MigratedLengthFromHeader(std::string_view value, Mode target) {
     const std::size_t blocks = (value.size() - kHeaderLength) / 32;
     if (blocks == 0) return std::nullopt;
     const std::string_view header = value.substr(0, kHeaderLength);
@@ -273,7 +265,7 @@ std::optional<std::size_t> SealedLengthFromHeader(std::string_view value, Mode t
          ++length) {
         const HeaderText expected = MakeHexBlockHeader(length);
         if (header != std::string_view(expected.data(), expected.size())) continue;
-        const std::size_t candidate = SealedLength(length, target);
+        const std::size_t candidate = MigratedLength(length, target);
         if (sealed && *sealed != candidate) return std::nullopt;
         sealed = candidate;
     }
@@ -308,56 +300,72 @@ Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
     return OpenInMode(trimmed, key, *mode_to_read, rules);
 }
 
+std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        const std::size_t blocks = (plaintext_length + kBlockSize - 1) / kBlockSize;
+        return kHeaderLength + 2 * kBlockSize * blocks;
+    }
+    constexpr std::size_t kIvText = 24;  // base64 of 16 bytes, "==" included
+    const std::size_t ciphertext = (plaintext_length / kBlockSize + 1) * kBlockSize;
+    return kIvText + 1 + 4 * ((ciphertext + 2) / 3);
+}
+
 Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {
     Result result = encrypt(plaintext, key, mode);
     if (!result) return Sealed{std::nullopt, std::string(result.message())};
     return Sealed{std::move(result.value), {}};
 }
 
-Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
-                           const ValueRules& rules) {
+Assessed AssessValue(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    using Outcome = Assessed::Outcome;
     const std::string_view trimmed = TrimBlanks(value);
-    if (trimmed.empty()) return ReencryptFailed("empty value");
+    if (trimmed.empty()) return Assessed{Outcome::kFailed, {}, "empty value"};
     const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
-    if (!mode_read) return ReencryptFailed("neither a mode-0 nor a mode-1 value");
+    if (!mode_read) return Assessed{Outcome::kFailed, {}, "neither a mode-0 nor a mode-1 value"};
 
     const Mode target = rekeying.to_mode;
-    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, target);
     Opened opened;
     if (*mode_read == target && RecognizeMode(trimmed) == target) {
         const Opened under_new = OpenInMode(trimmed, rekeying.new_key, target, rules);
         if (under_new) {
-            if (same_key) return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+            if (KeysActAlike(rekeying.old_key, rekeying.new_key, target))
+                return Assessed{Outcome::kUnchanged, {}, {}};
             opened = OpenInMode(trimmed, rekeying.old_key, target, rules);
             if (!opened ||
                 ReadingIsLikelier(under_new.plaintext->view(), opened.plaintext->view(), rules)) {
-                return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+                return Assessed{Outcome::kUnchanged, {}, {}};
             }
             if (!ReadingIsLikelier(opened.plaintext->view(), under_new.plaintext->view(), rules)) {
-                return ReencryptFailed(
-                    "ambiguous: the value opens under both the old and the new key");
+                return Assessed{Outcome::kAmbiguous,
+                                {},
+                                "ambiguous: the value opens under both the old and the new key"};
             }
         }
     }
 
     if (!opened) opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
-    if (!opened) return ReencryptFailed(std::move(opened.reason));
-    return SealVerified(opened.plaintext->view(), rekeying, same_key, rules);
+    if (!opened) return Assessed{Outcome::kFailed, {}, std::move(opened.reason)};
+    return Assessed{Outcome::kToReencrypt, std::move(opened), {}};
 }
 
-std::size_t SealedLength(std::size_t plaintext_length, Mode mode) noexcept {
-    if (mode == Mode::kHexBlock) {
-        return kHeaderLength +
-               2 * kBlockSize *
-                   (plaintext_length / kBlockSize + (plaintext_length % kBlockSize != 0 ? 1 : 0));
+Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
+                           const ValueRules& rules) {
+    Assessed assessed = AssessValue(value, rekeying, rules);
+    switch (assessed.outcome) {
+        case Assessed::Outcome::kUnchanged:
+            return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+        case Assessed::Outcome::kAmbiguous:
+        case Assessed::Outcome::kFailed:
+            return ReencryptFailed(std::move(assessed.reason));
+        case Assessed::Outcome::kToReencrypt:
+            break;
     }
-    constexpr std::size_t kIvCharacters = 24;
-    const std::size_t ciphertext = kBlockSize * (plaintext_length / kBlockSize + 1);
-    return kIvCharacters + 1 + 4 * (ciphertext / 3 + (ciphertext % 3 != 0 ? 1 : 0));
+    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, rekeying.to_mode);
+    return SealVerified(assessed.opened.plaintext->view(), rekeying, same_key, rules);
 }
 
-std::optional<std::size_t> MigratedLength(std::string_view value, const Rekeying& rekeying,
-                                          const ValueRules& rules) {
+std::optional<std::size_t> MigratedLengthOf(std::string_view value, const Rekeying& rekeying,
+                                            const ValueRules& rules) {
     const std::string_view trimmed = TrimBlanks(value);
     if (trimmed.empty()) return std::nullopt;
     const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
@@ -369,7 +377,7 @@ std::optional<std::size_t> MigratedLength(std::string_view value, const Rekeying
     // under another key: the same plaintext length, the same sealed length.
     if (*mode_read == target && IsAsSealed(trimmed, target)) return trimmed.size();
     if (*mode_read == Mode::kHexBlock) {
-        if (const std::optional<std::size_t> length = SealedLengthFromHeader(trimmed, target))
+        if (const std::optional<std::size_t> length = MigratedLengthFromHeader(trimmed, target))
             return length;
     }
     // As ReencryptValue decides: a value already migrated stays as it is.
@@ -379,7 +387,7 @@ std::optional<std::size_t> MigratedLength(std::string_view value, const Rekeying
     }
     const Opened opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
     if (!opened) return std::nullopt;
-    return SealedLength(opened.plaintext->view().size(), target);
+    return MigratedLength(opened.plaintext->view().size(), target);
 }
 
 }  // namespace tarvola::tool

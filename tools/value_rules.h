@@ -66,6 +66,12 @@ struct Opened {
 [[nodiscard]] Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
                                const ValueRules& rules);
 
+// The length of the value encrypting a plaintext of `plaintext_length`
+// bytes in `mode`, without encrypting it: mode 0 is the header and 32 hex
+// digits per started block; mode 1 the base64 IV, "$" and the base64 of the
+// padded ciphertext (always at least one block longer than the plaintext).
+[[nodiscard]] std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept;
+
 // Encrypts one plaintext; the result is not secret.
 struct Sealed {
     std::optional<std::string> value;
@@ -94,6 +100,20 @@ struct Reencrypted {
     std::string reason;
 };
 
+// What ReencryptValue decides for a value, found with at most two
+// decryptions and without sealing anything: left unchanged (already
+// migrated), to be reencrypted (`opened` holds its plaintext under the old
+// key), ambiguous or failed (`reason` says why). scan counts by it, so that
+// its census is exactly what migrate would do.
+struct Assessed {
+    enum class Outcome { kUnchanged, kToReencrypt, kAmbiguous, kFailed };
+    Outcome outcome = Outcome::kFailed;
+    Opened opened;
+    std::string reason;
+};
+[[nodiscard]] Assessed AssessValue(std::string_view value, const Rekeying& rekeying,
+                                   const ValueRules& rules);
+
 // A value already in the target mode that opens under the new key is left
 // unchanged, unless it also opens under a different old key (then it fails as
 // ambiguous; with binary plaintexts allowed, a reading that is text wins over
@@ -105,20 +125,15 @@ struct Reencrypted {
 [[nodiscard]] Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
                                          const ValueRules& rules);
 
-// The length of the value Encrypt writes for a plaintext of
-// `plaintext_length` bytes in `mode`: 8 + 32 per started block of 16 in mode
-// 0; in mode 1 the 24 characters of the IV, "$", and the base64 of the padded
-// ciphertext (always one more block than whole blocks of plaintext).
-[[nodiscard]] std::size_t SealedLength(std::size_t plaintext_length, Mode mode) noexcept;
-
-// How many characters `value` holds once ReencryptValue has migrated it: its
-// own trimmed length when it would stay unchanged, the sealed length of its
-// plaintext when it would be written, nothing when it would fail (ask
-// ReencryptValue why). Decrypts only, so costs less than migrating; the
-// length does not depend on the IV a real run draws.
-[[nodiscard]] std::optional<std::size_t> MigratedLength(std::string_view value,
-                                                        const Rekeying& rekeying,
-                                                        const ValueRules& rules);
+// How many characters the stored `value` holds once ReencryptValue has
+// migrated it: its own trimmed length when it would stay unchanged,
+// MigratedLength of its plaintext when it would be written, nothing when it
+// would fail (ask ReencryptValue why). Decrypts only where the stored form
+// does not tell the length, so costs far less than migrating; the length does
+// not depend on the IV a real run draws.
+[[nodiscard]] std::optional<std::size_t> MigratedLengthOf(std::string_view value,
+                                                          const Rekeying& rekeying,
+                                                          const ValueRules& rules);
 
 }  // namespace tarvola::tool
 

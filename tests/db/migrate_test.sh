@@ -15,7 +15,10 @@
 # kill (kill -9 during a batched run on a large table, then a re-run),
 # stored (what the database keeps is what was verified: narrow columns,
 # rewriting triggers, a shared --id),
-# statements (a --where smuggling in a second statement), schema (qualified
+# scan (counts and failures read with SELECT rights only, then scan, migrate,
+# scan), readonly (a read-only SQLite file, and one another program is
+# writing), plan (two tables rolled back together, then migrated in paced
+# batches), statements (a --where smuggling in a second statement), schema (qualified
 # table names), locks (another session holds a lock: --lock-timeout, and the
 # notice on a terminal), sqlite_files (BLOB values, WITHOUT ROWID, a file that
 # is no database), paged_reads (ODBC rows read page by page by id).
@@ -106,6 +109,12 @@ case $backend in
     odbc-sqlite) address="odbc:DSN=tarvola_sqlite" ;;
     odbc-mariadb) address="odbc:DSN=tarvola_mariadb" ;;
 esac
+# scan connects as a role that may only read, where the database has roles.
+case $backend in
+    postgres) reader_address=${TARVOLA_PG_URI/user=postgres/user=reader} ;;
+    odbc-postgres) reader_address="odbc:DSN=tarvola_pg;UID=reader" ;;
+    *) reader_address=$address ;;
+esac
 
 # ID,VALUE lines of a CSV file into the table `secrets`.
 load_csv() {
@@ -121,6 +130,17 @@ load_csv() {
 }
 
 encrypt() { tool encrypt --mode "$1" --key-file "$2" -- "$3"; }
+# scan's report lands in census.txt.
+scan() { tool scan --db "$reader_address" --key-file old.key --new-key-file new.key "$@" > census.txt; }
+grant_reading() {
+    case $backend in
+        postgres | odbc-postgres)
+            sql "CREATE ROLE reader LOGIN; GRANT USAGE ON SCHEMA public TO reader"
+            sql "GRANT SELECT ON $1 TO reader"
+            ;;
+    esac
+}
+expect_census() { grep -qF -- "$1" census.txt || { cat census.txt >&2; fail "scan did not report '$1'"; }; }
 migrate() { tool migrate --db "$address" --key-file old.key --new-key-file new.key "$@"; }
 dump() { sql "SELECT id, coalesce(v, '<null>') FROM secrets ORDER BY id" > "$1"; }
 
@@ -382,6 +402,115 @@ case_kill() {
     expect_err "$rows values, $((rows - new)) done, 0 failed, $new unchanged"
     sql "SELECT v FROM secrets ORDER BY id" | tool decrypt --key-file old.key | cmp -s - plain.txt ||
         fail "after the re-run not every value opens under the new key"
+}
+
+# Counts, failures and width read with SELECT rights only, the database left
+# byte for byte as it was; the exit status turns 0 once migrate is done.
+case_scan() {
+    create_secrets
+    grant_reading secrets
+    sql "INSERT INTO secrets VALUES
+        (1, '$(encrypt 0 old.key 'mode 0 under the old key')'),
+        (2, '$(encrypt 1 new.key 'already migrated')'),
+        (3, '$(encrypt 1 old.key 'a mode-1 value under the old key, longer than the rest')'),
+        (4, NULL), (5, '   '), (6, 'not a value'), (7, '0A000000$(printf '%064d' 0)')"
+    dump before.txt
+    # SQLite directly or through ODBC: the file itself stays as it was.
+    [ ! -e db.sqlite ] || sha256sum db.sqlite > file.sum
+
+    expect_status 1 scan --table secrets --column v --format json --failures failing.txt --jobs 2
+    expect_census '{"table": "secrets", "column": "v", "rows": 7, "empty": 2, "mode0": 2, "mode1": 2, "unrecognised": 1, "done": 1, "to_migrate": 2, "ambiguous": 0, "failing": 2, "width": 200, '
+    [ "$(cut -f1 failing.txt | tr '\n' ' ')" = "6 7 " ] || fail "failures file: $(cat failing.txt)"
+    grep -qF "neither a mode-0 nor a mode-1 value" failing.txt || fail "failures file without reasons"
+    [ "$(sql "SELECT count(*) FROM secrets WHERE id IN ($(cut -f1 failing.txt | paste -sd,))")" = 2 ] ||
+        fail "the ids of the failures file do not select the failing rows"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "scan changed the table"
+    [ ! -e db.sqlite ] || sha256sum -c --quiet file.sum || fail "scan changed the database file"
+    local predicted
+    predicted=$(grep -o '"longest_new": [0-9]*' census.txt | head -n 1 | grep -o '[0-9]*$')
+
+    # migrate fails a value of blanks; scan counts it as empty.
+    sql "UPDATE secrets SET v = NULL WHERE id IN (5, 6, 7)"
+    expect_status 0 migrate --table secrets --column v
+    [ "$(sql 'SELECT max(length(v)) FROM secrets')" = "$predicted" ] ||
+        fail "longest_new said $predicted, the longest migrated value has $(sql 'SELECT max(length(v)) FROM secrets')"
+    expect_status 0 scan --table secrets --column v
+    expect_census "every value is done"
+}
+
+# A file the user cannot write, then a writer holding a write transaction
+# while scan reads the committed rows beside it.
+case_readonly() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key one)'), (2, '$(encrypt 0 old.key two)')"
+    # As root every file is writable: read as nobody, in a directory nobody may not write.
+    local -a reader=()
+    [ "$(id -u)" != 0 ] || reader=(runuser -u nobody --)
+    chmod 755 "$work"
+    chmod 644 old.key new.key
+    chmod 444 db.sqlite
+    sha256sum db.sqlite > file.sum
+    as_reader() { "${reader[@]}" "$tool_path" "$1" --db "$address" --table secrets --column v \
+        --key-file old.key --new-key-file new.key "${@:2}" > census.txt; }
+    expect_status 1 as_reader scan --format json
+    expect_census '"rows": 2, "empty": 0, "mode0": 2, "mode1": 0, "unrecognised": 0, "done": 0, "to_migrate": 2, '
+    # The same user cannot write it: the census above proves something.
+    expect_status 1 as_reader migrate
+    expect_err "readonly"
+    sha256sum -c --quiet file.sum || fail "the read-only file changed"
+    [ ! -e db.sqlite-journal ] || fail "scan left a journal"
+    chmod 644 db.sqlite
+
+    mkfifo to_writer
+    sqlite3 db.sqlite < to_writer > writer.txt 2>&1 &
+    local writer=$!
+    exec 3> to_writer
+    echo "BEGIN IMMEDIATE; INSERT INTO secrets VALUES (3, '$(encrypt 0 old.key three)');" >&3
+    until ! sqlite3 -cmd '.timeout 0' db.sqlite 'BEGIN IMMEDIATE; ROLLBACK' 2>/dev/null; do sleep 0.05; done
+    expect_status 1 scan --table secrets --column v --format json
+    expect_census '"rows": 2, '
+    echo "COMMIT;" >&3
+    exec 3>&-
+    wait "$writer" || fail "the writer failed: $(cat writer.txt)"
+    [ "$(sql 'SELECT count(*) FROM secrets')" = 3 ] || fail "the writer's row is missing"
+}
+
+# Two tables in one plan: a failing value in the second rolls back the first.
+case_plan() {
+    create_secrets
+    sql "CREATE TABLE \"Other Table\" (code VARCHAR(20) PRIMARY KEY, w VARCHAR(200))"
+    grant_reading "secrets, \"Other Table\""
+    local id
+    for id in 1 2 3; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "INSERT INTO \"Other Table\" VALUES ('a', '$(encrypt 1 old.key other)'), ('b''c', 'damaged\$x')"
+    printf '# both in one transaction\n\nsecrets v\n  "Other Table" w code\n' > plan.txt
+    dumps() { dump "$1"; sql "SELECT code, w FROM \"Other Table\" ORDER BY code" >> "$1"; }
+    dumps before.txt
+
+    expect_status 1 migrate --plan plan.txt
+    expect_err "Other Table.w: row b'c: "
+    expect_err "nothing was written"
+    expect_err "secrets.v: 3 values, 0 done"
+    dumps after.txt
+    cmp -s before.txt after.txt || fail "the plan wrote despite a failing value"
+
+    expect_status 1 scan --plan plan.txt --failures failing.txt
+    grep -Eq '^total +5 +0 +3 +2 +0 +0 +4 +0 +1 ' census.txt || { cat census.txt >&2; fail "no total line"; }
+    [ "$(grep -v '^#' failing.txt | cut -f1)" = "'b''c'" ] || fail "failures file: $(cat failing.txt)"
+    [ "$(grep -c '^# ' failing.txt)" = 2 ] || fail "the failures file does not name the targets"
+    expect_status 2 migrate --plan plan.txt --where "1 = 1"
+
+    # Batches of 2 at 4 rows a second: at least half a second per table.
+    sql "UPDATE \"Other Table\" SET w = NULL WHERE code = 'b''c'"
+    local start elapsed
+    start=$(date +%s%N)
+    expect_status 0 migrate --plan plan.txt --batch-size 2 --max-rate 4 --pause 1
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    [ "$elapsed" -ge 950 ] || fail "--max-rate 4 ran 5 rows in $elapsed ms"
+    expect_err "secrets.v: 3 values, 3 done"
+    expect_status 0 scan --plan plan.txt --format json
+    expect_census '"totals": {"rows": 5, "empty": 1, "mode0": 0, "mode1": 4, "unrecognised": 0, "done": 4, '
 }
 
 # A --where that would end the condition and run statements of its own is

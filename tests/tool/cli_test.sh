@@ -66,6 +66,15 @@ usage_errors() {
         "decrypt -0 --null"
         "encrypt --mode auto"
         "encrypt --allow-binary"
+        "scan --table t --column c"
+        "scan --db sqlite:x.db --table t"
+        "scan --db sqlite:x.db --plan p --where 1"
+        "scan --db sqlite:x.db --plan p --table t"
+        "scan --format xml"
+        "scan --batch-size 2"
+        "scan --db sqlite:x.db --table t --column c -0"
+        "migrate --db sqlite:x.db --table t --column c --pause 5"
+        "migrate --db sqlite:x.db --table t --column c --batch-size 2 --max-rate 0"
     )
     local args
     for args in "${cases[@]}"; do
@@ -369,6 +378,21 @@ half_migrated() {
 
     run reencrypt --key-file "$WORK/key" --new-key-file "$WORK/new.key" <"$WORK/done"
     expect_err "20 values, 0 done, 0 failed, 20 unchanged" "third run"
+
+    # scan tells where the file stands, and once it is done that the old key can go.
+    { cat "$WORK/half"; echo 'not a value'; echo ' '; } >"$WORK/census"
+    run scan --format json --key-file "$WORK/key" --new-key-file "$WORK/new.key" \
+        --failures "$WORK/failing" <"$WORK/census"
+    expect_status 1 "scan of the half-migrated file"
+    grep -qF '"rows": 22, "empty": 1, "mode0": 12, "mode1": 8, "unrecognised": 1, "done": 8, "to_migrate": 12, "ambiguous": 0, "failing": 1' \
+        "$WORK/out" || fail "scan counts: $(cat "$WORK/out")"
+    [ "$(cat "$WORK/failing")" = $'21\tneither a mode-0 nor a mode-1 value' ] ||
+        fail "scan failures: $(cat "$WORK/failing")"
+    tr '\n' '\0' <"$WORK/done" >"$WORK/done0"
+    run scan -0 --jobs 3 --key-file "$WORK/key" --new-key-file "$WORK/new.key" <"$WORK/done0"
+    expect_status 0 "scan of the migrated file"
+    grep -q 'standard input  *20 .* every value is done' <(tr '\n' ' ' <"$WORK/out") ||
+        fail "scan of the migrated file: $(cat "$WORK/out")"
 }
 
 # -0 carries values holding CR and LF through a round trip, as xargs -0 does.

@@ -32,10 +32,31 @@ TEST(ValueRules, HexBlockHeaderKeepsThreeDigits) {
     }
 }
 
+// scan predicts the width a column needs from this; it must agree with what
+// encryption writes at every block boundary.
+TEST(ValueRules, MigratedLengthIsTheLengthEncryptionWrites) {
+    for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
+        for (const std::size_t length :
+             {1U, 2U, 15U, 16U, 17U, 31U, 32U, 33U, 47U, 48U, 100U, 300U}) {
+            EXPECT_EQ(MigratedLength(length, mode),
+                      Sealed(std::string(length, 'x'), "k", mode).size())
+                << "mode " << static_cast<int>(mode) << ", length " << length;
+        }
+    }
+}
+
 TEST(ValueRules, DamagedValuesFailWithTheirReason) {
     const std::string text(17, 'v');
     const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters
     const std::string envelope = Sealed("plain", "key", Mode::kEnvelope);
+    // Whole blocks of text, so that any character counted beyond those the
+    // library decodes makes the plaintext look cut at a zero byte.
+    const std::string one_block = Sealed(std::string(16, 'o'), "key", Mode::kEnvelope);
+    const std::string two_blocks = Sealed(std::string(32, 't'), "key", Mode::kEnvelope);
+    const auto inside_ciphertext = [](const std::string& value, const char* blanks) {
+        const std::size_t at = value.size() - 10;
+        return value.substr(0, at) + blanks + value.substr(at);
+    };
     struct Case {
         std::string value;
         ReadMode mode;
@@ -45,6 +66,9 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
         {hex.substr(0, 40), ReadMode::kHexBlock, "header says about 17 characters, decrypted 16"},
         {hex + "0000000000000000", ReadMode::kHexBlock, "damaged"},
         {" \t" + envelope + "  ", ReadMode::kEnvelope, ""},
+        {inside_ciphertext(one_block, "\r"), ReadMode::kEnvelope, ""},
+        {inside_ciphertext(two_blocks, "  "), ReadMode::kEnvelope, ""},
+        {one_block + "$ignored", ReadMode::kEnvelope, ""},
         {envelope, ReadMode::kHexBlock, "not a mode-0 value"},
         {"   ", ReadMode::kAuto, "empty value"},
         {"hello", ReadMode::kAuto, "neither a mode-0 nor a mode-1 value"},
@@ -103,7 +127,7 @@ TEST(ValueRules, ReencryptLeavesWhatIsAlreadyThere) {
 
 // The width check before a migration trusts this number: it must be the
 // length of what ReencryptValue really writes, across block edges, both ways.
-TEST(ValueRules, MigratedLengthIsWhatReencryptWrites) {
+TEST(ValueRules, MigratedLengthOfIsWhatReencryptWrites) {
     for (const Mode from : {Mode::kHexBlock, Mode::kEnvelope}) {
         const Mode to = from == Mode::kHexBlock ? Mode::kEnvelope : Mode::kHexBlock;
         const Rekeying rekeying{"old key", "new key", ReadMode::kAuto, to};
@@ -112,13 +136,12 @@ TEST(ValueRules, MigratedLengthIsWhatReencryptWrites) {
             const std::string value = Sealed(std::string(length, 'p'), "old key", from);
             const Reencrypted migrated = ReencryptValue(value, rekeying, kTextOnly);
             ASSERT_EQ(migrated.outcome, Outcome::kWritten) << migrated.reason;
-            EXPECT_EQ(MigratedLength(value, rekeying, kTextOnly), migrated.value.size())
+            EXPECT_EQ(MigratedLengthOf(value, rekeying, kTextOnly), migrated.value.size())
                 << "length " << length << " into mode " << static_cast<int>(to);
-            EXPECT_EQ(SealedLength(length, to), migrated.value.size());
             // Already migrated: the value stays, with its own length.
-            EXPECT_EQ(MigratedLength(migrated.value, rekeying, kTextOnly), migrated.value.size());
+            EXPECT_EQ(MigratedLengthOf(migrated.value, rekeying, kTextOnly), migrated.value.size());
         }
-        EXPECT_EQ(MigratedLength("garbage", rekeying, kTextOnly), std::nullopt);
+        EXPECT_EQ(MigratedLengthOf("garbage", rekeying, kTextOnly), std::nullopt);
     }
 }
 

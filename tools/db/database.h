@@ -52,10 +52,16 @@ struct Target {
     std::string quoted_id;
     std::string column_type;
     std::string id_type;
-    // Set by Resolve from the catalogue: the most characters the column
-    // takes (nothing when it declares no limit), and whether it pads a
-    // shorter value with blanks (char(n)), which a read-back then drops.
-    std::optional<std::uint64_t> max_length;
+    // The column's declared maximum length in characters (VARCHAR(200):
+    // 200); none for types without one.
+    std::optional<std::uint64_t> width;
+    // Set by Resolve: the longest value the database accepts in the column,
+    // which a migration checks before its first write: the declared width
+    // where the database enforces it (not SQLite's, which it ignores), the
+    // least of a domain's levels on PostgreSQL.
+    std::optional<std::uint64_t> enforced_width;
+    // Whether the column pads a shorter value with blanks (char(n)), which a
+    // read-back then drops.
     bool blank_padded = false;
     // Set by Resolve: the id is the primary key or has a unique index of its
     // own, so no two rows can share one.
@@ -137,9 +143,16 @@ class Database {
                                                      std::span<const Update> updates) = 0;
 };
 
+// kReadOnly: the connection cannot write, and the database knows it, so a
+// program that only looks (scan) needs only the right to read: SQLite opens
+// the file read-only, PostgreSQL runs READ ONLY transactions, ODBC sets the
+// connection's access mode. Begin then takes no write lock.
+enum class Access { kReadWrite, kReadOnly };
+
 // "sqlite:PATH", "postgresql://…" or "postgres://…" (handed to libpq as
 // is), "odbc:CONNECTION-STRING" (handed to the ODBC driver manager as is).
-[[nodiscard]] std::unique_ptr<Database> Connect(std::string_view address);
+[[nodiscard]] std::unique_ptr<Database> Connect(std::string_view address,
+                                                Access access = Access::kReadWrite);
 
 // Helpers the backends share.
 [[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
@@ -171,9 +184,10 @@ void CheckSingleCondition(std::string_view where);
 
 // Backends; each throws Error(kUnreachable) when it cannot connect and
 // Error(kUsage) when it was not compiled in.
-[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path);
-[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri);
-[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string);
+[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);
+[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access);
+[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string,
+                                                    Access access);
 
 }  // namespace tarvola::tool::db
 

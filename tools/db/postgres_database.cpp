@@ -96,24 +96,25 @@ class Session {
 
 class PostgresCursor final : public RowCursor {
   public:
-    explicit PostgresCursor(Session& session) : session_(session) {}
+    PostgresCursor(Session& session, std::string name)
+        : session_(session), name_(std::move(name)) {}
     PostgresCursor(const PostgresCursor&) = delete;
     PostgresCursor& operator=(const PostgresCursor&) = delete;
-    // Frees the name for the next reading in the same transaction (the width
-    // check reads the rows before the run does), and a cursor WITH HOLD that
-    // would otherwise be copied out at every commit. One a rollback already
-    // removed, or a transaction that failed, is no further error.
+    // Ends the reading: a cursor WITH HOLD left open (the width check's,
+    // read before the run's own) would be copied out at every commit. One a
+    // rollback already removed, or a transaction that failed, is no further
+    // error.
     ~PostgresCursor() override {
         try {
-            session_.Execute("CLOSE tarvola_rows");
+            session_.Execute("CLOSE " + name_);
         } catch (...) {  // NOLINT(bugprone-empty-catch)
         }
     }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
-            batch_ = session_.Execute("FETCH FORWARD " + std::to_string(kFetchRows) +
-                                      " FROM tarvola_rows");
+            batch_ =
+                session_.Execute("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_);
             next_ = 0;
             if (PQntuples(batch_.get()) == 0) return false;
         }
@@ -127,6 +128,7 @@ class PostgresCursor final : public RowCursor {
 
   private:
     Session& session_;
+    std::string name_;
     ResultPtr batch_{nullptr, &PQclear};
     int next_ = 0;
 };
@@ -171,14 +173,19 @@ constexpr const char* kDescribeColumnSql =
 
 struct ColumnDescription {
     std::string base_type;
-    std::optional<std::uint64_t> max_length;
+    std::optional<std::uint64_t> enforced_width;
     bool blank_padded = false;
     bool unique = false;
 };
 
 class PostgresDatabase final : public Database {
   public:
-    explicit PostgresDatabase(Connection conn) : session_(std::move(conn)) {}
+    PostgresDatabase(Connection conn, Access access) : session_(std::move(conn)), access_(access) {
+        // Every transaction of this session read-only, also the implicit one
+        // of a single statement outside Begin.
+        if (access == Access::kReadOnly)
+            session_.Execute("SET default_transaction_read_only = on", Error::Kind::kUnreachable);
+    }
 
     void SetLockWait(LockWait wait) override {
         // Session-wide, before any transaction, so that no rollback undoes it.
@@ -202,8 +209,10 @@ class PostgresDatabase final : public Database {
         const char* sql =
             "SELECT a.attname, format_type(a.atttypid, a.atttypmod), EXISTS (SELECT 1 FROM "
             "pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnatts = 1 "
-            "AND i.indkey[0] = a.attnum) FROM pg_attribute a WHERE a.attrelid = "
-            "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped";
+            "AND i.indkey[0] = a.attnum), CASE WHEN a.atttypid IN ('varchar'::regtype, "
+            "'bpchar'::regtype) AND a.atttypmod >= 4 THEN a.atttypmod - 4 END FROM "
+            "pg_attribute a WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT "
+            "a.attisdropped";
         const char* parameters[] = {target.quoted_table.c_str()};
         const Oid types[] = {kTextOid};
         const std::string_view what = "cannot read the catalogue";
@@ -218,7 +227,11 @@ class PostgresDatabase final : public Database {
         for (int i = 0; i < count; ++i) {
             const std::string name = Text(columns.get(), i, 0);
             const std::string type = Text(columns.get(), i, 1);
-            if (name == target.column) target.column_type = type;
+            if (name == target.column) {
+                target.column_type = type;
+                if (PQgetisnull(columns.get(), i, 3) == 0)
+                    target.width = std::stoull(Text(columns.get(), i, 3));
+            }
             if (name == target.id) target.id_type = type;
             if (Text(columns.get(), i, 2) == "t") {
                 primary_key = name;
@@ -257,7 +270,8 @@ class PostgresDatabase final : public Database {
     }
 
     void Begin() override {
-        if (!in_transaction_) session_.Execute("BEGIN");
+        if (!in_transaction_)
+            session_.Execute(access_ == Access::kReadOnly ? "BEGIN READ ONLY" : "BEGIN");
         in_transaction_ = true;
     }
     void Commit() override {
@@ -270,9 +284,12 @@ class PostgresDatabase final : public Database {
     }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        session_.Execute("DECLARE tarvola_rows NO SCROLL CURSOR WITH HOLD FOR " +
+        // A name per cursor: a held one lives on after its commit, and a
+        // plan opens one per target on the same connection.
+        std::string name = "tarvola_rows_" + std::to_string(++cursors_);
+        session_.Execute("DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " +
                          SelectRowsSql(target));
-        return std::make_unique<PostgresCursor>(session_);
+        return std::make_unique<PostgresCursor>(session_, std::move(name));
     }
 
     std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
@@ -312,7 +329,7 @@ class PostgresDatabase final : public Database {
         if (PQntuples(result.get()) != 1) return description;
         description.base_type = Text(result.get(), 0, 0);
         if (PQgetisnull(result.get(), 0, 1) == 0)
-            description.max_length = std::stoull(Text(result.get(), 0, 1));
+            description.enforced_width = std::stoull(Text(result.get(), 0, 1));
         description.blank_padded = Text(result.get(), 0, 2) == "t";
         description.unique = Text(result.get(), 0, 3) == "t";
         return description;
@@ -323,7 +340,7 @@ class PostgresDatabase final : public Database {
         const ColumnDescription id = Describe(target.quoted_table, target.id);
         if (!column.base_type.empty()) target.column_type = column.base_type;
         if (!id.base_type.empty()) target.id_type = id.base_type;
-        target.max_length = column.max_length;
+        target.enforced_width = column.enforced_width;
         target.blank_padded = column.blank_padded;
         target.id_is_unique = id.unique;
     }
@@ -347,15 +364,17 @@ class PostgresDatabase final : public Database {
         const int count = static_cast<int>(values.size());
         const std::string_view what = "cannot update the rows";
         if (chunk.size() == kUpdateRows) {
-            if (!prepared_) {
-                session_.Sent(PQsendPrepare(session_.get(), "tarvola_update",
-                                            MultiRowUpdateSql(target, kUpdateRows).c_str(), count,
-                                            types.data()),
+            // Prepared once per target: a plan updates several tables in turn.
+            std::string sql = MultiRowUpdateSql(target, kUpdateRows);
+            if (sql != prepared_sql_) {
+                prepared_name_ = "tarvola_update_" + std::to_string(++statements_);
+                session_.Sent(PQsendPrepare(session_.get(), prepared_name_.c_str(), sql.c_str(),
+                                            count, types.data()),
                               what, Error::Kind::kQuery);
                 session_.Await("cannot prepare the update");
-                prepared_ = true;
+                prepared_sql_ = std::move(sql);
             }
-            session_.Sent(PQsendQueryPrepared(session_.get(), "tarvola_update", count,
+            session_.Sent(PQsendQueryPrepared(session_.get(), prepared_name_.c_str(), count,
                                               values.data(), lengths.data(), formats.data(), 0),
                           what, Error::Kind::kQuery);
         } else {
@@ -375,21 +394,25 @@ class PostgresDatabase final : public Database {
     }
 
     Session session_;
+    Access access_;
     bool in_transaction_ = false;
-    bool prepared_ = false;
+    std::string prepared_sql_;
+    std::string prepared_name_;
+    unsigned statements_ = 0;
+    unsigned cursors_ = 0;
     bool planner_set_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectPostgres(const std::string& uri) {
+std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access) {
     Connection conn(PQconnectdb(uri.c_str()), &PQfinish);
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK) {
         std::string message = conn ? PQerrorMessage(conn.get()) : "out of memory";
         while (!message.empty() && message.back() == '\n') message.pop_back();
         throw Error(Error::Kind::kUnreachable, "cannot connect: " + message);
     }
-    return std::make_unique<PostgresDatabase>(std::move(conn));
+    return std::make_unique<PostgresDatabase>(std::move(conn), access);
 }
 
 }  // namespace tarvola::tool::db
