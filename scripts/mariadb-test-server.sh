@@ -17,10 +17,11 @@ set -euo pipefail
 
 [ $# -ge 1 ] || { echo "usage: $0 COMMAND [ARG...]" >&2; exit 2; }
 server=$(command -v mariadbd || echo /usr/sbin/mariadbd)
-[ -x "$server" ] && command -v mariadb-install-db >/dev/null && command -v mariadb >/dev/null || {
+if ! [ -x "$server" ] || ! command -v mariadb-install-db >/dev/null ||
+    ! command -v mariadb >/dev/null; then
     echo "$0: no MariaDB server installed (Debian: mariadb-server)" >&2
     exit 77
-}
+fi
 [ "$(id -u)" = 0 ] || { echo "$0: needs root to start the server as mysql" >&2; exit 77; }
 id mysql >/dev/null 2>&1 || { echo "$0: no mysql user to run the server as" >&2; exit 77; }
 

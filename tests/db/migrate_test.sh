@@ -290,9 +290,8 @@ SQL
 # trigger that rewrites a value is caught by reading the rows back before the
 # commit. An --id that rows share is refused before anything runs.
 case_stored() {
-    local id short
+    local id short narrow_types=()
     short=$(encrypt 0 old.key 'short')
-    narrow_types=()
     case $backend in
         postgres | odbc-postgres)
             sql "CREATE DOMAIN narrow_text AS VARCHAR(45)"
