@@ -23,6 +23,8 @@ enum class OptionId {
     kStrict,
     kQuiet,
     kDb,
+    kDbFile,
+    kDbEnv,
     kTable,
     kColumn,
     kId,
@@ -53,7 +55,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 23> kOptions = {{
+constexpr std::array<OptionSpec, 25> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -65,6 +67,8 @@ constexpr std::array<OptionSpec, 23> kOptions = {{
     {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
     {"--db", OptionId::kDb, true, kMigrateOnly},
+    {"--db-file", OptionId::kDbFile, true, kMigrateOnly},
+    {"--db-env", OptionId::kDbEnv, true, kMigrateOnly},
     {"--table", OptionId::kTable, true, kMigrateOnly},
     {"--column", OptionId::kColumn, true, kMigrateOnly},
     {"--id", OptionId::kId, true, kMigrateOnly},
@@ -191,7 +195,7 @@ class OptionReader {
         if (!parsed_.options.texts.empty())
             return UsageError("migrate takes no TEXT: the values come from --db");
         if (migrate.database.empty() || migrate.table.empty() || migrate.column.empty())
-            return UsageError("migrate needs --db, --table and --column");
+            return UsageError("migrate needs --db (or --db-file, --db-env), --table and --column");
         return std::move(parsed_);
     }
 
@@ -305,7 +309,13 @@ class OptionReader {
         }
         switch (spec.id) {
             case OptionId::kDb:
-                migrate.database = value;
+                SetDatabase(KeyOrigin::kArgument, spec.name, value);
+                break;
+            case OptionId::kDbFile:
+                SetDatabase(KeyOrigin::kFile, spec.name, value);
+                break;
+            case OptionId::kDbEnv:
+                SetDatabase(KeyOrigin::kEnvironment, spec.name, value);
                 break;
             case OptionId::kTable:
                 migrate.table = value;
@@ -325,6 +335,18 @@ class OptionReader {
             default:
                 break;
         }
+    }
+
+    void SetDatabase(KeyOrigin origin, std::string_view name, const char* value) {
+        MigrateOptions& migrate = parsed_.options.migrate;
+        if (database_given_) {
+            error_ = "give only one of --db, --db-file and --db-env";
+            return;
+        }
+        database_given_ = true;
+        migrate.database_origin = origin;
+        migrate.database = value;
+        if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
     }
 
     // A positive whole number.
@@ -378,6 +400,7 @@ class OptionReader {
     std::string error_;
     bool key_given_ = false;
     bool new_key_given_ = false;
+    bool database_given_ = false;
     unsigned seen_ = 0;
 };
 
@@ -472,7 +495,11 @@ too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
   --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
-                        connection URI), or odbc:CONNECTION-STRING
+                        connection URI), or odbc:CONNECTION-STRING; other
+                        users can see it in the process list, so keep
+                        passwords out of it (PGPASSWORD, ~/.pgpass) or use:
+  --db-file FILE        the DATABASE address is the first line of FILE
+  --db-env VAR          the DATABASE address is the value of VAR
   --table TABLE         the table, as named in the catalogue
   --column COLUMN       the column holding the values
   --id COLUMN           the row key; default SQLite's rowid, or the table's

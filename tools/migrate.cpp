@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "db/database.h"
+#include "key_source.h"
 #include "parallel.h"
+#include "platform.h"
 #include "progress.h"
 #include "value_rules.h"
 
@@ -31,10 +33,37 @@ struct Counts {
     std::uint64_t failed = 0;
     std::uint64_t unchanged = 0;
     std::uint64_t null_or_empty = 0;
+    // Failures of intact values that did not open, the mark of a wrong key.
+    std::uint64_t failed_to_open = 0;
 };
 
+// How a run ended, which decides what is kept and what is said.
+enum class Ending {
+    kCompleted,
+    kValueFailed,  // a value failed: its transaction (or batch) is rolled back
+    kInterrupted,  // a stop signal: the open transaction is rolled back
+    kRefused,      // the database refused a statement or the connection broke
+};
+
+// A cell of only white space is as empty as an empty one: a char(n) column
+// gives an empty value back as blanks.
 bool IsNullOrEmpty(const db::Row& row) noexcept {
-    return row.value_is_null || row.value.empty();
+    return row.value_is_null || TrimBlanks(row.value).empty();
+}
+
+ReadMode AsReadMode(Mode mode) noexcept {
+    return mode == Mode::kHexBlock ? ReadMode::kHexBlock : ReadMode::kEnvelope;
+}
+
+// Whether a value a run would still rewrite: one that opens under the old
+// key and is not already in the target mode under the new one.
+bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (RecognizeMode(trimmed) == rekeying.to_mode &&
+        OpenValue(trimmed, rekeying.new_key, AsReadMode(rekeying.to_mode), rules)) {
+        return false;
+    }
+    return static_cast<bool>(OpenValue(trimmed, rekeying.old_key, rekeying.from_mode, rules));
 }
 
 // Rows read together: the unit of a worker's crypto and of one multi-row
@@ -78,6 +107,19 @@ class Migration {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
+        Ending ending = Ending::kCompleted;
+        try {
+            ending = Migrate(batch_size);
+        } catch (const db::Error& error) {
+            progress_.Erase();
+            err_ << "tarvolacrypt: " << HidePasswords(error.what(), options_.database) << '\n';
+            ending = Ending::kRefused;
+        }
+        return Finish(ending);
+    }
+
+  private:
+    Ending Migrate(std::uint64_t batch_size) {
         database_.Begin();
         const auto cursor = database_.OpenRows(target_);
         // Enough chunks to keep every worker busy while one is written.
@@ -85,8 +127,13 @@ class Migration {
         std::uint64_t rows_read = 0;
         std::uint64_t in_batch = 0;
         bool batch_failed = false;
+        bool interrupted = false;
         const ChunkSteps steps{
             [&](std::size_t slot) {
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 // A chunk never spans two batches.
                 std::size_t limit = kChunkRows;
                 if (batch_size != 0)
@@ -102,6 +149,12 @@ class Migration {
                 Judge(rekeying_, rules_, chunks[slot], stop);
             },
             [&](std::size_t slot) {
+                // Nothing more is written once a stop signal came: the open
+                // transaction is rolled back, the committed batches stay.
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 const Chunk& chunk = chunks[slot];
                 const auto rows = std::span(chunk.rows).first(chunk.count);
                 batch_failed |=
@@ -113,6 +166,8 @@ class Migration {
                 if (in_batch == batch_size) {
                     database_.Commit();
                     committed_done_ = counts_.done;
+                    committed_rows_ += in_batch;
+                    ++committed_batches_;
                     database_.Begin();
                     in_batch = 0;
                 }
@@ -120,10 +175,20 @@ class Migration {
             },
         };
         (void)RunOrdered(jobs_, chunks.size(), steps);
-        return Finish(batch_size == 0 ? any_failure_ : batch_failed);
+        if (interrupted) return Ending::kInterrupted;
+        const bool failed = batch_size == 0 ? any_failure_ : batch_failed;
+        if (failed) return Ending::kValueFailed;
+        // Committed here, so that a refusal at commit (a deferred
+        // constraint) is reported like any other.
+        if (!options_.dry_run) {
+            database_.Commit();
+            committed_done_ = counts_.done;
+            committed_rows_ += in_batch;
+            if (in_batch != 0) ++committed_batches_;
+        }
+        return Ending::kCompleted;
     }
 
-  private:
     // Judges a chunk and writes what may be written; false when a value of
     // this chunk failed (in atomic mode also a row changed meanwhile).
     bool Process(std::span<const db::Row> rows, std::span<const Reencrypted> verdicts,
@@ -138,6 +203,7 @@ class Migration {
                 ++counts_.unchanged;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kFailed) {
                 ReportFailure(rows[i], verdicts[i].reason);
+                if (verdicts[i].wrong_key_likely) ++counts_.failed_to_open;
                 chunk_failed = true;
             } else {
                 updates.push_back(db::Update{&rows[i], verdicts[i].value});
@@ -154,9 +220,12 @@ class Migration {
             if (applied[i]) {
                 ++counts_.done;
             } else {
-                ReportFailure(*updates[i].row,
-                              "changed by someone else since it was read; "
-                              "left as it is, run again to migrate it");
+                // In one transaction the rollback takes every row back, and
+                // the closing line says so.
+                ReportFailure(*updates[i].row, atomic
+                                                   ? "changed by someone else since it was read"
+                                                   : "changed by someone else since it was read; "
+                                                     "left as it is, run again to migrate it");
                 any_failure_ = true;
                 chunk_failed = chunk_failed || atomic;
             }
@@ -171,36 +240,129 @@ class Migration {
         err_ << "tarvolacrypt: row " << row.id << ": " << reason << '\n';
     }
 
-    int Finish(bool roll_back) {
-        if (roll_back || options_.dry_run) {
+    // Ends the open transaction: commits nothing that was not already
+    // committed unless the run completed.
+    void RollBackQuietly() noexcept {
+        try {
             database_.Rollback();
-        } else {
-            database_.Commit();
+        } catch (const db::Error&) {
+            // A broken connection has rolled the transaction back itself.
         }
+    }
+
+    int Finish(Ending ending) {
+        const bool atomic = options_.batch_size == 0 || options_.dry_run;
+        if (ending != Ending::kCompleted || options_.dry_run) RollBackQuietly();
         progress_.Erase();
         if (counts_.failed > kListedFailures)
             err_ << "tarvolacrypt: " << counts_.failed - kListedFailures
                  << " more failing rows not listed\n";
-        if (roll_back) {
-            err_ << "tarvolacrypt: rolled back: "
-                 << (options_.batch_size == 0 || options_.dry_run
-                         ? "nothing was written"
-                         : "the failing batch was not written, earlier batches were")
-                 << '\n';
-            counts_.done = committed_done_;
-        } else if (options_.dry_run) {
-            err_ << "tarvolacrypt: dry run: every change rolled back\n";
+        switch (ending) {
+            case Ending::kCompleted:
+                if (options_.dry_run) err_ << "tarvolacrypt: dry run: every change rolled back\n";
+                break;
+            case Ending::kValueFailed:
+                err_ << "tarvolacrypt: rolled back: "
+                     << (atomic ? "nothing was written"
+                                : "the failing batch was not written, earlier batches were")
+                     << '\n';
+                break;
+            case Ending::kInterrupted:
+            case Ending::kRefused:
+                err_ << "tarvolacrypt: "
+                     << (ending == Ending::kInterrupted ? "interrupted" : "stopped") << ": "
+                     << CommittedSoFar(atomic) << '\n';
+                break;
         }
-        if (!quiet_ || any_failure_) {
+        if (ending != Ending::kCompleted) counts_.done = committed_done_;
+        if (!quiet_ || any_failure_ || ending != Ending::kCompleted) {
             err_ << "tarvolacrypt: " << counts_.values
                  << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
                  << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
                  << counts_.null_or_empty << " null or empty";
-            if (counts_.failed > 0 && counts_.failed + counts_.null_or_empty == counts_.values)
+            if (counts_.failed > 0 && counts_.failed_to_open == counts_.failed &&
+                counts_.failed + counts_.null_or_empty == counts_.values)
                 err_ << ": every value failed, so the key is probably wrong";
             err_ << '\n';
         }
-        return any_failure_ ? kFailed : kDone;
+        if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
+        switch (ending) {
+            case Ending::kCompleted:
+                return any_failure_ ? kFailed : kDone;
+            case Ending::kInterrupted:
+                return StoppedRunStatus(StopSignal());
+            case Ending::kValueFailed:
+            case Ending::kRefused:
+                break;
+        }
+        return kFailed;
+    }
+
+    std::string CommittedSoFar(bool atomic) const {
+        if (atomic || committed_batches_ == 0) return "rolled back, nothing was written";
+        return std::to_string(committed_rows_) + (committed_rows_ == 1 ? " row" : " rows") +
+               " committed in " + std::to_string(committed_batches_) +
+               (committed_batches_ == 1 ? " batch" : " batches") + ", the rest left as they were";
+    }
+
+    // After a batched run, rows written meanwhile by an application still
+    // under the old key (or rows put back) hold values a run would still
+    // migrate: counted in a read-only pass, so that the user knows to run
+    // again rather than retire the old key.
+    void ReportLeftBehind() {
+        std::uint64_t left = 0;
+        try {
+            left = CountLeftBehind();
+        } catch (const db::Error& error) {
+            err_ << "tarvolacrypt: cannot count the rows left to migrate: "
+                 << HidePasswords(error.what(), options_.database) << '\n';
+            RollBackQuietly();
+            return;
+        }
+        if (left == 0) return;
+        err_ << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+             << " still to migrate (written under the old key during the run?): run again to "
+                "migrate "
+             << (left == 1 ? "it" : "them") << '\n';
+    }
+
+    std::uint64_t CountLeftBehind() {
+        database_.Begin();
+        std::uint64_t left = 0;
+        {
+            const auto cursor = database_.OpenRows(target_);
+            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+            const ChunkSteps steps{
+                [&](std::size_t slot) {
+                    Chunk& chunk = chunks[slot];
+                    chunk.count = 0;
+                    if (StopSignal() != 0) return false;
+                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                        ++chunk.count;
+                    return chunk.count != 0;
+                },
+                [&](std::size_t slot, const std::atomic<bool>& stop) {
+                    Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0;
+                         i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+                        const db::Row& row = chunk.rows[i];
+                        const bool still =
+                            !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_);
+                        chunk.verdicts[i].outcome = still ? Reencrypted::Outcome::kWritten
+                                                          : Reencrypted::Outcome::kUnchanged;
+                    }
+                },
+                [&](std::size_t slot) {
+                    const Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0; i < chunk.count; ++i)
+                        if (chunk.verdicts[i].outcome == Reencrypted::Outcome::kWritten) ++left;
+                    return true;
+                },
+            };
+            (void)RunOrdered(jobs_, chunks.size(), steps);
+        }
+        database_.Rollback();
+        return left;
     }
 
     db::Database& database_;
@@ -216,6 +378,9 @@ class Migration {
     bool any_failure_ = false;
     // Rows written by batches already committed, which a rollback keeps.
     std::uint64_t committed_done_ = 0;
+    // Rows read (written or not) in committed batches, and those batches.
+    std::uint64_t committed_rows_ = 0;
+    std::uint64_t committed_batches_ = 0;
 };
 
 }  // namespace
@@ -237,7 +402,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                             options.quiet, err, progress);
         return migration.Run();
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << error.what() << '\n';
+        err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;
     }
 }
