@@ -483,8 +483,9 @@ Safety checks: a decrypted value must be plausible or it fails: valid UTF-8
 without control characters other than TAB (unless --allow-binary), a mode-0
 value's header and length must match what it decrypts to (a cut or padded
 value fails), and a mode-1 plaintext cut at a zero byte fails. So a wrong key
-fails for practically every value, in both modes. Blanks around a value read
-for decryption are ignored. In line mode, values holding a line break are
+fails for practically every value, in both modes. White space around a value
+read for decryption is ignored; a value of only white space is left as it is
+and counted as empty. In line mode, values holding a line break are
 refused, going in as coming out; use -0 for them. Values holding a zero byte
 are refused.
 
@@ -525,7 +526,9 @@ standard error: "tarvolacrypt: 3 values, 2 done, 1 failed".
 
 Exit status: 0 when every value succeeded, 1 when a value failed or the
 output could not be written (the run stops there), 2 for a usage error or an
-unusable key, in which case nothing was processed.
+unusable key, in which case nothing was processed, 130 or 143 when SIGINT or
+SIGTERM stopped the run between two values (migrate: before its next write,
+rolling back the open transaction).
 
 Examples:
   umask 077; printf '%s\n' 'my key text' > app.key

@@ -38,6 +38,14 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "0 1" -- "$cur"))
             return
             ;;
+        --db-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --db-env)
+            COMPREPLY=($(compgen -v -- "$cur"))
+            return
+            ;;
         --key | --db | --table | --column | --id | --where | --batch-size | --jobs)
             return
             ;;
@@ -56,7 +64,7 @@ _tarvolacrypt()
         decrypt) options="--mode --allow-binary $common" ;;
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
-        migrate) options="--db --table --column --id --where --from-mode --to-mode
+        migrate) options="--db --db-file --db-env --table --column --id --where --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac

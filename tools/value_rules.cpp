@@ -160,30 +160,26 @@ bool HexBlockLooksIntact(std::string_view value) noexcept {
            IsUpperHex(value);
 }
 
-// A failure that a wrong key would give: the value's form is intact, what it
-// decrypts to is not.
-Opened WrongKeyLikely(std::string reason) {
+// A failure to open `value`; when its form is intact, it is what a wrong key
+// gives.
+Opened FailedToOpen(std::string_view value, Mode mode, std::string reason) {
     Opened opened = Failed(std::move(reason));
-    opened.wrong_key_likely = true;
+    opened.wrong_key_likely =
+        mode == Mode::kEnvelope ? EnvelopeLooksIntact(value) : HexBlockLooksIntact(value);
     return opened;
 }
 
 Opened OpenInMode(std::string_view value, std::string_view key, Mode mode,
                   const ValueRules& rules) {
     Result result = decrypt(value, key, mode);
-    if (!result) {
-        const bool intact =
-            mode == Mode::kEnvelope ? EnvelopeLooksIntact(value) : HexBlockLooksIntact(value);
-        return intact ? WrongKeyLikely(std::string(result.message()))
-                      : Failed(std::string(result.message()));
-    }
+    if (!result) return FailedToOpen(value, mode, std::string(result.message()));
     SecretText plaintext = TakePlaintext(result);
     const std::size_t length = plaintext.view().size();
     if (mode == Mode::kEnvelope && EnvelopeWasCut(value, length)) {
-        return WrongKeyLikely(std::string(kCutAtZeroReason));
+        return FailedToOpen(value, mode, std::string(kCutAtZeroReason));
     }
     if (!rules.allow_binary && !IsPlainText(plaintext.view(), rules.allow_line_breaks)) {
-        return WrongKeyLikely(std::string(kNotTextReason));
+        return FailedToOpen(value, mode, std::string(kNotTextReason));
     }
     if (mode == Mode::kHexBlock) {
         if (std::string problem = HexBlockLengthProblem(value, length); !problem.empty()) {
