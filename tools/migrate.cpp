@@ -113,7 +113,9 @@ class Migration {
         } catch (const db::Error& error) {
             progress_.Erase();
             err_ << "tarvolacrypt: " << HidePasswords(error.what(), options_.database) << '\n';
-            ending = Ending::kRefused;
+            // A signal that came while a statement waited (for a lock, say)
+            // ended it: the run was interrupted, not refused.
+            ending = StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
         }
         return Finish(ending);
     }

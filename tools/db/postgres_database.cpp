@@ -41,6 +41,12 @@ std::string Text(const PGresult* result, int row, int column) {
 class PostgresCursor final : public RowCursor {
   public:
     explicit PostgresCursor(PGconn* conn) : conn_(conn) {}
+    PostgresCursor(const PostgresCursor&) = delete;
+    PostgresCursor& operator=(const PostgresCursor&) = delete;
+    // A held cursor outlives its transaction: closed here, so that the
+    // connection can open the next one. After a rollback it is gone already,
+    // and the error is of no interest.
+    ~PostgresCursor() override { PQclear(PQexec(conn_, "CLOSE tarvola_rows")); }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
