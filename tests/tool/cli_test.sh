@@ -68,6 +68,11 @@ usage_errors() {
         "decrypt -0 --null"
         "encrypt --mode auto"
         "encrypt --allow-binary"
+        "migrate --db sqlite:x --db-env X --table t --column v"
+        "migrate --db-file f --db-file g --table t --column v"
+        "migrate --db-file= --table t --column v"
+        "migrate --table t --column v"
+        "encrypt --db-env X"
     )
     local args
     for args in "${cases[@]}"; do
@@ -183,6 +188,13 @@ key_sources() {
     [ "$(cat "$WORK/out")" != "$reference" ] || fail "byte-order mark: not part of the key"
     run encrypt --mode 0 --key-file "$WORK/blank.key" value
     expect_err "ends in blanks" "trailing blank"
+    # A key file others can read is warned about, as ssh does, and used.
+    cp "$WORK/key" "$WORK/open.key"
+    chmod g+r "$WORK/open.key"
+    run encrypt --quiet --mode 0 --key-file "$WORK/open.key" value
+    expect_status 0 "key file readable by others"
+    expect_err "key file '$WORK/open.key' can be read by other users" "key file readable by others"
+    expect_out "$reference" "key file readable by others"
 }
 
 round_trip() {
@@ -470,6 +482,33 @@ parallel_jobs() {
         run encrypt --key-file "$WORK/key" --jobs "$jobs" value
         expect_status 2 "--jobs '$jobs'"
         expect_err "--jobs must be a number from 1 to 256" "--jobs '$jobs'"
+    done
+}
+
+# SIGINT or SIGTERM stops a batch between two values: the output holds whole
+# results only, the summary follows, and the status is the signal's.
+interrupted() {
+    local sealed jobs signal pid count
+    sealed=$("$TOOL" encrypt --key-file "$WORK/key" "an interrupted value")
+    for jobs in 1 3; do
+        for signal in INT TERM; do
+            # $! is the last process of the pipeline: the tool. Its first
+            # output shows that it runs and has its handlers in place.
+            rm -f "$WORK/out"
+            yes "$sealed" | "$TOOL" decrypt --jobs $jobs --key-file "$WORK/key" >"$WORK/out" 2>"$WORK/err" &
+            pid=$!
+            until [ -s "$WORK/out" ] || ! kill -0 $pid 2>/dev/null; do sleep 0.01; done
+            kill -s $signal $pid
+            wait $pid
+            STATUS=$?
+            expect_status $([ $signal = INT ] && echo 130 || echo 143) "SIG$signal, --jobs $jobs"
+            count=$(sed -n 's/^tarvolacrypt: interrupted after \([0-9]*\) values, the rest of the input was not read$/\1/p' "$WORK/err")
+            [ -n "$count" ] || fail "SIG$signal, --jobs $jobs: no interruption line: $(cat "$WORK/err")"
+            expect_err "tarvolacrypt: $count values, $count done, 0 failed" "SIG$signal, --jobs $jobs"
+            [ "$(wc -l <"$WORK/out")" = "$count" ] && [ -z "$(tail -c 1 "$WORK/out")" ] &&
+                [ "$(sort -u "$WORK/out")" = "an interrupted value" ] ||
+                fail "SIG$signal, --jobs $jobs: output is not $count whole values"
+        done
     done
 }
 
