@@ -301,7 +301,7 @@ class OptionReader {
     }
 
     // `value` is null for --dry-run, the one flag among these.
-    void ApplyMigrateOption(const OptionSpec& spec, const char* value) {
+    void ApplyMigrateOption(const OptionSpec& spec, char* value) {
         MigrateOptions& migrate = parsed_.options.migrate;
         if (spec.id == OptionId::kDryRun || value == nullptr) {
             migrate.dry_run = true;
@@ -337,7 +337,7 @@ class OptionReader {
         }
     }
 
-    void SetDatabase(KeyOrigin origin, std::string_view name, const char* value) {
+    void SetDatabase(KeyOrigin origin, std::string_view name, char* value) {
         MigrateOptions& migrate = parsed_.options.migrate;
         if (database_given_) {
             error_ = "give only one of --db, --db-file and --db-env";
@@ -347,6 +347,9 @@ class OptionReader {
         migrate.database_origin = origin;
         migrate.database = value;
         if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
+        // The address may hold a password: hidden from later looks at the
+        // process list, as --key is.
+        if (origin == KeyOrigin::kArgument) secure_wipe(value, std::strlen(value));
     }
 
     // A positive whole number.

@@ -93,6 +93,28 @@ char Lower(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+int HexValue(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%40" as "@", the way a URI carries characters of its own syntax.
+std::string PercentDecoded(std::string_view text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
 // Where each password in `address` starts and how long it is.
 std::vector<std::pair<std::size_t, std::size_t>> PasswordSpans(std::string_view address) {
     std::vector<std::pair<std::size_t, std::size_t>> spans;
@@ -198,10 +220,13 @@ bool AddressHoldsPassword(std::string_view address) {
 std::string HidePasswords(std::string message, std::string_view address) {
     for (const auto& [begin, length] : PasswordSpans(address)) {
         if (length == 0) continue;
-        const std::string password(address.substr(begin, length));
-        for (std::size_t at = message.find(password); at != std::string::npos;
-             at = message.find(password, at + 3)) {
-            message.replace(at, password.size(), "***");
+        const std::string_view written = address.substr(begin, length);
+        // A client quotes a URI's password decoded as often as written.
+        for (const std::string& password : {std::string(written), PercentDecoded(written)}) {
+            for (std::size_t at = message.find(password); at != std::string::npos;
+                 at = message.find(password, at + 3)) {
+                message.replace(at, password.size(), "***");
+            }
         }
     }
     return message;
