@@ -6,10 +6,11 @@
 # Linux build (build/default, built here when missing) and the other DLL.
 # Run as root on Debian 12; installs what it needs. Works headless.
 #
-# The 32-bit tests need wine32, an i386 package. When it cannot be installed
-# they are skipped with one "SKIPPED:" line naming the package and apt's
-# error; the 32-bit DLL is still built and its module checked, and the 64-bit
-# DLL, which needs no i386 package, is tested in full.
+# The 32-bit tests need wine32, an i386 package. When it cannot be installed,
+# or its loader cannot run a trivial 32-bit program natively in time, they
+# are skipped with one "SKIPPED:" line giving the reason; the 32-bit DLL is
+# still built and its module checked, and the 64-bit DLL, which needs no
+# i386 package, is tested in full.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -22,7 +23,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     unset TARVOLA_APT_UPDATED  # the new architecture needs a fresh package list
 fi
 wine32=0
-if ensure_packages_for "32-bit Windows tests under Wine (unit, loader, tool, cross-platform)" wine32; then
+wine32_step="32-bit Windows tests under Wine (unit, loader, tool, cross-platform)"
+if ensure_packages_for "$wine32_step" wine32; then
     wine32=1
 fi
 
@@ -58,6 +60,20 @@ stop_wine_servers() {
     done
 }
 trap stop_wine_servers EXIT
+
+# Installed is not enough: the kernel may not run the 32-bit loader at all,
+# or only through emulation, so it must first run a trivial program.
+if [ "$wine32" = 1 ]; then
+    probe_dir=$(mktemp -d)
+    mkdir -p "$(dirname "$prefix32")"
+    printf 'int main(void) { return 0; }\n' >"$probe_dir/probe.c"
+    i686-w64-mingw32-gcc-posix -o "$probe_dir/probe.exe" "$probe_dir/probe.c"
+    if ! WINEARCH=win32 WINEPREFIX=$prefix32 wine32_loader_for "$wine32_step" wine \
+        "$probe_dir/probe.exe"; then
+        wine32=0
+    fi
+    rm -rf "$probe_dir"
+fi
 
 step "Linux build for the cross-platform test"
 if [ ! -f build/default/CMakeCache.txt ]; then

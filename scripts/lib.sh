@@ -100,6 +100,48 @@ skip_step() {
     if [ -n "${TARVOLA_SKIPPED_LOG:-}" ]; then echo "$line" >>"$TARVOLA_SKIPPED_LOG"; fi
 }
 
+# wine32_loader_works LOADER PROGRAM: whether Wine's 32-bit LOADER runs the
+# Windows PROGRAM (a trivial one, run in the caller's WINEPREFIX, which the
+# first run creates) within TARVOLA_WINE_PROBE_SECONDS (default 300), with
+# the kernel running the 32-bit loader itself. Where it cannot (Exec format
+# error), wine32 still installs, and where qemu-i386 emulation (binfmt_misc,
+# TARVOLA_BINFMT_DIR) runs it instead, Wine starts but crashes later on.
+# Returns 0, or 1 with the reason in WINE_PROBE_ERROR.
+wine32_loader_works() {
+    local loader=$1 program=$2 seconds=${TARVOLA_WINE_PROBE_SECONDS:-300}
+    local entry handler output status=0
+    for entry in "${TARVOLA_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"/*; do
+        [ -f "$entry" ] && [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] || continue
+        # A handler for 32-bit little-endian ELF files (7f 45 4c 46 01 01)
+        # of machine 3 (i386) takes them before the kernel's own loader.
+        handler=$(awk '$1 == "interpreter" { path = $2 }
+            $1 == "magic" && substr($2, 1, 12) == "7f454c460101" && substr($2, 37, 4) == "0300" {
+                i386 = 1 }
+            END { if (i386) print path }' "$entry")
+        if [ -n "$handler" ]; then
+            WINE_PROBE_ERROR="32-bit programs do not run natively but through $handler (binfmt_misc: $entry), where Wine crashes"
+            return 1
+        fi
+    done
+    output=$(timeout "$seconds" bash -c 'exec "$@"' probe "$loader" "$program" 2>&1) || status=$?
+    case $status in
+        0) return 0 ;;
+        124) WINE_PROBE_ERROR="$loader did not run a trivial program within ${seconds}s" ;;
+        *) WINE_PROBE_ERROR="$loader cannot run a trivial program (exit $status): $(
+            printf '%s\n' "$output" | awk 'NF { print; exit }')" ;;
+    esac
+    return 1
+}
+
+# wine32_loader_for STEP LOADER PROGRAM: wine32_loader_works, or the one
+# SKIPPED line for STEP with the reason (see skip_step) and status 1.
+wine32_loader_for() {
+    local WINE_PROBE_ERROR=""
+    wine32_loader_works "$2" "$3" && return 0
+    skip_step "$1" "$WINE_PROBE_ERROR"
+    return 1
+}
+
 # The packages every native build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev openssl libgtest-dev libbenchmark-dev
     python3)

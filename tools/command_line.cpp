@@ -30,6 +30,7 @@ enum class OptionId {
     kId,
     kWhere,
     kBatchSize,
+    kLockTimeout,
     kJobs,
     kDryRun,
     kAllowBinary,
@@ -55,7 +56,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 25> kOptions = {{
+constexpr std::array<OptionSpec, 26> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -74,6 +75,7 @@ constexpr std::array<OptionSpec, 25> kOptions = {{
     {"--id", OptionId::kId, true, kMigrateOnly},
     {"--where", OptionId::kWhere, true, kMigrateOnly},
     {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
+    {"--lock-timeout", OptionId::kLockTimeout, true, kMigrateOnly},
     {"--jobs", OptionId::kJobs, true, kAllCommands},
     {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
     {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
@@ -82,6 +84,8 @@ constexpr std::array<OptionSpec, 25> kOptions = {{
     {"-0", OptionId::kNull, false, kStreamCommands},
     {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
 }};
+
+constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
 
 // More threads than this gain nothing and only cost memory (chunks in flight).
 constexpr unsigned kMaxJobs = 256;
@@ -332,6 +336,14 @@ class OptionReader {
             case OptionId::kBatchSize:
                 migrate.batch_size = ParseCount(spec.name, value);
                 break;
+            case OptionId::kLockTimeout:
+                migrate.lock_timeout_seconds = ParseCount(spec.name, value);
+                // Within what every database's timeout setting holds (PostgreSQL
+                // counts milliseconds in 31 bits).
+                if (migrate.lock_timeout_seconds > kMaxLockTimeoutSeconds)
+                    error_ = "--lock-timeout must be at most " +
+                             std::to_string(kMaxLockTimeoutSeconds) + " seconds";
+                break;
             default:
                 break;
         }
@@ -504,7 +516,8 @@ Migrate (the values of one column, where they are stored; raw SQL only in
                         passwords out of it (PGPASSWORD, ~/.pgpass) or use:
   --db-file FILE        the DATABASE address is the first line of FILE
   --db-env VAR          the DATABASE address is the value of VAR
-  --table TABLE         the table, as named in the catalogue
+  --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
+                        (a name holding a dot in double quotes: '"a.b"')
   --column COLUMN       the column holding the values
   --id COLUMN           the row key; default SQLite's rowid, or the table's
                         single-column primary key
@@ -512,6 +525,9 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --from-mode auto|0|1  default auto: each value's mode from its shape
   --to-mode 1|0         default 1
   --batch-size N        commit every N rows (default: one transaction)
+  --lock-timeout SECONDS  give up (roll back, exit 1) when a lock held by
+                        another session blocks the run this long (default:
+                        wait, and say so on a terminal)
   --dry-run             do and verify everything, then roll back
   --jobs N              the crypto on N threads (default: one per processor)
   A value that fails (damaged, wrong key, ambiguous) or a row changed by

@@ -41,6 +41,8 @@ struct MigrateOptions {
     std::string where;
     // 0: one transaction for the whole run.
     std::uint64_t batch_size = 0;
+    // 0: wait for another session's lock as long as it takes.
+    std::uint64_t lock_timeout_seconds = 0;
     bool dry_run = false;
 };
 

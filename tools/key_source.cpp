@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <istream>
 #include <system_error>
 
 #include "platform.h"
@@ -14,6 +15,10 @@ namespace tarvola::tool {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Far above any real key text, small enough that a file without line ends
+// (a device such as /dev/zero, a binary picked by mistake) is refused at once
+// instead of growing memory until allocation fails.
+constexpr std::size_t kKeyLineLimit = 64 * 1024;
 
 FetchedKey Failure(std::string error) {
     return FetchedKey{std::nullopt, std::move(error), {}};
@@ -25,6 +30,18 @@ FetchedKey Found(SecretText key) {
 
 void DropCarriageReturn(SecretString& line) noexcept {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+enum class LineRead { kRead, kTooLong };
+
+// Reads up to the first LF into `line`, stopping once it would pass `limit`.
+LineRead ReadFirstLine(std::istream& in, SecretString& line, std::size_t limit) {
+    char c = 0;
+    while (in.get(c) && c != '\n') {
+        if (line.size() == limit) return LineRead::kTooLong;
+        line.push_back(c);
+    }
+    return LineRead::kRead;
 }
 
 // Both become part of the key, though an editor hides them.
@@ -52,7 +69,7 @@ void WarnIfReadableByOthers(std::string_view what, const std::string& path,
 
 // The first line of the file at `path` without its line end; `what` names
 // the file in errors ("key file").
-FetchedKey ReadFirstLine(const std::string& path, std::string_view what) {
+FetchedKey ReadSecretFile(const std::string& path, std::string_view what) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
         return Failure(std::string(what) + " '" + path + "' is a directory");
@@ -69,11 +86,16 @@ FetchedKey ReadFirstLine(const std::string& path, std::string_view what) {
                        "': " + std::strerror(error));
     }
     SecretText key;
-    std::getline(file, key.value());
+    const LineRead read = ReadFirstLine(file, key.value(), kKeyLineLimit);
     const bool failed = file.bad();
     file.close();
     secure_wipe(buffer.data(), buffer.size());
     if (failed) return Failure("cannot read " + std::string(what) + " '" + path + "'");
+    if (read == LineRead::kTooLong) {
+        return Failure(std::string(what) + " '" + path + "': the first line is longer than " +
+                       std::to_string(kKeyLineLimit) + " bytes, too long for " +
+                       (what == "key file" ? "a key text" : "an address"));
+    }
     DropCarriageReturn(key.value());
     FetchedKey fetched = Found(std::move(key));
     WarnIfReadableByOthers(what, path, fetched.warnings);
@@ -81,7 +103,7 @@ FetchedKey ReadFirstLine(const std::string& path, std::string_view what) {
 }
 
 FetchedKey ReadKeyFile(const std::string& path) {
-    FetchedKey fetched = ReadFirstLine(path, "key file");
+    FetchedKey fetched = ReadSecretFile(path, "key file");
     if (fetched.key) {
         std::vector<std::string> more = KeyFileWarnings(path, fetched.key->view());
         fetched.warnings.insert(fetched.warnings.end(), more.begin(), more.end());
@@ -207,7 +229,7 @@ std::optional<std::string> KeyRefusal(std::string_view key, bool used_in_mode_1,
 }
 
 FetchedKey FetchDatabaseAddress(KeyOrigin origin, const std::string& detail) {
-    if (origin == KeyOrigin::kFile) return ReadFirstLine(detail, "database file");
+    if (origin == KeyOrigin::kFile) return ReadSecretFile(detail, "database file");
     return ReadKeyEnvironment(detail);
 }
 

@@ -2,7 +2,6 @@
 // TarvolaCrypt library, for administrators preparing, inspecting and
 // migrating stored values.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -12,6 +11,7 @@
 
 #include "batch.h"
 #include "command_line.h"
+#include "input.h"
 #include "key_source.h"
 #include "migrate.h"
 #include "output.h"
@@ -200,8 +200,10 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     BatchCounts counts;
     int read_error = 0;
     if (reads_input) {
-        counts = RunOnRecords(job, std::cin, settings, std::cout, std::cerr);
-        if (std::cin.bad()) read_error = errno;
+        WipingInputBuffer input_buffer(ReadFromStandardInput);
+        std::istream input(&input_buffer);
+        counts = RunOnRecords(job, input, settings, std::cout, std::cerr);
+        read_error = input_buffer.error();
     } else {
         counts = RunOnTexts(job, options.texts, settings, std::cout, std::cerr);
     }
@@ -218,7 +220,7 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     }
     if (ShowSummary(options)) std::cerr << "tarvolacrypt: " << Summary(job, counts) << '\n';
     if (counts.interrupted) return StoppedRunStatus(StopSignal());
-    if (read_error != 0 || std::cin.bad()) {
+    if (read_error != 0) {
         std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
                   << '\n';
         return kValueFailed;
@@ -233,8 +235,6 @@ int main(int argc, char** argv) {
     using namespace tarvola::tool;
     std::ios::sync_with_stdio(false);
     UseBinaryStandardStreams();
-    // Values are read and written in blocks; --line-buffered flushes per value.
-    std::cin.tie(nullptr);
     StandardOutputBuffer output;
     std::streambuf* const previous = std::cout.rdbuf(&output);
     int status = 1;

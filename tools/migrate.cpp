@@ -199,7 +199,10 @@ class Migration {
         bool chunk_failed = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++counts_.values;
-            if (IsNullOrEmpty(rows[i])) {
+            if (rows[i].value_is_blob) {
+                ReportFailure(rows[i], "not text but bytes (a BLOB); left as it is");
+                chunk_failed = true;
+            } else if (IsNullOrEmpty(rows[i])) {
                 ++counts_.null_or_empty;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kUnchanged) {
                 ++counts_.unchanged;
@@ -395,11 +398,22 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const ValueRules rules{options.allow_binary, true};
     try {
         const auto database = db::Connect(migrate.database);
+        // The progress line, once there is one, makes room for the notice.
+        Progress* shown = nullptr;
+        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
+        if (show_progress)
+            lock_wait.on_long_wait = [&err, &shown] {
+                if (shown != nullptr) shown->Erase();
+                err << "tarvolacrypt: waiting for a lock held by another session "
+                       "(--lock-timeout limits the wait)\n";
+            };
+        database->SetLockWait(std::move(lock_wait));
         db::Target target{
             migrate.table, migrate.column, migrate.id, migrate.where, {}, {}, {}, {}, {}};
         database->Resolve(target);
         const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
         Progress progress(err, show_progress, "rows", total);
+        shown = &progress;
         Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
                             options.quiet, err, progress);
         return migration.Run();

@@ -35,6 +35,11 @@ struct ArgumentStorage {
 // The environment variable `name` as UTF-8, nothing when it is not set.
 [[nodiscard]] std::optional<SecretText> EnvironmentVariable(const std::string& name);
 
+// Reads up to `size` bytes of standard input, as many as are there (a
+// terminal or pipe gives what it has): 0 with their count in `got`, 0 at the
+// end of the input, or the error number.
+[[nodiscard]] int ReadFromStandardInput(char* data, std::size_t size, std::size_t& got) noexcept;
+
 // Writes all `size` bytes to standard output; 0 or the error number.
 [[nodiscard]] int WriteToStandardOutput(const char* data, std::size_t size) noexcept;
 

@@ -151,6 +151,18 @@ std::optional<SecretText> EnvironmentVariable(const std::string& name) {
     return SecretText(value);
 }
 
+int ReadFromStandardInput(char* data, std::size_t size, std::size_t& got) noexcept {
+    got = 0;
+    for (;;) {
+        const ssize_t count = read(STDIN_FILENO, data, size);
+        if (count >= 0) {
+            got = static_cast<std::size_t>(count);
+            return 0;
+        }
+        if (errno != EINTR) return errno;
+    }
+}
+
 int WriteToStandardOutput(const char* data, std::size_t size) noexcept {
     return WriteAll(STDOUT_FILENO, data, size);
 }

@@ -169,6 +169,15 @@ std::optional<SecretText> EnvironmentVariable(const std::string& name) {
     return text;
 }
 
+int ReadFromStandardInput(char* data, std::size_t size, std::size_t& got) noexcept {
+    got = 0;
+    const unsigned int limit = size < (1U << 30) ? static_cast<unsigned int>(size) : 1U << 30;
+    const int count = _read(_fileno(stdin), data, limit);
+    if (count < 0) return errno;
+    got = static_cast<std::size_t>(count);
+    return 0;
+}
+
 int WriteToStandardOutput(const char* data, std::size_t size) noexcept {
     constexpr std::size_t kChunk = 1U << 30;
     while (size > 0) {

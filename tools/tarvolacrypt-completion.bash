@@ -46,7 +46,7 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -v -- "$cur"))
             return
             ;;
-        --key | --db | --table | --column | --id | --where | --batch-size | --jobs)
+        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout)
             return
             ;;
     esac
@@ -65,7 +65,7 @@ _tarvolacrypt()
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
         migrate) options="--db --db-file --db-env --table --column --id --where --from-mode --to-mode
-            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs
+            --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac
     if [[ $cur == -* ]]; then

@@ -213,10 +213,33 @@ Reencrypted ReencryptFailed(std::string reason) {
     return Reencrypted{Reencrypted::Outcome::kFailed, {}, std::move(reason)};
 }
 
+// With binary plaintexts allowed, a mode-0 value of whole blocks opens under
+// almost any key (only its length is checked), so a value opening under both
+// keys is no ambiguity by itself: what tells the two readings apart is which
+// of them is text. `reading` is the likelier of the two only when it is text
+// and `other` is not; without binary plaintexts both are text and neither is.
+bool ReadingIsLikelier(std::string_view reading, std::string_view other,
+                       const ValueRules& rules) noexcept {
+    return rules.allow_binary && IsPlainText(reading, rules.allow_line_breaks) &&
+           !IsPlainText(other, rules.allow_line_breaks);
+}
+
 // A fresh IV makes another mode-1 value of the same plaintext; a few draws
 // make one that opens under the old key (a chance of about 1 in 50,000 for
 // short values) practically impossible. Mode 0 has only one value to offer.
 constexpr int kSealTries = 4;
+
+// Whether the old key's reading of a new mode-0 value is one the value could
+// really be taken for. Without binary plaintexts any reading is. With them,
+// one that differs from `plaintext` and is not text is what every wrong key
+// gives; mode 0 has no other value to offer, so it is written: a re-run takes
+// it for migrated when `plaintext` is text, and fails it as ambiguous, never
+// re-keying it twice, when `plaintext` is binary too.
+bool OldReadingIsCredible(std::string_view plaintext, std::string_view under_old,
+                          const ValueRules& rules) noexcept {
+    return !rules.allow_binary || under_old == plaintext ||
+           IsPlainText(under_old, rules.allow_line_breaks);
+}
 
 // Seals `plaintext` for the target and proves the result before anyone
 // stores it: it must open under the new key to exactly `plaintext`, and with
@@ -232,7 +255,10 @@ Reencrypted SealVerified(std::string_view plaintext, const Rekeying& rekeying, b
         if (!back || back.plaintext->view() != plaintext) {
             return ReencryptFailed("the new value does not decrypt back to the same plaintext");
         }
-        if (same_key || !OpenInMode(*sealed.value, rekeying.old_key, target, rules)) {
+        const Opened under_old =
+            same_key ? Opened{} : OpenInMode(*sealed.value, rekeying.old_key, target, rules);
+        if (!under_old || (target == Mode::kHexBlock &&
+                           !OldReadingIsCredible(plaintext, under_old.plaintext->view(), rules))) {
             return Reencrypted{Reencrypted::Outcome::kWritten, std::move(*sealed.value), {}};
         }
         if (target == Mode::kHexBlock) break;
@@ -288,15 +314,24 @@ Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
 
     const Mode target = rekeying.to_mode;
     const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, target);
-    if (*mode_read == target && RecognizeMode(trimmed) == target &&
-        OpenInMode(trimmed, rekeying.new_key, target, rules)) {
-        if (!same_key && OpenInMode(trimmed, rekeying.old_key, target, rules)) {
-            return ReencryptFailed("ambiguous: the value opens under both the old and the new key");
+    Opened opened;
+    if (*mode_read == target && RecognizeMode(trimmed) == target) {
+        const Opened under_new = OpenInMode(trimmed, rekeying.new_key, target, rules);
+        if (under_new) {
+            if (same_key) return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+            opened = OpenInMode(trimmed, rekeying.old_key, target, rules);
+            if (!opened ||
+                ReadingIsLikelier(under_new.plaintext->view(), opened.plaintext->view(), rules)) {
+                return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+            }
+            if (!ReadingIsLikelier(opened.plaintext->view(), under_new.plaintext->view(), rules)) {
+                return ReencryptFailed(
+                    "ambiguous: the value opens under both the old and the new key");
+            }
         }
-        return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
     }
 
-    Opened opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
+    if (!opened) opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
     if (!opened) {
         Reencrypted failed = ReencryptFailed(std::move(opened.reason));
         failed.wrong_key_likely = opened.wrong_key_likely;

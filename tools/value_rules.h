@@ -102,7 +102,8 @@ struct Reencrypted {
 
 // A value already in the target mode that opens under the new key is left
 // unchanged, unless it also opens under a different old key (then it fails as
-// ambiguous); so a re-run over a half-migrated set finishes the job and
+// ambiguous; with binary plaintexts allowed, a reading that is text wins over
+// one that is not); so a re-run over a half-migrated set finishes the job and
 // changes nothing twice. Any other value is opened under the old key and
 // sealed under the new one, and the new value is proven before it is
 // returned: it opens under the new key to the same plaintext, and never also

@@ -14,6 +14,10 @@
 # interrupt (SIGTERM, SIGINT), refused (the database refuses a write),
 # blanks (padded and blank values), left_behind (rows arriving during a
 # batched run), secrets (the address from a file or the environment).
+# statements (a --where smuggling in a second statement), schema (qualified
+# table names), locks (another session holds a lock: --lock-timeout, and the
+# notice on a terminal), sqlite_files (BLOB values, WITHOUT ROWID, a file that
+# is no database), paged_reads (ODBC rows read page by page by id).
 set -euo pipefail
 tool_path=$1 backend=$2 case=$3
 # shellcheck disable=SC2086 # the loader may be a command with arguments
@@ -424,6 +428,159 @@ case_secrets() {
                 --db "$address;PWD=pw-s3cr3t"
             expect_err "warning: --db holds a password" ;;
     esac
+}
+
+# A --where that would end the condition and run statements of its own is
+# refused before anything runs, dry run or not, whatever the database.
+case_statements() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key 'a;b')')"
+    dump before.txt
+    local where dry_run
+    for where in 'true); create table pwned(id int); select 1 from pwned where (true' \
+        "v <> 'x' OR v = '\\''; create table pwned(id int); select '\\''" \
+        "v <> 'x' -- '
+; create table pwned(id int); select 1 where (true"; do
+        for dry_run in --dry-run ""; do
+            expect_status 2 migrate --table secrets --column v --where "$where" $dry_run
+            expect_err "--where must be one condition"
+        done
+    done
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a refused --where changed the table"
+    local tables="information_schema.tables WHERE table_name"
+    case $backend in *sqlite) tables="sqlite_master WHERE name" ;; esac
+    [ "$(sql "SELECT count(*) FROM $tables = 'pwned'")" = 0 ] || fail "a --where created a table"
+    # A ';' inside quotes is part of a value, not the end of a statement.
+    expect_status 0 migrate --table secrets --column v --where "v <> 'x;y'"
+    expect_err "1 value, 1 done"
+}
+
+# schema.table finds the table in that schema, not a namesake on the search
+# path; a name holding a dot is written in double quotes.
+case_schema() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key 'on the path')')"
+    sql "CREATE SCHEMA \"My Schema\""
+    sql "CREATE TABLE \"My Schema\".secrets (id INTEGER PRIMARY KEY, v VARCHAR(200))"
+    sql "INSERT INTO \"My Schema\".secrets VALUES (2, '$(encrypt 0 old.key 'in the schema')')"
+    sql "CREATE TABLE \"a.b\" (id INTEGER PRIMARY KEY, v VARCHAR(200))"
+    sql "INSERT INTO \"a.b\" VALUES (3, '$(encrypt 0 old.key 'dotted')')"
+    dump before.txt
+
+    expect_status 0 migrate --table 'My Schema.secrets' --column v
+    expect_err "1 value, 1 done"
+    [ "$(sql 'SELECT v FROM "My Schema".secrets' | tool decrypt --key-file new.key)" = 'in the schema' ] ||
+        fail "the table in the schema did not migrate"
+    expect_status 0 migrate --table '"a.b"' --column v
+    expect_err "1 value, 1 done"
+    [ "$(sql 'SELECT v FROM "a.b"' | tool decrypt --key-file new.key)" = dotted ] ||
+        fail "the table with a dot in its name did not migrate"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "the namesake on the search path changed"
+    expect_status 2 migrate --table 'no_such_schema.secrets' --column v
+    expect_err "no table 'no_such_schema.secrets'"
+    expect_status 2 migrate --table 'a.b.c' --column v
+    expect_err "expected TABLE or SCHEMA.TABLE"
+}
+
+# Another session holds a lock the run needs: with --lock-timeout the run
+# gives up, rolls back and says why; without, it waits, saying so on a
+# terminal, and finishes once the lock is gone.
+case_locks() {
+    create_secrets
+    local id
+    for id in 1 2 3; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    hold_lock() {
+        case $backend in
+            sqlite | odbc-sqlite)
+                { echo 'BEGIN IMMEDIATE;'; echo "SELECT 'locked';"; sleep "$1"; echo 'COMMIT;'; } |
+                    sqlite3 -batch db.sqlite > holder.txt &
+                holder=$!
+                until grep -q locked holder.txt; do sleep 0.1; done
+                ;;
+            *)
+                psql -XqAt -v ON_ERROR_STOP=1 >/dev/null <<SQL &
+BEGIN;
+SELECT id FROM secrets WHERE id = 3 FOR UPDATE;
+SELECT pg_sleep($1);
+COMMIT;
+SQL
+                holder=$!
+                until [ "$(sql "SELECT count(*) FROM pg_locks WHERE relation = 'secrets'::regclass
+                                AND pid <> pg_backend_pid()")" -gt 0 ]; do
+                    sleep 0.1
+                done
+                ;;
+        esac
+    }
+    expect_status 2 migrate --table secrets --column v --lock-timeout 0
+    expect_err "--lock-timeout must be a positive number"
+    dump before.txt
+    hold_lock 8
+    SECONDS=0
+    expect_status 1 migrate --table secrets --column v --lock-timeout 1
+    [ "$SECONDS" -lt 6 ] || fail "--lock-timeout 1 waited $SECONDS s"
+    expect_err "a lock held by another session stopped the run"
+    wait "$holder"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "the run stopped by a lock wrote something"
+
+    # On a terminal (script gives the run one), a wait longer than a few
+    # seconds is told; the run then finishes.
+    hold_lock 6
+    local command got=0
+    command=$(printf '%q ' ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" \
+        --key-file old.key --new-key-file new.key --table secrets --column v)
+    script -qec "$command" /dev/null > tty.txt || got=$?
+    wait "$holder"
+    [ "$got" = 0 ] || { cat tty.txt >&2; fail "the waiting run ended with $got"; }
+    grep -q "waiting for a lock held by another session" tty.txt ||
+        { cat tty.txt >&2; fail "no word on the terminal about the wait"; }
+    grep -q "3 values, 3 done" tty.txt || { cat tty.txt >&2; fail "the waiting run did not finish"; }
+}
+
+# What only SQLite files hold: values stored as bytes, tables without a
+# rowid, and a file that is no database at all.
+case_sqlite_files() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, CAST('$(encrypt 0 old.key 'as bytes')' AS BLOB))"
+    dump before.txt
+    expect_status 1 migrate --table secrets --column v
+    expect_err "row 1: not text but bytes"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a BLOB value was rewritten"
+
+    sql "CREATE TABLE keyed (k TEXT PRIMARY KEY, v TEXT) WITHOUT ROWID"
+    sql "INSERT INTO keyed VALUES ('a', '$(encrypt 0 old.key 'keyed')')"
+    expect_status 2 migrate --table keyed --column v
+    expect_err "WITHOUT ROWID"
+    expect_err "with --id"
+    expect_status 0 migrate --table keyed --column v --id k
+    expect_err "1 value, 1 done"
+
+    head -c 4096 /dev/urandom > not-a-database
+    expect_status 2 tool migrate --db "sqlite:$work/not-a-database" --table secrets --column v \
+        --key-file old.key
+    expect_err "cannot open"
+}
+
+# Where a driver closes cursors at a commit, rows are read page by page by id
+# (forced here: the drivers at hand keep their cursors). Exactly three pages
+# of rows and a --where; a batched run must read every row once.
+case_paged_reads() {
+    create_secrets
+    seq -f 'value %g' 1 3001 | tool encrypt --mode 0 --key-file old.key |
+        awk '{ print NR "," $0 }' > rows.csv
+    case $backend in
+        odbc-sqlite) sqlite3 -batch db.sqlite ".import --csv rows.csv secrets" ;;
+        *) psql -XqAt -v ON_ERROR_STOP=1 -c "\\copy secrets FROM rows.csv WITH (FORMAT csv)" ;;
+    esac
+    TARVOLACRYPT_ODBC_PAGED_READS=1 expect_status 0 migrate --table secrets --column v \
+        --batch-size 700 --where 'id <> 7'
+    expect_err "3000 values, 3000 done, 0 failed"
+    sql "SELECT v FROM secrets WHERE id <> 7 ORDER BY id" | tool decrypt --key-file new.key |
+        cmp -s - <(seq -f 'value %g' 1 3001 | sed 7d) || fail "not every row was migrated"
 }
 
 "case_$case"

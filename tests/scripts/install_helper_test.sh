@@ -3,7 +3,8 @@
 # fails the way a mirror mid-sync does: retries, an update failure that does
 # not stop the install, and the one line that names a package that cannot be
 # installed (FAILED for packages every step needs, SKIPPED for those of one
-# step). Usage: install_helper_test.sh PATH/TO/scripts/lib.sh
+# step), and the probe that lets the 32-bit Wine tests run only where Wine's
+# 32-bit loader works. Usage: install_helper_test.sh PATH/TO/scripts/lib.sh
 set -euo pipefail
 LIB=$1
 WORK=$(mktemp -d)
@@ -83,6 +84,42 @@ expect "SKIPPED line names step and package" \
     "$(grep '^SKIPPED:' "$WORK/out" | cut -d: -f1-3)" "SKIPPED: 32-bit Wine tests: tarvola-no-such-package"
 expect "recorded for the summary" "$(cat "$WORK/skipped")" "$(grep '^SKIPPED:' "$WORK/out")"
 expect "caller skipped and went on" "$(tail -n 2 "$WORK/out" | paste -sd ' ')" "skipped after"
+
+# The 32-bit Wine loader counts only when it runs a trivial program, natively
+# and in time. Stand-in loaders: one that runs it, one the kernel cannot
+# execute, one that hangs; and the one that runs it, but with i386 programs
+# handed to an emulator by binfmt_misc.
+mkdir "$WORK/no-binfmt" "$WORK/emulated"
+printf '#!/bin/sh\n[ -f "$1" ]\n' >"$WORK/bin/loader-runs"
+# An ELF header for 32-bit SPARC, which no PC kernel executes.
+{ printf '\177ELF\001\001\001\000\0\0\0\0\0\0\0\0\002\0\002\0\001\0\0\0'
+  head -c 28 /dev/zero; } >"$WORK/bin/loader-foreign"
+printf '#!/bin/sh\nsleep 10\n' >"$WORK/bin/loader-hangs"
+chmod +x "$WORK/bin"/loader-*
+printf '%s\n' enabled 'interpreter /usr/libexec/qemu-binfmt/i386-binfmt-P' 'flags: PF' 'offset 0' \
+    'magic 7f454c4601010100000000000000000002000300' \
+    'mask fffffffffffefe00fffffffffffffffffeffffff' >"$WORK/emulated/qemu-i386"
+: >"$WORK/program.exe"
+probe_cases=(
+    "loader-runs no-binfmt:"
+    "loader-foreign no-binfmt:Exec format error"
+    "loader-hangs no-binfmt:did not run a trivial program within 0.5s"
+    "loader-runs emulated:through /usr/libexec/qemu-binfmt/i386-binfmt-P (binfmt_misc"
+)
+for probe_case in "${probe_cases[@]}"; do
+    read -r loader binfmt <<<"${probe_case%%:*}"
+    reason=${probe_case#*:}
+    status=$(run 0 0 "TARVOLA_BINFMT_DIR='$WORK/$binfmt' TARVOLA_WINE_PROBE_SECONDS=0.5 \
+        wine32_loader_for '32-bit Wine tests' $loader '$WORK/program.exe' || echo skipped; echo after")
+    expect "$loader, $binfmt: goes on" "$status $(tail -n 1 "$WORK/out")" "0 after"
+    if [ -z "$reason" ]; then
+        expect "$loader, $binfmt: not skipped" "$(lines_starting SKIPPED:)" 0
+    else
+        expect "$loader, $binfmt: one SKIPPED line" "$(lines_starting SKIPPED:)" 1
+        grep -q "^SKIPPED: 32-bit Wine tests: .*$reason" "$WORK/out" ||
+            expect "$loader, $binfmt: reason" "$(grep '^SKIPPED:' "$WORK/out")" "... $reason ..."
+    fi
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failed"

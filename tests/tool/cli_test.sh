@@ -144,6 +144,15 @@ key_sources() {
     expect_status 2 "key with a zero byte"
     expect_err "key text contains a zero byte" "key with a zero byte"
 
+    # A file without line ends is refused once its first line passes 64 KiB,
+    # not read until memory runs out; a key line of exactly 64 KiB is read.
+    run encrypt --key-file /dev/zero value
+    expect_status 2 "endless key file"
+    expect_err "key file '/dev/zero': the first line is longer than 65536 bytes" "endless key file"
+    head -c 65536 /dev/zero | tr '\0' k >"$WORK/huge.key"
+    run encrypt --mode 0 --key-file "$WORK/huge.key" value
+    expect_status 0 "key line of 64 KiB"
+
     # A key text that mode 1 cannot use is refused before any value is read;
     # mode 0 takes its first 16 characters.
     printf '%032d\n' 0 >"$WORK/long.key"

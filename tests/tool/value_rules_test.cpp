@@ -116,5 +116,37 @@ TEST(ValueRules, ReencryptLeavesWhatIsAlreadyThere) {
     EXPECT_EQ(ReencryptValue("garbage", rekeying, kTextOnly).outcome, Outcome::kFailed);
 }
 
+// With binary plaintexts allowed, a mode-0 value of whole blocks opens under
+// nearly any key; that must not make re-keying into mode 0 fail as
+// ambiguous, nor a re-run over its result re-key anything twice.
+TEST(ValueRules, BinaryToleranceIsNoAmbiguityInModeZero) {
+    const ValueRules binary{true, false};
+    const Rekeying rekeying{"old key", "new key", ReadMode::kAuto, Mode::kHexBlock};
+    std::mt19937 random(20181028);
+    std::uniform_int_distribution<int> printable(0x20, 0x7E);
+    for (const Mode from : {Mode::kEnvelope, Mode::kHexBlock}) {
+        for (int i = 0; i < 200; ++i) {
+            std::string text(i % 2 == 0 ? 16 : 32, ' ');
+            for (char& c : text) c = static_cast<char>(printable(random));
+            const Reencrypted first =
+                ReencryptValue(Sealed(text, "old key", from), rekeying, binary);
+            ASSERT_EQ(first.outcome, Outcome::kWritten)
+                << "from mode " << static_cast<int>(from) << ", '" << text << "': " << first.reason;
+            ASSERT_EQ(first.value, Sealed(text, "new key", Mode::kHexBlock));
+            const Reencrypted again = ReencryptValue(first.value, rekeying, binary);
+            ASSERT_EQ(again.outcome, Outcome::kUnchanged) << "'" << text << "': " << again.reason;
+        }
+    }
+    // A binary plaintext is written too; a re-run cannot tell which key it is
+    // under and fails it rather than re-keying it twice.
+    const std::string latin1 = "d\xE9j\xE0 vu, na\xEFve!!";
+    ASSERT_EQ(latin1.size(), 16U);
+    const Reencrypted first =
+        ReencryptValue(Sealed(latin1, "old key", Mode::kEnvelope), rekeying, binary);
+    ASSERT_EQ(first.outcome, Outcome::kWritten) << first.reason;
+    const Reencrypted again = ReencryptValue(first.value, rekeying, binary);
+    EXPECT_NE(again.outcome, Outcome::kWritten);
+}
+
 }  // namespace
 }  // namespace tarvola::tool

@@ -11,6 +11,7 @@
 #define TARVOLA_TOOLS_DB_DATABASE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -59,6 +60,9 @@ struct Row {
     std::string id;
     bool id_is_integer = false;
     bool value_is_null = false;
+    // A value stored as bytes rather than text (a SQLite BLOB): reported and
+    // never rewritten, since a text value in its place would change its type.
+    bool value_is_blob = false;
     std::string value;
 };
 
@@ -77,9 +81,24 @@ class RowCursor {
     [[nodiscard]] virtual bool Next(Row& row) = 0;
 };
 
+// How long to wait for a lock another session holds. A timeout of zero
+// waits as long as it takes; `on_long_wait`, when set, is called once a
+// statement has waited a few seconds, so that a terminal can say why nothing
+// moves.
+struct LockWait {
+    std::uint64_t timeout_seconds = 0;
+    std::function<void()> on_long_wait;
+};
+
+// How long a statement waits before `on_long_wait` is called.
+inline constexpr int kLongWaitSeconds = 3;
+
 class Database {
   public:
     virtual ~Database() = default;
+    // Before Resolve. Waiting past the timeout throws Error(kQuery) with
+    // LockTimeoutMessage.
+    virtual void SetLockWait(LockWait wait) = 0;
     // Checks table, column and id against the catalogue (throws kUsage) and
     // fills in the quoted names and types.
     virtual void Resolve(Target& target) = 0;
@@ -102,6 +121,24 @@ class Database {
 
 // Helpers the backends share.
 [[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
+// "table" or "schema.table" split into {schema, table} (schema empty when
+// not given). A part in double quotes is taken literally, with "" for a
+// quote, so that a name holding a dot can be written '"a.b"'. Throws kUsage
+// for more than two parts or an unclosed quote.
+struct QualifiedName {
+    std::string schema;
+    std::string table;
+};
+[[nodiscard]] QualifiedName SplitTableName(std::string_view name);
+// Refuses (kUsage) a --where that could be more than one statement: a ';'
+// outside quotes, under every way a database might read quotes, backslashes
+// and comments. The backends also run each statement through an interface
+// that takes exactly one; this check makes the refusal the same everywhere.
+void CheckSingleCondition(std::string_view where);
+[[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
+// Like SelectRowsSql, only the rows whose id follows `placeholder`: reading
+// page by page where a cursor does not survive a commit.
+[[nodiscard]] std::string SelectRowsAfterSql(const Target& target, std::string_view placeholder);
 [[nodiscard]] std::string SelectRowsSql(const Target& target);
 [[nodiscard]] std::string CountRowsSql(const Target& target);
 [[nodiscard]] std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,

@@ -2,6 +2,8 @@
 // Linux, odbc32 on Windows). Autocommit is off, so a transaction begins by
 // itself and ends with SQLEndTran. Names are checked with SQLColumns and the
 // key found with SQLPrimaryKeys; the driver says how it quotes identifiers.
+// Where the driver closes cursors at a commit, or runs one statement at a
+// time, rows are read page by page by id instead of through one cursor.
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -9,6 +11,11 @@
 #include <sqlext.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "database.h"
 
@@ -16,6 +23,8 @@ namespace tarvola::tool::db {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
+// Rows per page where rows are read page by page.
+constexpr std::size_t kPageRows = 1000;
 
 struct Handle {
     SQLSMALLINT type = 0;
@@ -48,10 +57,84 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     return messages.empty() ? "no message from the driver" : messages;
 }
 
+// SQLSTATEs of a statement the query timeout ended: ODBC's own, and what
+// drivers pass on from PostgreSQL (canceled, lock not available).
+bool EndedByTimeout(const Handle& handle) {
+    std::array<SQLCHAR, 6> state{};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(handle.type, handle.handle, 1, state.data(), &native, nullptr,
+                                     0, &length)))
+        return false;
+    const std::string_view code(reinterpret_cast<const char*>(state.data()));
+    return code == "HYT00" || code == "HYT01" || code == "HY008" || code == "57014" ||
+           code == "55P03";
+}
+
+// `lock_timeout`: the --lock-timeout in force, which turns a statement the
+// timeout ended into the lock message.
 void Check(SQLRETURN status, const Handle& handle, std::string_view what,
-           Error::Kind kind = Error::Kind::kQuery) {
-    if (!SQL_SUCCEEDED(status))
-        throw Error(kind, std::string(what) + ": " + Diagnostics(handle.type, handle.handle));
+           Error::Kind kind = Error::Kind::kQuery, std::uint64_t lock_timeout = 0) {
+    if (SQL_SUCCEEDED(status)) return;
+    if (lock_timeout != 0 && EndedByTimeout(handle))
+        throw Error(Error::Kind::kQuery, LockTimeoutMessage(lock_timeout));
+    throw Error(kind, std::string(what) + ": " + Diagnostics(handle.type, handle.handle));
+}
+
+// Calls `tell` from a second thread when the call it guards lasts a few
+// seconds: an ODBC call blocks without a word while it waits for a lock.
+class LongWaitNotice {
+  public:
+    explicit LongWaitNotice(const std::function<void()>& tell) {
+        if (!tell) return;
+        thread_ = std::thread([this, &tell] {
+            std::unique_lock lock(mutex_);
+            if (!ended_.wait_for(lock, std::chrono::seconds(kLongWaitSeconds),
+                                 [this] { return done_; }))
+                tell();
+        });
+    }
+    LongWaitNotice(const LongWaitNotice&) = delete;
+    LongWaitNotice& operator=(const LongWaitNotice&) = delete;
+    ~LongWaitNotice() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// A statement that gives up after the --lock-timeout (0: never).
+std::unique_ptr<Handle> NewStatement(SQLHANDLE connection, std::uint64_t timeout_seconds) {
+    auto statement = std::make_unique<Handle>(SQL_HANDLE_STMT, connection);
+    if (timeout_seconds != 0)
+        Check(
+            SQLSetStmtAttr(statement->handle, SQL_ATTR_QUERY_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0),
+            *statement, "cannot set the query timeout", Error::Kind::kUsage);
+    return statement;
+}
+
+// A character parameter for a column of `sql_type`; `length` must live as
+// long as the binding.
+void BindText(const Handle& statement, SQLUSMALLINT number, std::string_view text,
+              SQLSMALLINT sql_type, SQLLEN& length) {
+    length = static_cast<SQLLEN>(text.size());
+    const SQLSMALLINT type =
+        sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
+    Check(SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, type,
+                           text.empty() ? 1 : text.size(), 0, const_cast<char*>(text.data()),
+                           static_cast<SQLLEN>(text.size()), &length),
+          statement, "cannot bind a value");
 }
 
 SQLCHAR* Chars(const std::string& text) {
@@ -90,26 +173,90 @@ std::string EscapePattern(std::string_view name, std::string_view escape) {
     return escaped;
 }
 
+// How the rows are read and what bounds a wait.
+struct ReadPlan {
+    SQLHANDLE connection = SQL_NULL_HANDLE;
+    std::string sql;
+    // Empty: one cursor for the whole run. Otherwise the rows after the last
+    // id read, a page at a time, each page read whole and its statement
+    // closed before the caller goes on (and commits).
+    std::string page_sql;
+    SQLSMALLINT id_type = SQL_VARCHAR;
+    std::uint64_t lock_timeout = 0;
+    const std::function<void()>* on_long_wait = nullptr;
+};
+
+void ReadRow(const Handle& statement, Row& row) {
+    if (!GetText(statement, 1, row.id)) row.id.clear();
+    row.id_is_integer = false;
+    row.value_is_null = !GetText(statement, 2, row.value);
+}
+
 class OdbcCursor final : public RowCursor {
   public:
-    OdbcCursor(SQLHANDLE connection, const std::string& sql)
-        : statement_(SQL_HANDLE_STMT, connection) {
-        Check(SQLExecDirect(statement_.handle, Chars(sql), SQL_NTS), statement_,
-              "cannot read the rows");
+    explicit OdbcCursor(ReadPlan plan) : plan_(std::move(plan)) {
+        if (plan_.page_sql.empty()) statement_ = Execute(plan_.sql, false);
     }
 
     bool Next(Row& row) override {
-        const SQLRETURN status = SQLFetch(statement_.handle);
+        if (!plan_.page_sql.empty()) return NextInPage(row);
+        const SQLRETURN status = SQLFetch(statement_->handle);
         if (status == SQL_NO_DATA) return false;
-        Check(status, statement_, "cannot read the rows");
-        if (!GetText(statement_, 1, row.id)) row.id.clear();
-        row.id_is_integer = false;
-        row.value_is_null = !GetText(statement_, 2, row.value);
+        Check(status, *statement_, "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
+        ReadRow(*statement_, row);
         return true;
     }
 
   private:
-    Handle statement_;
+    std::unique_ptr<Handle> Execute(const std::string& sql, bool after_last_id) {
+        auto statement = NewStatement(plan_.connection, plan_.lock_timeout);
+        SQLLEN length = 0;
+        if (after_last_id) BindText(*statement, 1, last_id_, plan_.id_type, length);
+        const LongWaitNotice notice(*plan_.on_long_wait);
+        Check(SQLExecDirect(statement->handle, Chars(sql), SQL_NTS), *statement,
+              "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
+        return statement;
+    }
+
+    bool NextInPage(Row& row) {
+        if (next_ == page_.size()) {
+            if (last_page_) return false;
+            ReadPage();
+            if (page_.empty()) return false;
+        }
+        // Swapped, so that both sides keep reusing their buffers.
+        std::swap(row, page_[next_++]);
+        return true;
+    }
+
+    void ReadPage() {
+        const auto statement = Execute(read_any_ ? plan_.page_sql : plan_.sql, read_any_);
+        page_.resize(kPageRows);
+        std::size_t count = 0;
+        while (count < kPageRows) {
+            const SQLRETURN status = SQLFetch(statement->handle);
+            if (status == SQL_NO_DATA) break;
+            Check(status, *statement, "cannot read the rows", Error::Kind::kQuery,
+                  plan_.lock_timeout);
+            ReadRow(*statement, page_[count++]);
+        }
+        SQLCloseCursor(statement->handle);
+        page_.resize(count);
+        next_ = 0;
+        last_page_ = count < kPageRows;
+        if (count != 0) {
+            last_id_ = page_.back().id;
+            read_any_ = true;
+        }
+    }
+
+    ReadPlan plan_;
+    std::unique_ptr<Handle> statement_;
+    std::vector<Row> page_;
+    std::size_t next_ = 0;
+    std::string last_id_;
+    bool read_any_ = false;
+    bool last_page_ = false;
 };
 
 class OdbcDatabase final : public Database {
@@ -123,21 +270,31 @@ class OdbcDatabase final : public Database {
         SQLDisconnect(connection_->handle);
     }
 
+    void SetLockWait(LockWait wait) override { wait_ = std::move(wait); }
+
     void Resolve(Target& target) override {
+        CheckSingleCondition(target.where);
+        const QualifiedName qualified = SplitTableName(target.table);
         const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
         Handle columns(SQL_HANDLE_STMT, connection_->handle);
-        std::string pattern = EscapePattern(target.table, escape);
-        Check(
-            SQLColumns(columns.handle, nullptr, 0, nullptr, 0, Chars(pattern), SQL_NTS, nullptr, 0),
-            columns, "cannot read the catalogue");
+        std::string pattern = EscapePattern(qualified.table, escape);
+        std::string schema_pattern = EscapePattern(qualified.schema, escape);
+        Check(SQLColumns(columns.handle, nullptr, 0,
+                         qualified.schema.empty() ? nullptr : Chars(schema_pattern), SQL_NTS,
+                         Chars(pattern), SQL_NTS, nullptr, 0),
+              columns, "cannot read the catalogue");
         bool any = false;
         bool id_found = target.id.empty();
+        std::string schema;
         std::string table;
         std::string name;
         while (SQL_SUCCEEDED(SQLFetch(columns.handle))) {
-            // Column 3 TABLE_NAME, 4 COLUMN_NAME, 5 DATA_TYPE.
+            // Column 2 TABLE_SCHEM, 3 TABLE_NAME, 4 COLUMN_NAME, 5 DATA_TYPE.
             GetText(columns, 3, table);
-            if (table != target.table) continue;
+            if (table != qualified.table) continue;
+            if (!qualified.schema.empty() &&
+                (!GetText(columns, 2, schema) || schema != qualified.schema))
+                continue;
             any = true;
             GetText(columns, 4, name);
             if (name == target.column) target.column_type = "found";
@@ -151,18 +308,25 @@ class OdbcDatabase final : public Database {
         if (!id_found)
             throw Error(Error::Kind::kUsage,
                         "table '" + target.table + "' has no column '" + target.id + "'");
-        if (target.id.empty()) target.id = PrimaryKey(target.table);
+        if (target.id.empty()) target.id = PrimaryKey(target.table, qualified);
         const std::string quote = Info(SQL_IDENTIFIER_QUOTE_CHAR);
-        target.quoted_table = QuoteIdentifier(target.table, quote);
+        target.quoted_table = QuoteIdentifier(qualified.table, quote);
+        if (!qualified.schema.empty())
+            target.quoted_table =
+                QuoteIdentifier(qualified.schema, quote) + "." + target.quoted_table;
         target.quoted_column = QuoteIdentifier(target.column, quote);
         target.quoted_id = QuoteIdentifier(target.id, quote);
         DescribeTypes(target);
     }
 
     std::uint64_t CountRows(const Target& target) override {
-        Handle statement(SQL_HANDLE_STMT, connection_->handle);
-        Check(SQLExecDirect(statement.handle, Chars(CountRowsSql(target)), SQL_NTS), statement,
-              "cannot count the rows");
+        const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
+        const Handle& statement = *handle;
+        {
+            const LongWaitNotice notice(wait_.on_long_wait);
+            Check(SQLExecDirect(statement.handle, Chars(CountRowsSql(target)), SQL_NTS), statement,
+                  "cannot count the rows", Error::Kind::kQuery, wait_.timeout_seconds);
+        }
         std::string count;
         Check(SQLFetch(statement.handle), statement, "cannot count the rows");
         GetText(statement, 1, count);
@@ -174,26 +338,31 @@ class OdbcDatabase final : public Database {
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        return std::make_unique<OdbcCursor>(connection_->handle, SelectRowsSql(target));
+        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {}, id_type_,
+                      wait_.timeout_seconds, &wait_.on_long_wait};
+        if (!CursorSurvivesCommit()) plan.page_sql = SelectRowsAfterSql(target, "?");
+        return std::make_unique<OdbcCursor>(std::move(plan));
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
         if (!update_) {
-            update_ = std::make_unique<Handle>(SQL_HANDLE_STMT, connection_->handle);
+            update_ = NewStatement(connection_->handle, wait_.timeout_seconds);
             std::string sql = UpdateRowSql(target, "?", "?", "?");
             Check(SQLPrepare(update_->handle, Chars(sql), SQL_NTS), *update_,
                   "cannot prepare the update");
         }
         std::vector<bool> applied;
         applied.reserve(updates.size());
+        const LongWaitNotice notice(wait_.on_long_wait);
         for (const Update& update : updates) {
-            Bind(1, update.new_value, value_type_);
-            Bind(2, update.row->id, id_type_);
-            Bind(3, update.row->value, value_type_);
+            BindText(*update_, 1, update.new_value, value_type_, lengths_[0]);
+            BindText(*update_, 2, update.row->id, id_type_, lengths_[1]);
+            BindText(*update_, 3, update.row->value, value_type_, lengths_[2]);
             const SQLRETURN status = SQLExecute(update_->handle);
             SQLLEN rows = 0;
             if (status != SQL_NO_DATA) {
-                Check(status, *update_, "cannot update row " + update.row->id);
+                Check(status, *update_, "cannot update row " + update.row->id, Error::Kind::kQuery,
+                      wait_.timeout_seconds);
                 Check(SQLRowCount(update_->handle, &rows), *update_, "cannot count updated rows");
             }
             applied.push_back(rows == 1);
@@ -211,12 +380,31 @@ class OdbcDatabase final : public Database {
         return text.data();
     }
 
-    std::string PrimaryKey(const std::string& table) {
+    // Whether one reading cursor may stay open across the updates and
+    // commits of a run. TARVOLACRYPT_ODBC_PAGED_READS=1 reads page by page
+    // whatever the driver says: for a driver that claims more than it does,
+    // and for testing the paged reading with drivers that keep their cursors.
+    bool CursorSurvivesCommit() {
+        const char* forced = std::getenv("TARVOLACRYPT_ODBC_PAGED_READS");
+        if (forced != nullptr && std::string_view(forced) == "1") return false;
+        SQLUSMALLINT behaviour = SQL_CB_PRESERVE;
+        SQLUSMALLINT active = 0;
+        SQLGetInfo(connection_->handle, SQL_CURSOR_COMMIT_BEHAVIOR, &behaviour, sizeof behaviour,
+                   nullptr);
+        SQLGetInfo(connection_->handle, SQL_MAX_CONCURRENT_ACTIVITIES, &active, sizeof active,
+                   nullptr);
+        // 0: no limit.
+        return behaviour == SQL_CB_PRESERVE && active != 1;
+    }
+
+    std::string PrimaryKey(const std::string& table, const QualifiedName& qualified) {
         Handle keys(SQL_HANDLE_STMT, connection_->handle);
-        Check(SQLPrimaryKeys(keys.handle, nullptr, 0, nullptr, 0, Chars(table), SQL_NTS), keys,
-              "cannot read the primary key");
+        std::string schema = qualified.schema;
+        std::string name = qualified.table;
+        Check(SQLPrimaryKeys(keys.handle, nullptr, 0, schema.empty() ? nullptr : Chars(schema),
+                             SQL_NTS, Chars(name), SQL_NTS),
+              keys, "cannot read the primary key");
         std::vector<std::string> names;
-        std::string name;
         while (SQL_SUCCEEDED(SQLFetch(keys.handle))) {
             GetText(keys, 4, name);
             names.push_back(name);
@@ -249,18 +437,10 @@ class OdbcDatabase final : public Database {
         }
     }
 
-    void Bind(SQLUSMALLINT number, std::string_view text, SQLSMALLINT sql_type) {
-        lengths_.at(number - 1) = static_cast<SQLLEN>(text.size());
-        const SQLSMALLINT type =
-            sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
-        Check(SQLBindParameter(update_->handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, type,
-                               text.empty() ? 1 : text.size(), 0, const_cast<char*>(text.data()),
-                               static_cast<SQLLEN>(text.size()), &lengths_.at(number - 1)),
-              *update_, "cannot bind a value");
-    }
-
     void EndTransaction(SQLSMALLINT how, std::string_view what) {
-        Check(SQLEndTran(SQL_HANDLE_DBC, connection_->handle, how), *connection_, what);
+        const LongWaitNotice notice(wait_.on_long_wait);
+        Check(SQLEndTran(SQL_HANDLE_DBC, connection_->handle, how), *connection_, what,
+              Error::Kind::kQuery, wait_.timeout_seconds);
     }
 
     std::unique_ptr<Handle> environment_;
@@ -269,6 +449,7 @@ class OdbcDatabase final : public Database {
     SQLSMALLINT id_type_ = SQL_VARCHAR;
     SQLSMALLINT value_type_ = SQL_VARCHAR;
     std::array<SQLLEN, 3> lengths_{};
+    LockWait wait_;
 };
 
 }  // namespace

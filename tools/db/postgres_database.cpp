@@ -1,8 +1,14 @@
 // PostgreSQL through libpq. Rows come through a server-side cursor (WITH
 // HOLD, so that it survives the commits of a batched run); updates go as one
 // multi-row UPDATE … FROM (VALUES …) per chunk, one round trip for many rows.
+// Every statement goes through the extended protocol, which takes exactly one
+// statement, and is awaited on the socket, so that a long wait for a lock can
+// be told while it lasts.
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
+#include <chrono>
 #include <unordered_set>
 
 #include "database.h"
@@ -13,45 +19,95 @@ namespace {
 constexpr int kFetchRows = 1000;
 // Rows per UPDATE statement: 3 parameters each, far below libpq's 65535.
 constexpr std::size_t kUpdateRows = 500;
+// The type of every parameter: text, sent in binary format, which is the
+// bytes themselves with their length, so that nothing depends on a
+// terminator. The statement casts each to the column's type.
+constexpr Oid kTextOid = 25;
+// PostgreSQL's SQLSTATE for a lock wait ended by lock_timeout.
+constexpr std::string_view kLockNotAvailable = "55P03";
 
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
-ResultPtr Check(PGconn* conn, PGresult* raw, std::string_view what,
-                Error::Kind kind = Error::Kind::kQuery) {
-    ResultPtr result(raw, &PQclear);
-    const ExecStatusType status = PQresultStatus(raw);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::string message = PQerrorMessage(conn);
-        while (!message.empty() && message.back() == '\n') message.pop_back();
-        throw Error(kind, std::string(what) + ": " + message);
-    }
-    return result;
-}
-
-ResultPtr Execute(PGconn* conn, const std::string& sql, Error::Kind kind = Error::Kind::kQuery) {
-    return Check(conn, PQexec(conn, sql.c_str()), sql, kind);
-}
 
 std::string Text(const PGresult* result, int row, int column) {
     return std::string(PQgetvalue(result, row, column),
                        static_cast<std::size_t>(PQgetlength(result, row, column)));
 }
 
+// One connection and how it waits for locks; every statement goes through
+// it.
+class Session {
+  public:
+    explicit Session(Connection conn) : conn_(std::move(conn)) {}
+
+    [[nodiscard]] PGconn* get() const noexcept { return conn_.get(); }
+    void SetLockWait(LockWait wait) { wait_ = std::move(wait); }
+
+    ResultPtr Execute(const std::string& sql, Error::Kind kind = Error::Kind::kQuery) {
+        Sent(PQsendQueryParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0),
+             sql, kind);
+        return Await(sql, kind);
+    }
+
+    // The result of the statement just sent; calls on_long_wait once when it
+    // keeps us waiting.
+    ResultPtr Await(std::string_view what, Error::Kind kind = Error::Kind::kQuery) {
+        const auto start = std::chrono::steady_clock::now();
+        bool told = false;
+        while (PQisBusy(conn_.get()) != 0) {
+            pollfd socket{PQsocket(conn_.get()), POLLIN, 0};
+            if (poll(&socket, 1, 1000) < 0 && errno != EINTR) break;
+            if (PQconsumeInput(conn_.get()) == 0) break;
+            if (!told && wait_.on_long_wait &&
+                std::chrono::steady_clock::now() - start >=
+                    std::chrono::seconds(kLongWaitSeconds)) {
+                told = true;
+                wait_.on_long_wait();
+            }
+        }
+        ResultPtr result(PQgetResult(conn_.get()), &PQclear);
+        while (PGresult* more = PQgetResult(conn_.get())) PQclear(more);
+        return Check(std::move(result), what, kind);
+    }
+
+    void Sent(int status, std::string_view what, Error::Kind kind) {
+        if (status == 0) Fail(nullptr, what, kind);
+    }
+
+  private:
+    ResultPtr Check(ResultPtr result, std::string_view what, Error::Kind kind) {
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail(result.get(), what, kind);
+        return result;
+    }
+
+    [[noreturn]] void Fail(const PGresult* result, std::string_view what, Error::Kind kind) {
+        const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        if (state != nullptr && state == kLockNotAvailable && wait_.timeout_seconds != 0)
+            throw Error(Error::Kind::kQuery, LockTimeoutMessage(wait_.timeout_seconds));
+        std::string message = PQerrorMessage(conn_.get());
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        throw Error(kind, std::string(what) + ": " + message);
+    }
+
+    Connection conn_;
+    LockWait wait_;
+};
+
 class PostgresCursor final : public RowCursor {
   public:
-    explicit PostgresCursor(PGconn* conn) : conn_(conn) {}
+    explicit PostgresCursor(Session& session) : session_(session) {}
     PostgresCursor(const PostgresCursor&) = delete;
     PostgresCursor& operator=(const PostgresCursor&) = delete;
     // A held cursor outlives its transaction: closed here, so that the
     // connection can open the next one. After a rollback it is gone already,
     // and the error is of no interest.
-    ~PostgresCursor() override { PQclear(PQexec(conn_, "CLOSE tarvola_rows")); }
+    ~PostgresCursor() override { PQclear(PQexec(session_.get(), "CLOSE tarvola_rows")); }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
-            batch_ = Execute(conn_,
-                             "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM tarvola_rows");
+            batch_ = session_.Execute("FETCH FORWARD " + std::to_string(kFetchRows) +
+                                      " FROM tarvola_rows");
             next_ = 0;
             if (PQntuples(batch_.get()) == 0) return false;
         }
@@ -64,7 +120,7 @@ class PostgresCursor final : public RowCursor {
     }
 
   private:
-    PGconn* conn_;
+    Session& session_;
     ResultPtr batch_{nullptr, &PQclear};
     int next_ = 0;
 };
@@ -88,21 +144,39 @@ std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
 
 class PostgresDatabase final : public Database {
   public:
-    explicit PostgresDatabase(Connection conn) : conn_(std::move(conn)) {}
+    explicit PostgresDatabase(Connection conn) : session_(std::move(conn)) {}
+
+    void SetLockWait(LockWait wait) override {
+        // Session-wide, before any transaction, so that no rollback undoes it.
+        if (wait.timeout_seconds != 0)
+            session_.Execute("SET lock_timeout = " + std::to_string(wait.timeout_seconds * 1000));
+        session_.SetLockWait(std::move(wait));
+    }
 
     void Resolve(Target& target) override {
-        // quote_ident: the name is taken exactly as given, as our quoting
-        // will write it, never parsed as SQL.
+        CheckSingleCondition(target.where);
+        // Everything from here on, the checks and the count included, runs
+        // in the transaction that a failure or a dry run rolls back.
+        Begin();
+        // Each part quoted our way and read by to_regclass: the names are
+        // taken exactly as given, never parsed as SQL.
+        const QualifiedName qualified = SplitTableName(target.table);
+        target.quoted_table = QuoteIdentifier(qualified.table, "\"");
+        if (!qualified.schema.empty())
+            target.quoted_table =
+                QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
         const char* sql =
             "SELECT a.attname, format_type(a.atttypid, a.atttypmod), EXISTS (SELECT 1 FROM "
             "pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnatts = 1 "
             "AND i.indkey[0] = a.attnum) FROM pg_attribute a WHERE a.attrelid = "
-            "to_regclass(quote_ident($1)) AND a.attnum > 0 AND NOT a.attisdropped";
-        const char* parameters[] = {target.table.c_str()};
-        ResultPtr columns =
-            Check(conn_.get(),
-                  PQexecParams(conn_.get(), sql, 1, nullptr, parameters, nullptr, nullptr, 0),
-                  "cannot read the catalogue");
+            "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped";
+        const char* parameters[] = {target.quoted_table.c_str()};
+        const Oid types[] = {kTextOid};
+        const std::string_view what = "cannot read the catalogue";
+        session_.Sent(
+            PQsendQueryParams(session_.get(), sql, 1, types, parameters, nullptr, nullptr, 0), what,
+            Error::Kind::kQuery);
+        ResultPtr columns = session_.Await(what);
         const int count = PQntuples(columns.get());
         if (count == 0) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
         std::string primary_key;
@@ -131,26 +205,34 @@ class PostgresDatabase final : public Database {
             throw Error(Error::Kind::kUsage,
                         "table '" + target.table + "' has no column '" + target.id + "'");
         }
-        target.quoted_table = QuoteIdentifier(target.table, "\"");
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = QuoteIdentifier(target.id, "\"");
         // A bad --where fails here, before any work.
-        Execute(conn_.get(), "EXPLAIN " + SelectRowsSql(target), Error::Kind::kUsage);
+        session_.Execute("EXPLAIN " + SelectRowsSql(target), Error::Kind::kUsage);
     }
 
     std::uint64_t CountRows(const Target& target) override {
-        ResultPtr count = Execute(conn_.get(), CountRowsSql(target));
+        ResultPtr count = session_.Execute(CountRowsSql(target));
         return std::stoull(Text(count.get(), 0, 0));
     }
 
-    void Begin() override { Execute(conn_.get(), "BEGIN"); }
-    void Commit() override { Execute(conn_.get(), "COMMIT"); }
-    void Rollback() override { Execute(conn_.get(), "ROLLBACK"); }
+    void Begin() override {
+        if (!in_transaction_) session_.Execute("BEGIN");
+        in_transaction_ = true;
+    }
+    void Commit() override {
+        in_transaction_ = false;
+        session_.Execute("COMMIT");
+    }
+    void Rollback() override {
+        in_transaction_ = false;
+        session_.Execute("ROLLBACK");
+    }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        Execute(conn_.get(),
-                "DECLARE tarvola_rows NO SCROLL CURSOR WITH HOLD FOR " + SelectRowsSql(target));
-        return std::make_unique<PostgresCursor>(conn_.get());
+        session_.Execute("DECLARE tarvola_rows NO SCROLL CURSOR WITH HOLD FOR " +
+                         SelectRowsSql(target));
+        return std::make_unique<PostgresCursor>(session_);
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
@@ -159,8 +241,8 @@ class PostgresDatabase final : public Database {
             // statistics (a table just loaded) the planner prefers hashing
             // the list and scanning the whole table, once per statement:
             // quadratic in the table size. Only this session's plans change.
-            Execute(conn_.get(), "SET enable_hashjoin = off");
-            Execute(conn_.get(), "SET enable_mergejoin = off");
+            session_.Execute("SET enable_hashjoin = off");
+            session_.Execute("SET enable_mergejoin = off");
             planner_set_ = true;
         }
         std::unordered_set<std::string> changed;
@@ -190,29 +272,35 @@ class PostgresDatabase final : public Database {
                 lengths.push_back(static_cast<int>(text.size()));
             }
         }
-        // Text parameters need no terminator when their length is given.
-        std::vector<int> formats(values.size(), 0);
+        const std::vector<int> formats(values.size(), 1);
+        const std::vector<Oid> types(values.size(), kTextOid);
         const int count = static_cast<int>(values.size());
-        PGresult* raw = nullptr;
+        const std::string_view what = "cannot update the rows";
         if (chunk.size() == kUpdateRows) {
             if (!prepared_) {
-                Check(conn_.get(),
-                      PQprepare(conn_.get(), "tarvola_update",
-                                MultiRowUpdateSql(target, kUpdateRows).c_str(), 0, nullptr),
-                      "cannot prepare the update");
+                session_.Sent(PQsendPrepare(session_.get(), "tarvola_update",
+                                            MultiRowUpdateSql(target, kUpdateRows).c_str(), count,
+                                            types.data()),
+                              what, Error::Kind::kQuery);
+                session_.Await("cannot prepare the update");
                 prepared_ = true;
             }
-            raw = PQexecPrepared(conn_.get(), "tarvola_update", count, values.data(),
-                                 lengths.data(), formats.data(), 0);
+            session_.Sent(PQsendQueryPrepared(session_.get(), "tarvola_update", count,
+                                              values.data(), lengths.data(), formats.data(), 0),
+                          what, Error::Kind::kQuery);
         } else {
-            raw = PQexecParams(conn_.get(), MultiRowUpdateSql(target, chunk.size()).c_str(), count,
-                               nullptr, values.data(), lengths.data(), formats.data(), 0);
+            session_.Sent(
+                PQsendQueryParams(session_.get(), MultiRowUpdateSql(target, chunk.size()).c_str(),
+                                  count, types.data(), values.data(), lengths.data(),
+                                  formats.data(), 0),
+                what, Error::Kind::kQuery);
         }
-        ResultPtr result = Check(conn_.get(), raw, "cannot update the rows");
+        ResultPtr result = session_.Await(what);
         for (int i = 0; i < PQntuples(result.get()); ++i) changed.insert(Text(result.get(), i, 0));
     }
 
-    Connection conn_;
+    Session session_;
+    bool in_transaction_ = false;
     bool prepared_ = false;
     bool planner_set_ = false;
 };

@@ -1,28 +1,76 @@
 // SQLite through libsqlite3: the default id is the rowid, which every
-// ordinary table has; a writer waits up to a while for another one.
+// ordinary table has; a writer waits for another one as long as --lock-timeout
+// allows, without limit by default.
 #include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
 
 #include "database.h"
 
 namespace tarvola::tool::db {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
+// The longest pause between two looks at a lock held elsewhere.
+constexpr int kLongestPauseMs = 50;
+
+// Waits while another connection holds the lock SQLite needs: SQLite calls
+// Retry with the number of calls so far in this wait; 0 gives up (SQLITE_BUSY).
+class BusyWait {
+  public:
+    void Set(LockWait wait) { wait_ = std::move(wait); }
+    [[nodiscard]] std::uint64_t timeout_seconds() const noexcept { return wait_.timeout_seconds; }
+
+    static int Retry(void* self, int calls) { return static_cast<BusyWait*>(self)->Retry(calls); }
+
+  private:
+    int Retry(int calls) {
+        const auto now = std::chrono::steady_clock::now();
+        if (calls == 0) {
+            start_ = now;
+            told_ = false;
+        }
+        const auto waited = now - start_;
+        if (wait_.timeout_seconds != 0 && waited >= std::chrono::seconds(wait_.timeout_seconds))
+            return 0;
+        if (!told_ && wait_.on_long_wait && waited >= std::chrono::seconds(kLongWaitSeconds)) {
+            told_ = true;
+            wait_.on_long_wait();
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min(1 + calls, kLongestPauseMs)));
+        return 1;
+    }
+
+    LockWait wait_;
+    std::chrono::steady_clock::time_point start_;
+    bool told_ = false;
+};
 
 using Connection = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
 using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
-[[noreturn]] void Fail(sqlite3* db, Error::Kind kind, std::string_view what) {
+// `busy`, when given, turns a lock wait it ended into the lock message.
+[[noreturn]] void Fail(sqlite3* db, Error::Kind kind, std::string_view what,
+                       const BusyWait* busy = nullptr) {
+    if (busy != nullptr && busy->timeout_seconds() != 0 && sqlite3_errcode(db) == SQLITE_BUSY)
+        throw Error(Error::Kind::kQuery, LockTimeoutMessage(busy->timeout_seconds()));
     throw Error(kind, std::string(what) + ": " + sqlite3_errmsg(db));
 }
 
+// Exactly one statement: SQLite prepares the first and points at the rest,
+// which must be nothing but blanks.
 Statement Prepare(sqlite3* db, const std::string& sql, Error::Kind kind = Error::Kind::kQuery) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) !=
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail) !=
         SQLITE_OK) {
         Fail(db, kind, "cannot prepare " + sql);
     }
-    return Statement(statement, &sqlite3_finalize);
+    Statement prepared(statement, &sqlite3_finalize);
+    if (std::string_view(tail).find_first_not_of(" \t\r\n") != std::string_view::npos)
+        throw Error(Error::Kind::kUsage, "more than one statement in " + sql);
+    return prepared;
 }
 
 void BindText(sqlite3* db, sqlite3_stmt* statement, int index, std::string_view text) {
@@ -51,7 +99,8 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
 
 class SqliteCursor final : public RowCursor {
   public:
-    SqliteCursor(sqlite3* db, Statement statement) : db_(db), statement_(std::move(statement)) {}
+    SqliteCursor(sqlite3* db, Statement statement, const BusyWait& busy)
+        : db_(db), statement_(std::move(statement)), busy_(busy) {}
 
     bool Next(Row& row) override {
         // Stepping a finished statement would start it over.
@@ -61,10 +110,11 @@ class SqliteCursor final : public RowCursor {
             finished_ = true;
             return false;
         }
-        if (status != SQLITE_ROW) Fail(db_, Error::Kind::kQuery, "cannot read the rows");
+        if (status != SQLITE_ROW) Fail(db_, Error::Kind::kQuery, "cannot read the rows", &busy_);
         ReadColumnText(statement_.get(), 0, row.id);
         row.id_is_integer = sqlite3_column_type(statement_.get(), 0) == SQLITE_INTEGER;
         row.value_is_null = sqlite3_column_type(statement_.get(), 1) == SQLITE_NULL;
+        row.value_is_blob = sqlite3_column_type(statement_.get(), 1) == SQLITE_BLOB;
         ReadColumnText(statement_.get(), 1, row.value);
         return true;
     }
@@ -72,16 +122,26 @@ class SqliteCursor final : public RowCursor {
   private:
     sqlite3* db_;
     Statement statement_;
+    const BusyWait& busy_;
     bool finished_ = false;
 };
 
 class SqliteDatabase final : public Database {
   public:
-    explicit SqliteDatabase(Connection db) : db_(std::move(db)) {}
+    explicit SqliteDatabase(Connection db) : db_(std::move(db)) {
+        sqlite3_busy_handler(db_.get(), &BusyWait::Retry, &busy_);
+    }
+
+    void SetLockWait(LockWait wait) override { busy_.Set(std::move(wait)); }
 
     void Resolve(Target& target) override {
-        Statement columns = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
-        BindText(db_.get(), columns.get(), 1, target.table);
+        CheckSingleCondition(target.where);
+        // The schema is that of an attached database ("main" for the file
+        // itself); none searches them all.
+        const QualifiedName qualified = SplitTableName(target.table);
+        Statement columns = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1, ?2)");
+        BindText(db_.get(), columns.get(), 1, qualified.table);
+        if (!qualified.schema.empty()) BindText(db_.get(), columns.get(), 2, qualified.schema);
         bool any = false;
         bool column_found = false;
         bool id_found = target.id.empty();
@@ -98,16 +158,30 @@ class SqliteDatabase final : public Database {
         if (!id_found)
             throw Error(Error::Kind::kUsage,
                         "table '" + target.table + "' has no column '" + target.id + "'");
-        target.quoted_table = QuoteIdentifier(target.table, "\"");
+        target.quoted_table = QuoteIdentifier(qualified.table, "\"");
+        if (!qualified.schema.empty())
+            target.quoted_table =
+                QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = target.id.empty() ? "rowid" : QuoteIdentifier(target.id, "\"");
-        // Fails here, before any work, for a table WITHOUT ROWID and a bad --where.
+        if (target.id.empty()) {
+            sqlite3_stmt* probe = nullptr;
+            const std::string sql = "SELECT rowid FROM " + target.quoted_table;
+            const int status = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &probe, nullptr);
+            sqlite3_finalize(probe);
+            if (status != SQLITE_OK)
+                throw Error(Error::Kind::kUsage, "table '" + target.table +
+                                                     "' has no rowid (WITHOUT ROWID): name "
+                                                     "the id column with --id");
+        }
+        // Fails here, before any work, for a bad --where.
         Prepare(db_.get(), SelectRowsSql(target), Error::Kind::kUsage);
     }
 
     std::uint64_t CountRows(const Target& target) override {
         Statement count = Prepare(db_.get(), CountRowsSql(target));
-        if (sqlite3_step(count.get()) != SQLITE_ROW) Fail(db_.get(), Error::Kind::kQuery, "count");
+        if (sqlite3_step(count.get()) != SQLITE_ROW)
+            Fail(db_.get(), Error::Kind::kQuery, "count", &busy_);
         return static_cast<std::uint64_t>(sqlite3_column_int64(count.get(), 0));
     }
 
@@ -118,7 +192,8 @@ class SqliteDatabase final : public Database {
     void Rollback() override { Execute("ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        return std::make_unique<SqliteCursor>(db_.get(), Prepare(db_.get(), SelectRowsSql(target)));
+        return std::make_unique<SqliteCursor>(db_.get(), Prepare(db_.get(), SelectRowsSql(target)),
+                                              busy_);
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
@@ -136,7 +211,7 @@ class SqliteDatabase final : public Database {
             }
             BindText(db_.get(), statement, 3, update.row->value);
             if (sqlite3_step(statement) != SQLITE_DONE)
-                Fail(db_.get(), Error::Kind::kQuery, "cannot update row " + update.row->id);
+                Fail(db_.get(), Error::Kind::kQuery, "cannot update row " + update.row->id, &busy_);
             applied.push_back(sqlite3_changes(db_.get()) == 1);
         }
         sqlite3_reset(statement);
@@ -146,10 +221,11 @@ class SqliteDatabase final : public Database {
   private:
     void Execute(const char* sql) {
         if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            Fail(db_.get(), Error::Kind::kQuery, sql);
+            Fail(db_.get(), Error::Kind::kQuery, sql, &busy_);
     }
 
     Connection db_;
+    BusyWait busy_;
     Statement update_{nullptr, &sqlite3_finalize};
 };
 
@@ -163,7 +239,12 @@ std::unique_ptr<Database> ConnectSqlite(const std::string& path) {
     if (status != SQLITE_OK)
         throw Error(Error::Kind::kUnreachable,
                     "cannot open " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    // SQLite reads the file only when first asked: ask now, so that a file
+    // that is no database is as unusable as one that cannot be opened.
+    if (sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) ==
+        SQLITE_NOTADB)
+        throw Error(Error::Kind::kUnreachable,
+                    "cannot open " + path + ": " + sqlite3_errmsg(db.get()));
     return std::make_unique<SqliteDatabase>(std::move(db));
 }
 
