@@ -328,6 +328,27 @@ case_interrupt() {
     [ $((new % 1000)) = 0 ] && [ "$new" -lt "$rows" ] || fail "$new values migrated: not whole batches"
     expect_err "interrupted: $new rows committed in $((new / 1000)) batches, the rest left as they were"
     expect_err ", $new done, 0 failed"
+
+    # A connection lost in the middle ends the run the same way.
+    [ "$backend" = postgres ] || return 0
+    local before=$new
+    ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
+        --new-key-file new.key --table secrets --column v --batch-size 1000 --quiet 2>err.txt &
+    run=$!
+    until [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" -ge $((before + 5000)) ]; do
+        kill -0 "$run" 2>/dev/null || fail "the run ended before its connection could be cut"
+        sleep 0.05
+    done
+    sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity
+         WHERE pid <> pg_backend_pid() AND backend_type = 'client backend'" >/dev/null
+    got=0
+    wait "$run" || got=$?
+    [ "$got" = 1 ] || { cat err.txt >&2; fail "exit status $got after a lost connection, expected 1"; }
+    new=$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")
+    # The run starts at the first row: its committed batches hold every
+    # migrated row, the earlier run's as unchanged ones.
+    expect_err "stopped: $new rows committed in $((new / 1000)) batches, the rest left as they were"
+    expect_err ", $((new - before)) done, 0 failed, $before unchanged"
 }
 
 # The database refuses a write in the second batch: the first stays, and the
