@@ -535,7 +535,8 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --batch-size only the failing batch is rolled back and the run stops.
   Values already in the target mode under the new key stay as they are, so
   a re-run finishes an interrupted one. Exit 2 when the database cannot be
-  reached or a table or column is missing.
+  reached or a table or column is missing. A batched run ends by counting
+  the rows still under the old key (written meanwhile), to run again for.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
 plaintexts through standard input instead.
