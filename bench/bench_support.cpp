@@ -33,10 +33,10 @@ constexpr aes::Block kKey = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
 
 Work OwnBlockCipher(std::size_t size, bool encrypt, bool one_at_a_time) {
     auto data = std::make_shared<std::vector<std::uint8_t>>(RandomBytes(size, 1));
-    auto schedule = std::make_shared<aes::RoundKeySchedule>();
+    auto schedule = std::make_shared<aes::Aes128Key>();
     const std::size_t count = size / sizeof(aes::Block);
     return [data, schedule, count, encrypt, one_at_a_time] {
-        aes::Aes128KeySchedule(*schedule, kKey);
+        aes::Aes128ExpandKey(*schedule, kKey);
         std::uint8_t* const bytes = data->data();
         if (!one_at_a_time) {
             if (encrypt) {

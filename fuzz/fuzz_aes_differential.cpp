@@ -1,7 +1,8 @@
 // The mode-0 block cipher against OpenSSL's AES-128-ECB: for any key and any
-// blocks, both must encrypt to the same ciphertext and decrypt to the same
-// plaintext, and our decryption must undo our encryption; the multi-block
-// functions, over all the blocks at once, must give the same as OpenSSL too.
+// blocks, each implementation (by columns, by rows) must encrypt to the same
+// ciphertext and decrypt to the same plaintext, and our decryption must undo
+// our encryption; so must the public functions, single-block and over all the
+// blocks at once.
 //
 // Input: 16 key bytes, then the blocks (a trailing partial block is ignored).
 #include <openssl/evp.h>
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "aes/aes128.h"
+#include "aes/aes_internal.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -49,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* const blocks = data + kBlock;
     const std::size_t count = std::min((size - kBlock) / kBlock, kMaxBlocks);
 
-    tarvola::aes::RoundKeySchedule schedule{};
-    tarvola::aes::Aes128KeySchedule(schedule, BlockAt(key));
+    tarvola::aes::Aes128Key schedule;
+    tarvola::aes::Aes128ExpandKey(schedule, BlockAt(key));
 
     const auto encrypted = OpenSslEcb(Direction::kEncrypt, key, blocks, count * kBlock);
     const auto decrypted = OpenSslEcb(Direction::kDecrypt, key, blocks, count * kBlock);
@@ -68,10 +70,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(inverse == BlockAt(decrypted.data() + i * kBlock));
     }
 
-    std::vector<std::uint8_t> all(blocks, blocks + count * kBlock);
-    tarvola::aes::Aes128EncryptBlocks(all.data(), all.data(), count, schedule);
-    FUZZ_CHECK(all == encrypted);
-    tarvola::aes::Aes128DecryptBlocks(blocks, all.data(), count, schedule);
-    FUZZ_CHECK(all == decrypted);
+    using Run = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t,
+                         const tarvola::aes::Aes128Key&) noexcept;
+    const struct {
+        Run encrypt;
+        Run decrypt;
+    } runs[] = {
+        {tarvola::aes::Aes128EncryptBlocks, tarvola::aes::Aes128DecryptBlocks},
+        {tarvola::aes::EncryptBlocksByColumns, tarvola::aes::DecryptBlocksByColumns},
+        {tarvola::aes::EncryptBlocksByRows, tarvola::aes::DecryptBlocksByRows},
+    };
+    for (const auto& run : runs) {
+        std::vector<std::uint8_t> all(blocks, blocks + count * kBlock);
+        run.encrypt(all.data(), all.data(), count, schedule);
+        FUZZ_CHECK(all == encrypted);
+        run.decrypt(blocks, all.data(), count, schedule);
+        FUZZ_CHECK(all == decrypted);
+    }
     return 0;
 }

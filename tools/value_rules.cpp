@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "envelope/envelope_text.h"
+
 namespace tarvola::tool {
 namespace {
 
@@ -92,16 +94,6 @@ bool IsPlainText(std::string_view text, bool line_breaks_allowed) noexcept {
     return true;
 }
 
-// Bytes encoded by the base64 characters after the first "$" ("=" excluded).
-std::size_t EnvelopeCiphertextLength(std::string_view value) noexcept {
-    const std::size_t separator = value.find('$');
-    if (separator == std::string_view::npos) return 0;
-    const std::string_view encoded = value.substr(separator + 1);
-    const auto characters = static_cast<std::size_t>(
-        std::count_if(encoded.begin(), encoded.end(), [](char c) { return c != '='; }));
-    return characters * 3 / 4;
-}
-
 // Moves the library's plaintext into wiped storage.
 SecretText TakePlaintext(Result& result) {
     SecretText plaintext(*result.value);
@@ -129,7 +121,7 @@ std::string HexBlockLengthProblem(std::string_view value, std::size_t decrypted)
 // A mode-1 plaintext is at least the ciphertext less one block of padding;
 // the library stops at a zero byte, so a shorter one was cut.
 bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
-    const std::size_t ciphertext = EnvelopeCiphertextLength(value);
+    const std::size_t ciphertext = envelope::EnvelopeCiphertextLength(value).value_or(0);
     return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
 }
 

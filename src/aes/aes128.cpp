@@ -13,10 +13,12 @@
 // and the round keys are read as whole words, the four columns are separate
 // variables rather than an array (which compilers tend to spill or turn into
 // vector shuffles), and every helper returns its result by value.
-#include "aes/aes128.h"
-
 #include <bit>
 #include <cstddef>
+#include <cstring>
+
+#include "aes/aes128.h"
+#include "aes/aes_internal.h"
 
 #include "aes/gf_words.h"
 #include "common/bytes.h"
@@ -30,10 +32,6 @@ using ByteTable = std::array<std::uint8_t, 256>;
 struct State {
     Word c0, c1, c2, c3;
 };
-
-constexpr std::uint8_t Double(std::uint8_t b) noexcept {
-    return static_cast<std::uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
-}
 
 Word LoadWord(const std::uint8_t* p) noexcept {
     return common::LoadLittleEndian<Word>(p);
@@ -54,10 +52,10 @@ void StoreState(Block& block, const State& s) noexcept {
     StoreWord(&block[12], s.c3);
 }
 
-State AddRoundKey(const State& s, const RoundKeySchedule& schedule, std::size_t round) noexcept {
-    const std::uint8_t* key = &schedule[16 * round];
-    return {s.c0 ^ LoadWord(key), s.c1 ^ LoadWord(key + 4), s.c2 ^ LoadWord(key + 8),
-            s.c3 ^ LoadWord(key + 12)};
+State AddRoundKey(const State& s, const Aes128Key& key, std::size_t round) noexcept {
+    const std::uint8_t* round_key = RoundKey(key, round);
+    return {s.c0 ^ LoadWord(round_key), s.c1 ^ LoadWord(round_key + 4),
+            s.c2 ^ LoadWord(round_key + 8), s.c3 ^ LoadWord(round_key + 12)};
 }
 
 // Row `row` of `column` passed through `box`, left in the same row.
@@ -130,24 +128,14 @@ Word SubRotatedWord(Word w) noexcept {
     return (substituted(1, 0) | substituted(2, 1)) | (substituted(3, 2) | substituted(0, 3));
 }
 
-void StoreRoundKey(RoundKeySchedule& schedule, std::size_t round, Word w0, Word w1, Word w2,
+void StoreRoundKey(RoundKeyBytes& round_keys, std::size_t round, Word w0, Word w1, Word w2,
                    Word w3) noexcept {
-    std::uint8_t* key = &schedule[16 * round];
-    common::StoreLittleEndian(key, w0 | std::uint64_t{w1} << 32);
-    common::StoreLittleEndian(key + 8, w2 | std::uint64_t{w3} << 32);
+    std::uint8_t* round_key = &round_keys[16 * round];
+    common::StoreLittleEndian(round_key, w0 | std::uint64_t{w1} << 32);
+    common::StoreLittleEndian(round_key + 8, w2 | std::uint64_t{w3} << 32);
 }
 
 }  // namespace
-
-std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
-    std::uint8_t product = 0;
-    std::uint8_t power = value;  // value * 2^bit
-    for (unsigned bit = 0; bit < 5; ++bit) {
-        if (((static_cast<unsigned>(factor) >> bit) & 1U) != 0) product ^= power;
-        power = Double(power);
-    }
-    return product;
-}
 
 // Word by word: the byte-by-byte form cost several times as much, and the
 // schedule is expanded on every call, which dominates short values.
@@ -158,13 +146,14 @@ std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept {
 // (`all`), and the others backwards from it: the chain from round to round
 // is then the S-box look-ups and a single XOR, not four. The XOR of the new
 // four words is w1 ^ w3 of the old (t and the rest cancel in pairs).
-void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept {
-    Word w0 = LoadWord(&key[0]);
-    Word w1 = LoadWord(&key[4]);
-    Word w2 = LoadWord(&key[8]);
-    Word w3 = LoadWord(&key[12]);
+void Aes128ExpandKey(Aes128Key& key, const Block& cipher_key) noexcept {
+    RoundKeyBytes& round_keys = Aes128KeyLayout::RoundKeys(key);
+    Word w0 = LoadWord(&cipher_key[0]);
+    Word w1 = LoadWord(&cipher_key[4]);
+    Word w2 = LoadWord(&cipher_key[8]);
+    Word w3 = LoadWord(&cipher_key[12]);
     Word all = w0 ^ w1 ^ w2 ^ w3;
-    StoreRoundKey(schedule, 0, w0, w1, w2, w3);
+    StoreRoundKey(round_keys, 0, w0, w1, w2, w3);
     for (std::size_t round = 1; round <= 10; ++round) {
         const Word next_all = w1 ^ w3;
         const Word n3 = (all ^ kRoundConstants[round]) ^ SubRotatedWord(w3);
@@ -175,24 +164,44 @@ void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept {
         w2 = n2;
         w3 = n3;
         all = next_all;
-        StoreRoundKey(schedule, round, w0, w1, w2, w3);
+        StoreRoundKey(round_keys, round, w0, w1, w2, w3);
     }
 }
 
-void Aes128EncryptBlock(Block& block, const RoundKeySchedule& schedule) noexcept {
-    State s = AddRoundKey(LoadState(block), schedule, 0);
+void Aes128EncryptBlock(Block& block, const Aes128Key& key) noexcept {
+    State s = AddRoundKey(LoadState(block), key, 0);
     for (std::size_t round = 1; round < 10; ++round) {
-        s = AddRoundKey(MixColumns(SubBytesShiftRows(s)), schedule, round);
+        s = AddRoundKey(MixColumns(SubBytesShiftRows(s)), key, round);
     }
-    StoreState(block, AddRoundKey(SubBytesShiftRows(s), schedule, 10));
+    StoreState(block, AddRoundKey(SubBytesShiftRows(s), key, 10));
 }
 
-void Aes128DecryptBlock(Block& block, const RoundKeySchedule& schedule) noexcept {
-    State s = AddRoundKey(LoadState(block), schedule, 10);
+void Aes128DecryptBlock(Block& block, const Aes128Key& key) noexcept {
+    State s = AddRoundKey(LoadState(block), key, 10);
     for (std::size_t round = 9; round > 0; --round) {
-        s = InvMixColumns(AddRoundKey(InvShiftRowsInvSubBytes(s), schedule, round));
+        s = InvMixColumns(AddRoundKey(InvShiftRowsInvSubBytes(s), key, round));
     }
-    StoreState(block, AddRoundKey(InvShiftRowsInvSubBytes(s), schedule, 0));
+    StoreState(block, AddRoundKey(InvShiftRowsInvSubBytes(s), key, 0));
+}
+
+void EncryptBlocksByColumns(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                            const Aes128Key& key) noexcept {
+    for (; count > 0; --count, in += sizeof(Block), out += sizeof(Block)) {
+        Block block;
+        std::memcpy(block.data(), in, block.size());
+        Aes128EncryptBlock(block, key);
+        std::memcpy(out, block.data(), block.size());
+    }
+}
+
+void DecryptBlocksByColumns(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                            const Aes128Key& key) noexcept {
+    for (; count > 0; --count, in += sizeof(Block), out += sizeof(Block)) {
+        Block block;
+        std::memcpy(block.data(), in, block.size());
+        Aes128DecryptBlock(block, key);
+        std::memcpy(out, block.data(), block.size());
+    }
 }
 
 }  // namespace tarvola::aes

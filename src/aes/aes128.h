@@ -18,43 +18,47 @@ namespace tarvola::aes {
 // column i div 4 (FIPS-197's input-to-state mapping).
 using Block = std::array<std::uint8_t, 16>;
 
-// The 11 round keys of 16 bytes each; round key r is bytes 16r to 16r + 15,
-// so bytes 0 to 15 are the cipher key itself. Holds key material: callers
-// keep it in wiped storage.
-using RoundKeySchedule = std::array<std::uint8_t, 176>;
+// An expanded key, as the cipher functions below use it; its layout is the
+// cipher's own business (aes_internal.h). It holds key material: keep it in
+// wiped storage (it is a plain value, so platform::Wiped<Aes128Key> works).
+class Aes128Key {
+  public:
+    Aes128Key() = default;
 
-extern const std::array<std::uint8_t, 256> kSbox;
-extern const std::array<std::uint8_t, 256> kInverseSbox;
-extern const std::array<std::uint8_t, 11> kRoundConstants;
+  private:
+    friend struct Aes128KeyLayout;
+    std::array<std::uint8_t, 176> round_keys_{};
+};
 
-// Fills all 176 bytes of `schedule` from the 16 key bytes. Any key is valid.
-void Aes128KeySchedule(RoundKeySchedule& schedule, const Block& key) noexcept;
+// Expands the 16 key bytes into `key`, overwriting all of it. Any key is valid.
+void Aes128ExpandKey(Aes128Key& key, const Block& cipher_key) noexcept;
 
-// Encrypts `block` in place with an expanded schedule.
-void Aes128EncryptBlock(Block& block, const RoundKeySchedule& schedule) noexcept;
+// Encrypts `block` in place.
+void Aes128EncryptBlock(Block& block, const Aes128Key& key) noexcept;
 
-// Decrypts `block` in place; undoes Aes128EncryptBlock for the same schedule.
-void Aes128DecryptBlock(Block& block, const RoundKeySchedule& schedule) noexcept;
+// Decrypts `block` in place; undoes Aes128EncryptBlock for the same key.
+void Aes128DecryptBlock(Block& block, const Aes128Key& key) noexcept;
 
 // Encrypts `count` consecutive blocks (16 * count bytes) from `in` to `out`,
-// each on its own with the same schedule: the results are exactly those of
+// each on its own with the same key: the results are exactly those of
 // Aes128EncryptBlock. `in` and `out` MUST be the same buffer or not overlap.
 // From four blocks on they run much faster than one at a time (two blocks
-// share each 64-bit word). Intermediate states and the round keys rearranged
-// for this are left in the function's stack frame, under a kilobyte: a caller
-// holding secrets wipes the stack below its own frame afterwards
-// (platform::WipeCalleeStack).
+// share each 64-bit word).
+//
+// Intermediate states and the round keys rearranged for this are left in the
+// function's stack frame (a 256-byte group of blocks, 352 bytes of round keys
+// by rows, spills): a caller holding secrets wipes the stack below its own
+// frame afterwards with platform::WipeCalleeStack, whose reach
+// (platform::kCalleeStackBytes) MUST cover this frame. aes128_rows.cpp checks
+// that at compile time for its buffers; whoever deepens the cipher (larger
+// groups, more buffers) raises that constant with it.
 void Aes128EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                         const RoundKeySchedule& schedule) noexcept;
+                         const Aes128Key& key) noexcept;
 
 // Decrypts `count` consecutive blocks, exactly as Aes128DecryptBlock would;
 // same rules as Aes128EncryptBlocks.
 void Aes128DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                         const RoundKeySchedule& schedule) noexcept;
-
-// Product of `value` and `factor` in GF(2^8) with the AES polynomial, for
-// factors below 32 (bits of `factor` above bit 4 are ignored).
-[[nodiscard]] std::uint8_t GfMultiply(std::uint8_t value, std::uint8_t factor) noexcept;
+                         const Aes128Key& key) noexcept;
 
 }  // namespace tarvola::aes
 

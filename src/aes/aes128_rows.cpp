@@ -19,8 +19,10 @@
 #include <cstring>
 
 #include "aes/aes128.h"
+#include "aes/aes_internal.h"
 #include "aes/gf_words.h"
 #include "common/bytes.h"
+#include "platform/secret.h"
 
 namespace tarvola::aes {
 namespace {
@@ -146,11 +148,11 @@ TARVOLA_INLINE Rows InvMixColumns(const Rows& s) noexcept {
 // held two to a 64-bit word, by two exchanges of byte groups (first the 2x2
 // blocks of 16-bit pairs between the words, then single bytes within each);
 // each row is then repeated for the second block of a pair.
-TARVOLA_INLINE Rows RowsOfRoundKey(const RoundKeySchedule& schedule, std::size_t round) noexcept {
-    const std::uint8_t* key = &schedule[16 * round];
+TARVOLA_INLINE Rows RowsOfRoundKey(const Aes128Key& key, std::size_t round) noexcept {
+    const std::uint8_t* round_key = RoundKey(key, round);
     // Bytes (column, row): x = 00 01 02 03 10 11 12 13, y = 20 21 ... 33.
-    auto x = common::LoadLittleEndian<std::uint64_t>(key);
-    auto y = common::LoadLittleEndian<std::uint64_t>(key + 8);
+    auto x = common::LoadLittleEndian<std::uint64_t>(round_key);
+    auto y = common::LoadLittleEndian<std::uint64_t>(round_key + 8);
     // x = 00 01 20 21 10 11 30 31, y = 02 03 22 23 12 13 32 33.
     const std::uint64_t blocks = ((x >> 16) ^ y) & 0x0000ffff0000ffffULL;
     y ^= blocks;
@@ -170,44 +172,67 @@ TARVOLA_INLINE Rows RowsOfRoundKey(const RoundKeySchedule& schedule, std::size_t
 // each other, and a 64-byte call is about a fifth faster than with a table
 // made first. A longer run makes the table once and every group reads it:
 // rearranging again per group cost decryption about 5 % at 1 MiB.
+//
+// Decryption runs the equivalent inverse cipher (FIPS-197 section 5.3.5):
+// InvMixColumns before AddRoundKey, as encryption mixes before adding, with
+// the middle round keys passed through InvMixColumns to make up for the
+// swapped order (it is linear).
+template <Direction D>
+TARVOLA_INLINE Rows RowsOfMiddleRoundKey(const Aes128Key& key, std::size_t round) noexcept {
+    if constexpr (D == Direction::kEncrypt) {
+        return RowsOfRoundKey(key, round);
+    } else {
+        return InvMixColumns(RowsOfRoundKey(key, round));
+    }
+}
+
+template <Direction D>
 struct KeysWorkedOut {
-    const RoundKeySchedule& schedule;
+    const Aes128Key& key;
     TARVOLA_INLINE Rows operator[](std::size_t round) const noexcept {
-        return RowsOfRoundKey(schedule, round);
+        return RowsOfMiddleRoundKey<D>(key, round);
     }
 };
 
 using RowSchedule = std::array<Rows, 11>;
 
-void FillRowSchedule(const RoundKeySchedule& schedule, RowSchedule& rows) noexcept {
-    for (std::size_t round = 0; round < rows.size(); ++round) {
-        rows[round] = RowsOfRoundKey(schedule, round);
+// The frame of CipherBlocks holds these two and what the compiler spills;
+// the stack wipe after a multi-block call must reach below all of it (see
+// Aes128EncryptBlocks in aes128.h). Spills and the callee frames of a round
+// take far less than the kilobyte left.
+static_assert(sizeof(GroupBytes) + sizeof(RowSchedule) + 1024 <= platform::kCalleeStackBytes,
+              "the callee-stack wipe no longer covers the multi-block cipher's frame");
+
+// Only the middle rounds' keys are used by rows.
+template <Direction D>
+void FillRowSchedule(const Aes128Key& key, RowSchedule& rows) noexcept {
+    for (std::size_t round = 1; round < 10; ++round) {
+        rows[round] = RowsOfMiddleRoundKey<D>(key, round);
     }
 }
 
 // AddRoundKey on whole blocks in their own byte order, which is the same for
 // every block, so it works on 8 bytes at a time.
 void AddRoundKeyToBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
-                         const RoundKeySchedule& schedule, std::size_t round) noexcept {
-    std::uint64_t key[2];
-    std::memcpy(key, &schedule[16 * round], sizeof key);
+                         const Aes128Key& key, std::size_t round) noexcept {
+    std::uint64_t round_key[2];
+    std::memcpy(round_key, RoundKey(key, round), sizeof round_key);
     for (std::size_t b = 0; b < count; ++b, from += kBlockBytes, to += kBlockBytes) {
         std::uint64_t block[2];
         std::memcpy(block, from, sizeof block);
-        block[0] ^= key[0];
-        block[1] ^= key[1];
+        block[0] ^= round_key[0];
+        block[1] ^= round_key[1];
         std::memcpy(to, block, sizeof block);
     }
 }
 
-// One round's MixColumns and AddRoundKey on one pair, or for decryption
-// AddRoundKey and InvMixColumns, the order in which the inverse cipher takes them.
+// One round's MixColumns (or InvMixColumns) and AddRoundKey on one pair.
 template <Direction D>
 TARVOLA_INLINE Rows MixAndAddRoundKey(const Rows& s, const Rows& key) noexcept {
     if constexpr (D == Direction::kEncrypt) {
         return AddRoundKey(MixColumns(s), key);
     } else {
-        return InvMixColumns(AddRoundKey(s, key));
+        return AddRoundKey(InvMixColumns(s), key);
     }
 }
 
@@ -229,15 +254,14 @@ TARVOLA_INLINE void MiddleRound(const ByteTable& box, std::uint8_t* group, std::
 // header about wiping it). An odd count leaves the second block of the last
 // pair unused: it is zeroed so that nothing undefined is read.
 template <Direction D, class RowKeys>
-void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                 const RoundKeySchedule& schedule, const RowKeys& keys,
-                 GroupBytes& buffer) noexcept {
+void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count, const Aes128Key& key,
+                 const RowKeys& keys, GroupBytes& buffer) noexcept {
     constexpr bool kForward = D == Direction::kEncrypt;
     const ByteTable& box = kForward ? kSbox : kInverseSbox;
     std::uint8_t* const group = buffer.data();
     const std::size_t pairs = (count + 1) / 2;
 
-    AddRoundKeyToBlocks(in, group, count, schedule, kForward ? 0 : 10);
+    AddRoundKeyToBlocks(in, group, count, key, kForward ? 0 : 10);
     std::fill_n(group + count * kBlockBytes, pairs * kPairBytes - count * kBlockBytes, 0);
     MiddleRound<D, Layout::kColumns>(box, group, pairs, keys[kForward ? 1 : 9]);
     for (std::size_t step = 2; step < 10; ++step) {
@@ -245,7 +269,7 @@ void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
     }
 
     std::uint64_t last_key[2];
-    std::memcpy(last_key, &schedule[kForward ? 160 : 0], sizeof last_key);
+    std::memcpy(last_key, RoundKey(key, kForward ? 10 : 0), sizeof last_key);
     for (std::size_t b = 0; b < count; ++b, out += kBlockBytes) {
         auto words = SubstituteShiftedBlock<D>(box, group + (b / 2) * kPairBytes, b % 2);
         for (std::size_t k = 0; k < 2; ++k) {
@@ -255,39 +279,20 @@ void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
     }
 }
 
-// The single-block column code, block by block.
-template <Direction D>
-void CipherOneByOne(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                    const RoundKeySchedule& schedule) noexcept {
-    for (; count > 0; --count, in += kBlockBytes, out += kBlockBytes) {
-        Block block;
-        std::memcpy(block.data(), in, kBlockBytes);
-        if constexpr (D == Direction::kEncrypt) {
-            Aes128EncryptBlock(block, schedule);
-        } else {
-            Aes128DecryptBlock(block, schedule);
-        }
-        std::memcpy(out, block.data(), kBlockBytes);
-    }
-}
-
+// Any count from 1: below kFewestForRows the public functions do not come here.
 template <Direction D>
 void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                  const RoundKeySchedule& schedule) noexcept {
-    if (count < kFewestForRows) {
-        CipherOneByOne<D>(in, out, count, schedule);
-        return;
-    }
+                  const Aes128Key& key) noexcept {
     GroupBytes buffer;
     if (count <= kGroupBlocks) {
-        CipherGroup<D>(in, out, count, schedule, KeysWorkedOut{schedule}, buffer);
+        CipherGroup<D>(in, out, count, key, KeysWorkedOut<D>{key}, buffer);
         return;
     }
     RowSchedule rows;
-    FillRowSchedule(schedule, rows);
+    FillRowSchedule<D>(key, rows);
     while (count > 0) {
         const std::size_t n = std::min(count, kGroupBlocks);
-        CipherGroup<D>(in, out, n, schedule, rows, buffer);
+        CipherGroup<D>(in, out, n, key, rows, buffer);
         in += n * kBlockBytes;
         out += n * kBlockBytes;
         count -= n;
@@ -296,14 +301,32 @@ void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
 
 }  // namespace
 
+void EncryptBlocksByRows(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                         const Aes128Key& key) noexcept {
+    CipherBlocks<Direction::kEncrypt>(in, out, count, key);
+}
+
+void DecryptBlocksByRows(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                         const Aes128Key& key) noexcept {
+    CipherBlocks<Direction::kDecrypt>(in, out, count, key);
+}
+
 void Aes128EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                         const RoundKeySchedule& schedule) noexcept {
-    CipherBlocks<Direction::kEncrypt>(in, out, count, schedule);
+                         const Aes128Key& key) noexcept {
+    if (count < kFewestForRows) {
+        EncryptBlocksByColumns(in, out, count, key);
+    } else {
+        EncryptBlocksByRows(in, out, count, key);
+    }
 }
 
 void Aes128DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
-                         const RoundKeySchedule& schedule) noexcept {
-    CipherBlocks<Direction::kDecrypt>(in, out, count, schedule);
+                         const Aes128Key& key) noexcept {
+    if (count < kFewestForRows) {
+        DecryptBlocksByColumns(in, out, count, key);
+    } else {
+        DecryptBlocksByRows(in, out, count, key);
+    }
 }
 
 }  // namespace tarvola::aes

@@ -1,7 +1,7 @@
 // The AES constant tables, stored as data (never computed at run time).
 // The S-box is FIPS-197 Figure 7, the inverse S-box FIPS-197 Figure 14; the
 // row comment names the high nibble of the index, the column is the low one.
-#include "aes/aes128.h"
+#include "aes/aes_internal.h"
 
 namespace tarvola::aes {
 

@@ -21,7 +21,7 @@ namespace tarvola {
 
 // Blanks and line breaks: space, \t, \n, \r, and not \v or \f. The base64
 // decoders skip exactly these, on every platform.
-[[nodiscard]] inline bool IsBlankOrLineBreak(char c) noexcept {
+[[nodiscard]] constexpr bool IsBlankOrLineBreak(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "envelope/base64.h"
+
 namespace tarvola::envelope {
 
 bool JoinEnvelope(std::span<const std::uint8_t> iv, std::span<const std::uint8_t> ciphertext,
                   char* output) {
-    const auto iv_text = platform::Base64Encode(iv);
-    const auto ciphertext_text = platform::Base64Encode(ciphertext);
+    const auto iv_text = Base64Encode(iv);
+    const auto ciphertext_text = Base64Encode(ciphertext);
     if (!iv_text || !ciphertext_text) return false;
 
     char* out = std::copy(iv_text->begin(), iv_text->end(), output);
@@ -18,10 +20,8 @@ bool JoinEnvelope(std::span<const std::uint8_t> iv, std::span<const std::uint8_t
 }
 
 EnvelopeParts SplitEnvelope(std::string_view text) {
-    const std::size_t separator = text.find(kEnvelopeSeparator);
-    if (separator == std::string_view::npos) return {platform::Base64Decode(text), {}};
-    return {platform::Base64Decode(text.substr(0, separator + 1)),
-            platform::Base64Decode(text.substr(separator + 1))};
+    const EnvelopeText parts = SplitEnvelopeText(text);
+    return {Base64Decode(parts.iv), Base64Decode(parts.ciphertext)};
 }
 
 }  // namespace tarvola::envelope

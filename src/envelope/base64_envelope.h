@@ -1,19 +1,17 @@
 // The mode-1 text: base64(IV) "$" base64(ciphertext).
 //
 // With a 16-byte IV the first part is always 24 characters ending in "==".
-// The separator is the first "$"; later ones belong to the ciphertext part
-// (where they make it fail to decode).
+// Where the parts are is envelope_text.h's rule.
 #ifndef TARVOLA_ENVELOPE_BASE64_ENVELOPE_H
 #define TARVOLA_ENVELOPE_BASE64_ENVELOPE_H
 
 #include <span>
 #include <string_view>
 
+#include "envelope/envelope_text.h"
 #include "platform/platform.h"
 
 namespace tarvola::envelope {
-
-inline constexpr char kEnvelopeSeparator = '$';
 
 struct EnvelopeParts {
     platform::ByteVector iv;
@@ -26,9 +24,8 @@ struct EnvelopeParts {
 [[nodiscard]] bool JoinEnvelope(std::span<const std::uint8_t> iv,
                                 std::span<const std::uint8_t> ciphertext, char* output);
 
-// The first part is everything up to and including the first "$" (the
-// decoder ends it there), the second everything after it. A part that does
-// not decode, or is missing, comes back empty.
+// The two parts of SplitEnvelopeText, decoded. A part that does not decode,
+// or is missing, comes back empty.
 [[nodiscard]] EnvelopeParts SplitEnvelope(std::string_view text);
 
 }  // namespace tarvola::envelope

@@ -31,10 +31,10 @@ constexpr std::size_t kMinimumTextLength = kHeaderLength + kCharsPerBlock;
 constexpr std::size_t kChunkBlocks = 32;
 using ChunkBytes = std::array<std::uint8_t, kChunkBlocks * kBlockBytes>;
 
-void ExpandKey(const char* key, aes::RoundKeySchedule& schedule) {
+void ExpandKey(const char* key, aes::Aes128Key& schedule) {
     Wiped<aes::Block> key_block;
     TakeBlock(ViewOf(key), 0, key_block.value);
-    aes::Aes128KeySchedule(schedule, key_block.value);
+    aes::Aes128ExpandKey(schedule, key_block.value);
 }
 
 // The shape checks of a mode-0 text, in the order they are made.
@@ -76,8 +76,7 @@ char* AppendNonZeroBytes(const std::uint8_t* block, char* out) noexcept {
 // The whole blocks of `text`, encrypted straight from it a chunk at a time,
 // as hex at `out`; returns the end of what it wrote. The ciphertext buffer
 // holds nothing secret.
-char* WriteWholeBlocks(std::string_view text, const aes::RoundKeySchedule& schedule,
-                       char* out) noexcept {
+char* WriteWholeBlocks(std::string_view text, const aes::Aes128Key& schedule, char* out) noexcept {
     const auto* plaintext = reinterpret_cast<const std::uint8_t*>(text.data());
     const std::size_t count = text.size() / kBlockBytes;
     ChunkBytes ciphertext;
@@ -97,7 +96,7 @@ bool EncryptHexBlock(const char* input, const char* key, char* output) noexcept 
     const std::string_view text = ViewOf(input);
     if (text.empty() || text.size() > std::numeric_limits<std::int32_t>::max()) return false;
 
-    Wiped<aes::RoundKeySchedule> schedule;
+    Wiped<aes::Aes128Key> schedule;
     ExpandKey(key, schedule.value);
 
     // Written straight into the caller's buffer after its current text: no
@@ -125,7 +124,7 @@ bool DecryptHexBlock(const char* text, const char* key, char* output) noexcept {
     if (!HasValidShape(whole)) return false;
     const std::string_view body = whole.substr(kHeaderLength);
 
-    Wiped<aes::RoundKeySchedule> schedule;
+    Wiped<aes::Aes128Key> schedule;
     ExpandKey(key, schedule.value);
 
     // A body of an odd multiple of 16 characters ends in half a group, which

@@ -15,8 +15,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/secret.h"
@@ -47,18 +45,6 @@ inline constexpr std::size_t kAesBlockLength = 16;
 [[nodiscard]] std::optional<SecretBytes> CbcDecryptBlocks(
     std::span<const std::uint8_t> key, std::span<const std::uint8_t, kAesBlockLength> iv,
     std::span<const std::uint8_t> ciphertext);
-
-// Standard base64 (RFC 4648 section 4) with "=" padding and no line breaks.
-// Empty when the conversion fails.
-[[nodiscard]] std::optional<std::string> Base64Encode(std::span<const std::uint8_t> bytes);
-
-// Decodes standard base64. Blanks and line breaks (IsBlankOrLineBreak in
-// common/text.h) are skipped; a text
-// whose "=" padding is followed by "$" ends at that "$", so that the first part
-// of an envelope, "$" included, decodes to exactly the IV. Any other character
-// outside the alphabet, or a length that does not fill whole 4-character
-// groups, fails. Empty on failure.
-[[nodiscard]] ByteVector Base64Decode(std::string_view text);
 
 }  // namespace tarvola::platform
 

@@ -37,6 +37,14 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
     const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters
     const std::string envelope = Sealed("plain", "key", Mode::kEnvelope);
     const std::string long_envelope = Sealed(std::string(40, 'p'), "key", Mode::kEnvelope);
+    // Whole blocks of text, so that any character counted beyond those the
+    // library decodes makes the plaintext look cut at a zero byte.
+    const std::string one_block = Sealed(std::string(16, 'o'), "key", Mode::kEnvelope);
+    const std::string two_blocks = Sealed(std::string(32, 't'), "key", Mode::kEnvelope);
+    const auto inside_ciphertext = [](const std::string& value, const char* blanks) {
+        const std::size_t at = value.size() - 10;
+        return value.substr(0, at) + blanks + value.substr(at);
+    };
     struct Case {
         std::string value;
         ReadMode mode;
@@ -51,6 +59,9 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
         {" \t" + envelope + "  ", ReadMode::kEnvelope, ""},
         {"\r\n" + envelope + "\r\n", ReadMode::kAuto, ""},
         {"\n" + hex + " \r\n", ReadMode::kAuto, ""},
+        {inside_ciphertext(one_block, "\r"), ReadMode::kEnvelope, ""},
+        {inside_ciphertext(two_blocks, "  "), ReadMode::kEnvelope, ""},
+        {one_block + "$ignored", ReadMode::kEnvelope, ""},
         {envelope, ReadMode::kHexBlock, "not a mode-0 value"},
         {long_envelope.substr(0, 45), ReadMode::kEnvelope, "rejected"},
         {long_envelope.substr(0, long_envelope.size() - 4), ReadMode::kEnvelope, "rejected"},

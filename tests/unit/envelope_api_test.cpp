@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "envelope/base64.h"
 #include "envelope/random_iv.h"
 #include "platform/platform.h"
 #include "tarvolacrypt.h"
@@ -122,9 +123,9 @@ TEST(EnvelopeApi, DecryptionFailuresLeaveTheEmptyText) {
     const std::string good = EncryptMode1("a value of some length", "key");
     const std::string iv_text = good.substr(0, 24);
     const std::string ct_text = good.substr(25);
-    const std::string short_iv = *platform::Base64Encode(platform::ByteVector(15, 7));
-    const std::string block_text = *platform::Base64Encode(platform::ByteVector(16, 7));
-    const std::string odd_ct = *platform::Base64Encode(platform::ByteVector(17, 7));
+    const std::string short_iv = *envelope::Base64Encode(platform::ByteVector(15, 7));
+    const std::string block_text = *envelope::Base64Encode(platform::ByteVector(16, 7));
+    const std::string odd_ct = *envelope::Base64Encode(platform::ByteVector(17, 7));
     std::string flipped = good;
     flipped[25 + 10] = flipped[25 + 10] == 'A' ? 'B' : 'A';
     const struct {
@@ -167,9 +168,9 @@ TEST(EnvelopeApi, LongerIvPartUsesItsFirstSixteenBytes) {
     // ends the part.
     const std::string good = EncryptMode1("value", "key");
     for (const std::size_t extra : {1U, 3U}) {
-        auto iv = platform::Base64Decode(good.substr(0, 24));
+        auto iv = envelope::Base64Decode(good.substr(0, 24));
         iv.insert(iv.end(), extra, 0xEE);
-        const std::string longer = *platform::Base64Encode(iv) + good.substr(24);
+        const std::string longer = *envelope::Base64Encode(iv) + good.substr(24);
         EXPECT_EQ(DecryptMode1(longer, "key").Text(), "value") << extra;
     }
 }
@@ -185,7 +186,7 @@ TEST(EnvelopeApi, DecryptionStopsAtAZeroByteAndKeepsBytesAfterTheTerminator) {
         std::span(reinterpret_cast<const std::uint8_t*>(plaintext.data()), plaintext.size()));
     ASSERT_TRUE(ciphertext.has_value());
     const std::string envelope =
-        *platform::Base64Encode(iv) + "$" + *platform::Base64Encode(*ciphertext);
+        *envelope::Base64Encode(iv) + "$" + *envelope::Base64Encode(*ciphertext);
     const Opened opened = DecryptMode1(envelope, "", 32);
     EXPECT_EQ(opened.result, 0);
     EXPECT_EQ(opened.buffer, std::string("ab\0", 3) + std::string(29, '#'));

@@ -23,8 +23,8 @@ namespace {
 std::string ExpectedMode0(const std::string& text, const std::string& key) {
     aes::Block key_block{};
     key.copy(reinterpret_cast<char*>(key_block.data()), key_block.size());
-    aes::RoundKeySchedule schedule{};
-    aes::Aes128KeySchedule(schedule, key_block);
+    aes::Aes128Key schedule{};
+    aes::Aes128ExpandKey(schedule, key_block);
     const auto header = hexscheme::LengthHeader(static_cast<std::uint32_t>(text.size()));
     std::string expected(header.begin(), header.end());
     for (std::size_t offset = 0; offset < text.size(); offset += 16) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "envelope/base64.h"
 #include "platform/platform.h"
 #include "tarvolacrypt.h"
 #include "test_support.h"
@@ -78,7 +79,7 @@ TEST_F(OpensslCommand, OpensOurEnvelopes) {
             ASSERT_EQ(Encrypt(text.c_str(), key.c_str(), envelope.data(), 1), 0);
             envelope.resize(std::strlen(envelope.c_str()));
             const auto dollar = envelope.find('$');
-            const auto iv = platform::Base64Decode(envelope.substr(0, dollar));
+            const auto iv = envelope::Base64Decode(envelope.substr(0, dollar));
             Write("ct.b64", envelope.substr(dollar + 1) + "\n");
             const OpensslKey k = KeyFor(key);
             const auto opened = Run("base64 -d '" + dir_ + "/ct.b64' | openssl enc -d " + k.cipher +
@@ -101,7 +102,7 @@ TEST_F(OpensslCommand, ItsEnvelopesOpenWithOurDecrypt) {
             const auto ct = Run("openssl enc " + k.cipher + " -K " + k.hex + " -iv " + iv_hex +
                                 " -in '" + dir_ + "/plain' | base64 -w0");
             ASSERT_TRUE(ct.has_value());
-            const std::string envelope = *platform::Base64Encode(test::FromHex(iv_hex)) + "$" + *ct;
+            const std::string envelope = *envelope::Base64Encode(test::FromHex(iv_hex)) + "$" + *ct;
             std::string out(envelope.size(), '#');
             ASSERT_EQ(Decrypt(envelope.c_str(), key.c_str(), out.data(), 1), 0) << envelope;
             EXPECT_EQ(std::string(out.c_str()), text);
