@@ -98,6 +98,12 @@ class PostgresCursor final : public RowCursor {
   public:
     PostgresCursor(Session& session, std::string name)
         : session_(session), name_(std::move(name)) {}
+    PostgresCursor(const PostgresCursor&) = delete;
+    PostgresCursor& operator=(const PostgresCursor&) = delete;
+    // A held cursor outlives its transaction: closed here, so that the
+    // connection can open the next one. After a rollback it is gone already,
+    // and the error is of no interest.
+    ~PostgresCursor() override { PQclear(PQexec(session_.get(), ("CLOSE " + name_).c_str())); }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
