@@ -23,6 +23,8 @@ enum class OptionId {
     kStrict,
     kQuiet,
     kDb,
+    kDbFile,
+    kDbEnv,
     kTable,
     kColumn,
     kId,
@@ -63,7 +65,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 29> kOptions = {{
+constexpr std::array<OptionSpec, 31> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -75,6 +77,8 @@ constexpr std::array<OptionSpec, 29> kOptions = {{
     {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
     {"--db", OptionId::kDb, true, kDbCommands},
+    {"--db-file", OptionId::kDbFile, true, kDbCommands},
+    {"--db-env", OptionId::kDbEnv, true, kDbCommands},
     {"--table", OptionId::kTable, true, kDbCommands},
     {"--column", OptionId::kColumn, true, kDbCommands},
     {"--id", OptionId::kId, true, kDbCommands},
@@ -212,7 +216,8 @@ class OptionReader {
         if (!parsed_.options.texts.empty())
             return UsageError("migrate takes no TEXT: the values come from --db");
         if (migrate.database.empty())
-            return UsageError("migrate needs --db, and --table and --column or --plan");
+            return UsageError(
+                "migrate needs --db (or --db-file, --db-env), and --table and --column or --plan");
         if (const std::string error = CheckTargets("migrate"); !error.empty())
             return UsageError(error);
         if ((migrate.pause_ms != 0 || migrate.max_rate != 0) && migrate.batch_size == 0)
@@ -265,7 +270,7 @@ class OptionReader {
             return;
         }
         // "-0" and "--null" are one option; the key options say so below.
-        const auto bit = 1U << static_cast<unsigned>(spec->id);
+        const auto bit = std::uint64_t{1} << static_cast<unsigned>(spec->id);
         if ((seen_ & bit) != 0 && !IsKeyOption(spec->id)) {
             error_ = std::string(name) + " is given twice";
             return;
@@ -355,7 +360,7 @@ class OptionReader {
     }
 
     // `value` is null for --dry-run, the one flag among these.
-    void ApplyMigrateOption(const OptionSpec& spec, const char* value) {
+    void ApplyMigrateOption(const OptionSpec& spec, char* value) {
         MigrateOptions& migrate = parsed_.options.migrate;
         if (spec.id == OptionId::kDryRun || value == nullptr) {
             migrate.dry_run = true;
@@ -364,7 +369,13 @@ class OptionReader {
         ScanOptions& scan = parsed_.options.scan;
         switch (spec.id) {
             case OptionId::kDb:
-                migrate.database = value;
+                SetDatabase(KeyOrigin::kArgument, spec.name, value);
+                break;
+            case OptionId::kDbFile:
+                SetDatabase(KeyOrigin::kFile, spec.name, value);
+                break;
+            case OptionId::kDbEnv:
+                SetDatabase(KeyOrigin::kEnvironment, spec.name, value);
                 break;
             case OptionId::kTable:
                 migrate.table = value;
@@ -409,6 +420,21 @@ class OptionReader {
             default:
                 break;
         }
+    }
+
+    void SetDatabase(KeyOrigin origin, std::string_view name, char* value) {
+        MigrateOptions& migrate = parsed_.options.migrate;
+        if (database_given_) {
+            error_ = "give only one of --db, --db-file and --db-env";
+            return;
+        }
+        database_given_ = true;
+        migrate.database_origin = origin;
+        migrate.database = value;
+        if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
+        // The address may hold a password: hidden from later looks at the
+        // process list, as --key is.
+        if (origin == KeyOrigin::kArgument) secure_wipe(value, std::strlen(value));
     }
 
     // A positive whole number.
@@ -462,7 +488,9 @@ class OptionReader {
     std::string error_;
     bool key_given_ = false;
     bool new_key_given_ = false;
-    unsigned seen_ = 0;
+    bool database_given_ = false;
+    // One bit per OptionId.
+    std::uint64_t seen_ = 0;
 };
 
 }  // namespace
@@ -547,8 +575,9 @@ Safety checks: a decrypted value must be plausible or it fails: valid UTF-8
 without control characters other than TAB (unless --allow-binary), a mode-0
 value's header and length must match what it decrypts to (a cut or padded
 value fails), and a mode-1 plaintext cut at a zero byte fails. So a wrong key
-fails for practically every value, in both modes. Blanks around a value read
-for decryption are ignored. In line mode, values holding a line break are
+fails for practically every value, in both modes. White space around a value
+read for decryption is ignored; a value of only white space is left as it is
+and counted as empty. In line mode, values holding a line break are
 refused, going in as coming out; use -0 for them. Values holding a zero byte
 are refused.
 
@@ -559,7 +588,11 @@ too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
   --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
-                        connection URI), or odbc:CONNECTION-STRING
+                        connection URI), or odbc:CONNECTION-STRING; other
+                        users can see it in the process list, so keep
+                        passwords out of it (PGPASSWORD, ~/.pgpass) or use:
+  --db-file FILE        the DATABASE address is the first line of FILE
+  --db-env VAR          the DATABASE address is the value of VAR
   --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
                         (a name holding a dot in double quotes: '"a.b"')
   --column COLUMN       the column holding the values
@@ -588,7 +621,8 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --batch-size only the failing batch is rolled back and the run stops.
   Values already in the target mode under the new key stay as they are, so
   a re-run finishes an interrupted one. Exit 2 when the database cannot be
-  reached or a table or column is missing.
+  reached or a table or column is missing. A batched run ends by counting
+  the rows still under the old key (written meanwhile), to run again for.
 
 Scan (where the stored values stand, read only: SQLite opened read-only,
 PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
@@ -615,7 +649,9 @@ standard error: "tarvolacrypt: 3 values, 2 done, 1 failed".
 
 Exit status: 0 when every value succeeded, 1 when a value failed or the
 output could not be written (the run stops there), 2 for a usage error or an
-unusable key, in which case nothing was processed.
+unusable key, in which case nothing was processed, 130 or 143 when SIGINT or
+SIGTERM stopped the run between two values (migrate: before its next write,
+rolling back the open transaction).
 
 Examples:
   umask 077; printf '%s\n' 'my key text' > app.key

@@ -30,6 +30,9 @@ struct KeySource {
 
 // migrate and scan: where the values are; migrate only: how to write them.
 struct MigrateOptions {
+    // kArgument: `database` is the address (--db); kFile and kEnvironment:
+    // the path (--db-file) or the variable (--db-env) that holds it.
+    KeyOrigin database_origin = KeyOrigin::kArgument;
     std::string database;
     std::string table;
     std::string column;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "db/database.h"
+#include "key_source.h"
 #include "parallel.h"
 #include "plan.h"
+#include "platform.h"
 #include "progress.h"
 #include "value_rules.h"
 
@@ -35,10 +37,37 @@ struct Counts {
     std::uint64_t failed = 0;
     std::uint64_t unchanged = 0;
     std::uint64_t null_or_empty = 0;
+    // Failures of intact values that did not open, the mark of a wrong key.
+    std::uint64_t failed_to_open = 0;
 };
 
+// How a run ended, which decides what is kept and what is said.
+enum class Ending {
+    kCompleted,
+    kValueFailed,  // a value failed: its transaction (or batch) is rolled back
+    kInterrupted,  // a stop signal: the open transaction is rolled back
+    kRefused,      // the database refused a statement or the connection broke
+};
+
+// A cell of only white space is as empty as an empty one: a char(n) column
+// gives an empty value back as blanks.
 bool IsNullOrEmpty(const db::Row& row) noexcept {
-    return row.value_is_null || row.value.empty();
+    return row.value_is_null || TrimBlanks(row.value).empty();
+}
+
+ReadMode AsReadMode(Mode mode) noexcept {
+    return mode == Mode::kHexBlock ? ReadMode::kHexBlock : ReadMode::kEnvelope;
+}
+
+// Whether a value a run would still rewrite: one that opens under the old
+// key and is not already in the target mode under the new one.
+bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (RecognizeMode(trimmed) == rekeying.to_mode &&
+        OpenValue(trimmed, rekeying.new_key, AsReadMode(rekeying.to_mode), rules)) {
+        return false;
+    }
+    return static_cast<bool>(OpenValue(trimmed, rekeying.old_key, rekeying.from_mode, rules));
 }
 
 // Rows read together: the unit of a worker's crypto and of one multi-row
@@ -89,6 +118,30 @@ std::string StoredDifference(std::string_view written, const db::Applied& applie
     return "the database changed the value as it stored it: a trigger or rule?";
 }
 
+// Ends the open transaction without a word: a broken connection has rolled
+// it back itself.
+void RollBackQuietly(db::Database& database) noexcept {
+    try {
+        database.Rollback();
+    } catch (const db::Error&) {
+    }
+}
+
+// Runs `work`, which talks to the database. A statement the database refused
+// or a lost connection ends the run: said here, passwords hidden.
+template <class Work>
+Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Work&& work) {
+    try {
+        return work();
+    } catch (const db::Error& error) {
+        if (shown != nullptr) shown->Erase();
+        err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+        // A signal that came while a statement waited (for a lock, say)
+        // ended it: the run was interrupted, not refused.
+        return StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
+    }
+}
+
 class Migration {
   public:
     Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
@@ -105,19 +158,28 @@ class Migration {
           progress_(progress),
           label_(std::move(label)) {}
 
-    // The whole run of one target, in its own transaction (or batches).
+    // One target on its own: its transaction, or its batches.
     int Run() {
-        database_.Begin();
-        const bool failed = Work();
-        EndTransaction(failed);
-        return Report(failed, true);
+        const Ending ending = Guarded(&progress_, err_, options_.database, [this] {
+            database_.Begin();
+            const Ending worked = Work();
+            // Committed here, so that a refusal at commit (a deferred
+            // constraint) is reported like any other.
+            if (worked == Ending::kCompleted && !options_.dry_run) {
+                database_.Commit();
+                Committed();
+            }
+            return worked;
+        });
+        if (ending != Ending::kCompleted || options_.dry_run) RollBackQuietly(database_);
+        return Report(ending, true);
     }
 
     // Reading and writing stay on this thread and this connection; the
     // chunks in between are judged by the workers, and written in the order
-    // they were read. Called in a transaction; true when it must be rolled
-    // back (in batches: the last one).
-    bool Work() {
+    // they were read. Called in a transaction, which it leaves open: in
+    // batches, every full batch is committed and the last one is left.
+    Ending Work() {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
@@ -126,16 +188,20 @@ class Migration {
         // the column stops here, and the transaction is rolled back.
         if (target_.enforced_width && !CheckWidth(*target_.enforced_width)) {
             any_failure_ = true;
-            return true;
+            return Ending::kValueFailed;
         }
         const auto cursor = database_.OpenRows(target_);
         // Enough chunks to keep every worker busy while one is written.
         std::vector<Chunk> chunks(4 * std::size_t{jobs_});
         std::uint64_t rows_read = 0;
-        std::uint64_t in_batch = 0;
         bool batch_failed = false;
+        bool interrupted = false;
         const ChunkSteps steps{
             [&](std::size_t slot) {
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 // A chunk never spans two batches.
                 std::size_t limit = kChunkRows;
                 if (batch_size != 0)
@@ -151,73 +217,99 @@ class Migration {
                 Judge(rekeying_, rules_, chunks[slot], stop);
             },
             [&](std::size_t slot) {
+                // Nothing more is written once a stop signal came: the open
+                // transaction is rolled back, the committed batches stay.
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 const Chunk& chunk = chunks[slot];
                 const auto rows = std::span(chunk.rows).first(chunk.count);
                 batch_failed |=
                     !Process(rows, std::span(chunk.verdicts).first(chunk.count), batch_size == 0);
-                in_batch += chunk.count;
+                in_batch_ += chunk.count;
                 progress_.Update(counts_.values);
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
-                if (in_batch == batch_size) {
+                if (in_batch_ == batch_size) {
                     database_.Commit();
-                    committed_done_ = counts_.done;
+                    Committed();
                     // Outside any transaction, holding no lock.
                     Pace();
                     database_.Begin();
-                    in_batch = 0;
                 }
                 return true;
             },
         };
         (void)RunOrdered(jobs_, chunks.size(), steps);
-        return batch_size == 0 ? any_failure_ : batch_failed;
+        if (interrupted) return Ending::kInterrupted;
+        const bool failed = batch_size == 0 ? any_failure_ : batch_failed;
+        return failed ? Ending::kValueFailed : Ending::kCompleted;
     }
 
-    void EndTransaction(bool roll_back) {
-        if (roll_back || options_.dry_run) {
-            database_.Rollback();
-        } else {
-            database_.Commit();
-        }
+    // The rows since the last commit are committed now.
+    void Committed() noexcept {
+        committed_done_ = counts_.done;
+        committed_rows_ += in_batch_;
+        if (in_batch_ != 0) ++committed_batches_;
+        in_batch_ = 0;
     }
 
-    // The failures not listed and the summary line; `note` adds what
-    // became of the transaction (a plan says it once, for all targets).
-    int Report(bool rolled_back, bool note) {
+    // The failures not listed and the summary line; `note` adds what became
+    // of the transaction (a plan in one transaction says it once, for all
+    // targets). Returns the exit status.
+    int Report(Ending ending, bool note) {
+        const bool atomic = options_.batch_size == 0 || options_.dry_run;
         progress_.Erase();
         if (counts_.failed > kListedFailures)
             err_ << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
                  << " more failing rows not listed\n";
-        if (rolled_back) counts_.done = committed_done_;
-        if (note) WriteTransactionNote(rolled_back, options_, err_);
-        if (!quiet_ || any_failure_) {
+        if (note) WriteEndingNote(ending, atomic);
+        if (ending != Ending::kCompleted) counts_.done = committed_done_;
+        if (!quiet_ || any_failure_ || ending != Ending::kCompleted) {
             err_ << "tarvolacrypt: " << label_ << counts_.values
                  << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
                  << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
                  << counts_.null_or_empty << " null or empty";
-            if (counts_.failed > 0 && !stored_wrongly_ &&
+            if (counts_.failed > 0 && counts_.failed_to_open == counts_.failed &&
                 counts_.failed + counts_.null_or_empty == counts_.values)
                 err_ << ": every value failed, so the key is probably wrong";
             err_ << '\n';
         }
-        return any_failure_ ? kFailed : kDone;
-    }
-
-    static void WriteTransactionNote(bool rolled_back, const MigrateOptions& options,
-                                     std::ostream& err) {
-        if (rolled_back) {
-            err << "tarvolacrypt: rolled back: "
-                << (options.batch_size == 0 || options.dry_run
-                        ? "nothing was written"
-                        : "the failing batch was not written, earlier batches were")
-                << '\n';
-        } else if (options.dry_run) {
-            err << "tarvolacrypt: dry run: every change rolled back\n";
+        if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
+        switch (ending) {
+            case Ending::kCompleted:
+                return any_failure_ ? kFailed : kDone;
+            case Ending::kInterrupted:
+                return StoppedRunStatus(StopSignal());
+            case Ending::kValueFailed:
+            case Ending::kRefused:
+                break;
         }
+        return kFailed;
     }
 
   private:
+    void WriteEndingNote(Ending ending, bool atomic) {
+        switch (ending) {
+            case Ending::kCompleted:
+                if (options_.dry_run) err_ << "tarvolacrypt: dry run: every change rolled back\n";
+                break;
+            case Ending::kValueFailed:
+                err_ << "tarvolacrypt: rolled back: "
+                     << (atomic ? "nothing was written"
+                                : "the failing batch was not written, earlier batches were")
+                     << '\n';
+                break;
+            case Ending::kInterrupted:
+            case Ending::kRefused:
+                err_ << "tarvolacrypt: "
+                     << (ending == Ending::kInterrupted ? "interrupted" : "stopped") << ": "
+                     << CommittedSoFar(atomic) << '\n';
+                break;
+        }
+    }
+
     // Between batches: --pause, then as long as --max-rate needs to keep
     // the rows so far under that many per second.
     void Pace() const {
@@ -245,6 +337,7 @@ class Migration {
                 ++counts_.unchanged;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kFailed) {
                 ReportFailure(rows[i], verdicts[i].reason);
+                if (verdicts[i].wrong_key_likely) ++counts_.failed_to_open;
                 chunk_failed = true;
             } else {
                 updates.push_back(db::Update{&rows[i], verdicts[i].value});
@@ -265,21 +358,22 @@ class Migration {
                 ReportFailure(*updates[i].row, "the update changed " +
                                                    std::to_string(applied[i].rows) +
                                                    " rows sharing this id: --id is not unique");
-                stored_wrongly_ = true;
                 chunk_failed = true;
             } else if (applied[i].rows == 1 &&
                        (applied[i].stored_is_null || stored != updates[i].new_value)) {
                 // What was verified is not what is kept: never commit it.
                 ReportFailure(*updates[i].row,
                               StoredDifference(updates[i].new_value, applied[i], stored));
-                stored_wrongly_ = true;
                 chunk_failed = true;
             } else if (applied[i].rows == 1) {
                 ++counts_.done;
             } else {
-                ReportFailure(*updates[i].row,
-                              "changed by someone else since it was read; "
-                              "left as it is, run again to migrate it");
+                // In one transaction the rollback takes every row back, and
+                // the closing line says so.
+                ReportFailure(*updates[i].row, atomic
+                                                   ? "changed by someone else since it was read"
+                                                   : "changed by someone else since it was read; "
+                                                     "left as it is, run again to migrate it");
                 any_failure_ = true;
                 chunk_failed = chunk_failed || atomic;
             }
@@ -336,6 +430,73 @@ class Migration {
         err_ << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
     }
 
+    std::string CommittedSoFar(bool atomic) const {
+        if (atomic || committed_batches_ == 0) return "rolled back, nothing was written";
+        return std::to_string(committed_rows_) + (committed_rows_ == 1 ? " row" : " rows") +
+               " committed in " + std::to_string(committed_batches_) +
+               (committed_batches_ == 1 ? " batch" : " batches") + ", the rest left as they were";
+    }
+
+    // After a batched run, rows written meanwhile by an application still
+    // under the old key (or rows put back) hold values a run would still
+    // migrate: counted in a read-only pass, so that the user knows to run
+    // again rather than retire the old key.
+    void ReportLeftBehind() {
+        std::uint64_t left = 0;
+        try {
+            left = CountLeftBehind();
+        } catch (const db::Error& error) {
+            err_ << "tarvolacrypt: cannot count the rows left to migrate: "
+                 << HidePasswords(error.what(), options_.database) << '\n';
+            RollBackQuietly(database_);
+            return;
+        }
+        if (left == 0) return;
+        err_ << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+             << " still to migrate (written under the old key during the run?): run again to "
+                "migrate "
+             << (left == 1 ? "it" : "them") << '\n';
+    }
+
+    std::uint64_t CountLeftBehind() {
+        database_.Begin();
+        std::uint64_t left = 0;
+        {
+            const auto cursor = database_.OpenRows(target_);
+            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+            const ChunkSteps steps{
+                [&](std::size_t slot) {
+                    Chunk& chunk = chunks[slot];
+                    chunk.count = 0;
+                    if (StopSignal() != 0) return false;
+                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                        ++chunk.count;
+                    return chunk.count != 0;
+                },
+                [&](std::size_t slot, const std::atomic<bool>& stop) {
+                    Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0;
+                         i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+                        const db::Row& row = chunk.rows[i];
+                        const bool still =
+                            !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_);
+                        chunk.verdicts[i].outcome = still ? Reencrypted::Outcome::kWritten
+                                                          : Reencrypted::Outcome::kUnchanged;
+                    }
+                },
+                [&](std::size_t slot) {
+                    const Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0; i < chunk.count; ++i)
+                        if (chunk.verdicts[i].outcome == Reencrypted::Outcome::kWritten) ++left;
+                    return true;
+                },
+            };
+            (void)RunOrdered(jobs_, chunks.size(), steps);
+        }
+        database_.Rollback();
+        return left;
+    }
+
     db::Database& database_;
     const db::Target& target_;
     const Rekeying& rekeying_;
@@ -349,12 +510,14 @@ class Migration {
     std::string label_;
     std::chrono::steady_clock::time_point start_;
     Counts counts_;
+    // Rows read since the last commit.
+    std::uint64_t in_batch_ = 0;
     bool any_failure_ = false;
-    // The database kept something other than a value written: not a key
-    // problem, whatever the counts say.
-    bool stored_wrongly_ = false;
     // Rows written by batches already committed, which a rollback keeps.
     std::uint64_t committed_done_ = 0;
+    // Rows read (written or not) in committed batches, and those batches.
+    std::uint64_t committed_rows_ = 0;
+    std::uint64_t committed_batches_ = 0;
 };
 
 }  // namespace
@@ -415,20 +578,29 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         }
         // Otherwise every target in one transaction: a value failing in any
         // of them leaves all of them as they were.
-        database->Begin();
-        bool failed = false;
-        for (std::size_t i = 0; i < migrations.size(); ++i) {
-            shown = progresses[i].get();
-            failed = migrations[i]->Work() || failed;
-        }
-        migrations.front()->EndTransaction(failed);
+        const Ending ending = Guarded(shown, err, migrate.database, [&] {
+            database->Begin();
+            Ending worst = Ending::kCompleted;
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                const Ending worked = migrations[i]->Work();
+                if (worked == Ending::kInterrupted) return worked;
+                if (worked != Ending::kCompleted) worst = worked;
+            }
+            if (worst == Ending::kCompleted && !migrate.dry_run) {
+                database->Commit();
+                for (const auto& migration : migrations) migration->Committed();
+            }
+            return worst;
+        });
+        if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(*database);
         int status = kDone;
         for (std::size_t i = 0; i < migrations.size(); ++i) {
-            status = std::max(status, migrations[i]->Report(failed, i + 1 == migrations.size()));
+            status = std::max(status, migrations[i]->Report(ending, i + 1 == migrations.size()));
         }
         return status;
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << error.what() << '\n';
+        err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;
     }
 }

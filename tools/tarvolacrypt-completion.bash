@@ -42,6 +42,14 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "text json" -- "$cur"))
             return
             ;;
+        --db-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --db-env)
+            COMPREPLY=($(compgen -v -- "$cur"))
+            return
+            ;;
         --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout | \
             --pause | --max-rate)
             return
@@ -61,11 +69,11 @@ _tarvolacrypt()
         decrypt) options="--mode --allow-binary $common" ;;
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
-        migrate) options="--db --table --column --id --where --from-mode --to-mode
+        migrate) options="--db --db-file --db-env --table --column --id --where --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
             --key-file --key-env --key --allow-empty-key --quiet --help --plan --pause
             --max-rate" ;;
-        scan) options="--db --table --column --id --where --plan --from-mode --to-mode
+        scan) options="--db --db-file --db-env --table --column --id --where --plan --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --format --failures --null -0 --jobs
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac

@@ -15,7 +15,7 @@ constexpr std::size_t kBlockSize = 16;
 // Mode 0 keys with the first 16 characters of the key text only.
 constexpr std::size_t kHexBlockKeyCharacters = 16;
 constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
-constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kWhiteSpace = " \t\r\n";
 
 constexpr std::string_view kNotTextReason = "does not decrypt to text: wrong key or damaged value";
 constexpr std::string_view kCutAtZeroReason =
@@ -125,17 +125,53 @@ bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
     return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
 }
 
+// Whether a mode-1 value has the form of an uncut one: a 24-character IV
+// part, then whole base64 groups that make whole cipher blocks. A wrong key
+// leaves that form intact; a value cut short by a narrow column rarely does.
+bool EnvelopeLooksIntact(std::string_view value) noexcept {
+    constexpr std::size_t kIvCharacters = 24;
+    if (value.find('$') != kIvCharacters) return false;
+    std::string_view encoded = value.substr(kIvCharacters + 1);
+    encoded = encoded.substr(0, encoded.find('$'));
+    std::size_t characters = 0;
+    std::size_t padding = 0;
+    for (const char c : encoded) {
+        if (kWhiteSpace.find(c) != std::string_view::npos) continue;
+        ++characters;
+        if (c == '=') ++padding;
+    }
+    if (characters % 4 != 0 || padding > 2) return false;
+    const std::size_t bytes = characters / 4 * 3 - padding;
+    return bytes >= kBlockSize && bytes % kBlockSize == 0;
+}
+
+// A mode-0 value the library reads at all: an 8-digit header and whole
+// blocks of upper-case hex.
+bool HexBlockLooksIntact(std::string_view value) noexcept {
+    return value.size() >= kHexBlockMinimumLength && (value.size() - kHeaderLength) % 32 == 0 &&
+           IsUpperHex(value);
+}
+
+// A failure to open `value`; when its form is intact, it is what a wrong key
+// gives.
+Opened FailedToOpen(std::string_view value, Mode mode, std::string reason) {
+    Opened opened = Failed(std::move(reason));
+    opened.wrong_key_likely =
+        mode == Mode::kEnvelope ? EnvelopeLooksIntact(value) : HexBlockLooksIntact(value);
+    return opened;
+}
+
 Opened OpenInMode(std::string_view value, std::string_view key, Mode mode,
                   const ValueRules& rules) {
     Result result = decrypt(value, key, mode);
-    if (!result) return Failed(std::string(result.message()));
+    if (!result) return FailedToOpen(value, mode, std::string(result.message()));
     SecretText plaintext = TakePlaintext(result);
     const std::size_t length = plaintext.view().size();
     if (mode == Mode::kEnvelope && EnvelopeWasCut(value, length)) {
-        return Failed(std::string(kCutAtZeroReason));
+        return FailedToOpen(value, mode, std::string(kCutAtZeroReason));
     }
     if (!rules.allow_binary && !IsPlainText(plaintext.view(), rules.allow_line_breaks)) {
-        return Failed(std::string(kNotTextReason));
+        return FailedToOpen(value, mode, std::string(kNotTextReason));
     }
     if (mode == Mode::kHexBlock) {
         if (std::string problem = HexBlockLengthProblem(value, length); !problem.empty()) {
@@ -275,9 +311,9 @@ std::optional<std::size_t> MigratedLengthFromHeader(std::string_view value, Mode
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view value) noexcept {
-    const std::size_t first = value.find_first_not_of(kBlanks);
+    const std::size_t first = value.find_first_not_of(kWhiteSpace);
     if (first == std::string_view::npos) return {};
-    return value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
+    return value.substr(first, value.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
 std::optional<Mode> RecognizeMode(std::string_view value) noexcept {
@@ -344,7 +380,10 @@ Assessed AssessValue(std::string_view value, const Rekeying& rekeying, const Val
     }
 
     if (!opened) opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
-    if (!opened) return Assessed{Outcome::kFailed, {}, std::move(opened.reason)};
+    if (!opened) {
+        std::string reason = std::move(opened.reason);
+        return Assessed{Outcome::kFailed, std::move(opened), std::move(reason)};
+    }
     return Assessed{Outcome::kToReencrypt, std::move(opened), {}};
 }
 
@@ -355,8 +394,12 @@ Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
         case Assessed::Outcome::kUnchanged:
             return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
         case Assessed::Outcome::kAmbiguous:
-        case Assessed::Outcome::kFailed:
             return ReencryptFailed(std::move(assessed.reason));
+        case Assessed::Outcome::kFailed: {
+            Reencrypted failed = ReencryptFailed(std::move(assessed.reason));
+            failed.wrong_key_likely = assessed.opened.wrong_key_likely;
+            return failed;
+        }
         case Assessed::Outcome::kToReencrypt:
             break;
     }

@@ -60,6 +60,10 @@ struct Target {
     // where the database enforces it (not SQLite's, which it ignores), the
     // least of a domain's levels on PostgreSQL.
     std::optional<std::uint64_t> enforced_width;
+    // Set by Resolve where parameters are cast (PostgreSQL): the types to
+    // cast them to, without the length an explicit cast would cut a value to.
+    std::string column_cast_type;
+    std::string id_cast_type;
     // Whether the column pads a shorter value with blanks (char(n)), which a
     // read-back then drops.
     bool blank_padded = false;

@@ -100,16 +100,10 @@ class PostgresCursor final : public RowCursor {
         : session_(session), name_(std::move(name)) {}
     PostgresCursor(const PostgresCursor&) = delete;
     PostgresCursor& operator=(const PostgresCursor&) = delete;
-    // Ends the reading: a cursor WITH HOLD left open (the width check's,
-    // read before the run's own) would be copied out at every commit. One a
-    // rollback already removed, or a transaction that failed, is no further
-    // error.
-    ~PostgresCursor() override {
-        try {
-            session_.Execute("CLOSE " + name_);
-        } catch (...) {  // NOLINT(bugprone-empty-catch)
-        }
-    }
+    // A held cursor outlives its transaction: closed here, so that the
+    // connection can open the next one. After a rollback it is gone already,
+    // and the error is of no interest.
+    ~PostgresCursor() override { PQclear(PQexec(session_.get(), ("CLOSE " + name_).c_str())); }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
@@ -140,21 +134,22 @@ class PostgresCursor final : public RowCursor {
 // RETURNING gives the row as stored, after any BEFORE trigger.
 std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
     std::string sql = "UPDATE " + target.quoted_table + " AS t SET " + target.quoted_column +
-                      " = v.n::" + target.column_type + " FROM (VALUES ";
+                      " = v.n::" + target.column_cast_type + " FROM (VALUES ";
     for (std::size_t i = 0; i < rows; ++i) {
         const std::size_t first = 3 * i + 1;
         if (i != 0) sql += ',';
         sql += "($" + std::to_string(first) + ",$" + std::to_string(first + 1) + ",$" +
                std::to_string(first + 2) + ')';
     }
-    sql += ") AS v(i, o, n) WHERE t." + target.quoted_id + " = v.i::" + target.id_type + " AND t." +
-           target.quoted_column + " = v.o::" + target.column_type + " RETURNING t." +
-           target.quoted_id + ", t." + target.quoted_column;
+    sql += ") AS v(i, o, n) WHERE t." + target.quoted_id + " = v.i::" + target.id_cast_type +
+           " AND t." + target.quoted_column + " = v.o::" + target.column_cast_type +
+           " RETURNING t." + target.quoted_id + ", t." + target.quoted_column;
     return sql;
 }
 
 // A column's type as the server holds it under any domains: the base type
-// without a length, the least length any level of it declares (varchar and
+// by its catalogue name, which implies no length (pg_catalog.bpchar, where
+// `character` alone would mean char(1)), the least length any level of it declares (varchar and
 // char only), whether it pads with blanks, and whether a unique index or the
 // primary key covers the column alone.
 constexpr const char* kDescribeColumnSql =
@@ -164,7 +159,9 @@ constexpr const char* kDescribeColumnSql =
     " AND NOT a.attisdropped"
     " UNION ALL SELECT c.depth + 1, t.typbasetype, t.typtypmod FROM chain c"
     " JOIN pg_type t ON t.oid = c.typid WHERE t.typtype = 'd') "
-    "SELECT format_type(b.typid, NULL), (SELECT min(c.typmod - 4) FROM chain c"
+    "SELECT (SELECT quote_ident(n.nspname) || '.' || quote_ident(t.typname) FROM pg_type t"
+    " JOIN pg_namespace n ON n.oid = t.typnamespace WHERE t.oid = b.typid),"
+    " (SELECT min(c.typmod - 4) FROM chain c"
     " WHERE c.typmod >= 4 AND b.typid IN ('bpchar'::regtype, 'varchar'::regtype)),"
     " b.typid = 'bpchar'::regtype, EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a"
     " ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] WHERE i.indrelid = to_regclass($1)"
@@ -338,8 +335,8 @@ class PostgresDatabase final : public Database {
     void DescribeColumns(Target& target) {
         const ColumnDescription column = Describe(target.quoted_table, target.column);
         const ColumnDescription id = Describe(target.quoted_table, target.id);
-        if (!column.base_type.empty()) target.column_type = column.base_type;
-        if (!id.base_type.empty()) target.id_type = id.base_type;
+        target.column_cast_type = column.base_type.empty() ? target.column_type : column.base_type;
+        target.id_cast_type = id.base_type.empty() ? target.id_type : id.base_type;
         target.enforced_width = column.enforced_width;
         target.blank_padded = column.blank_padded;
         target.id_is_unique = id.unique;
