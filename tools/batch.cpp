@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "parallel.h"
+#include "platform.h"
 #include "progress.h"
 
 namespace tarvola::tool {
@@ -19,8 +20,8 @@ bool InLineMode(const Job& job) noexcept {
     return job.separator == '\n';
 }
 
-ValueOutcome Failed(std::string reason) {
-    return ValueOutcome{Kind::kFailed, {}, std::move(reason)};
+ValueOutcome Failed(std::string reason, bool wrong_key_likely = false) {
+    return ValueOutcome{Kind::kFailed, {}, std::move(reason), wrong_key_likely};
 }
 
 ValueOutcome EncryptOne(const Job& job, std::string_view value) {
@@ -35,7 +36,7 @@ ValueOutcome EncryptOne(const Job& job, std::string_view value) {
 
 ValueOutcome DecryptOne(const Job& job, std::string_view value) {
     Opened opened = OpenValue(value, job.key, job.read_mode, job.rules);
-    if (!opened) return Failed(std::move(opened.reason));
+    if (!opened) return Failed(std::move(opened.reason), opened.wrong_key_likely);
     if (InLineMode(job) && HasLineBreak(opened.plaintext->view())) {
         return Failed(
             "the decrypted value holds a line break, which cannot be written as one line; use "
@@ -55,7 +56,7 @@ ValueOutcome ReencryptOne(const Job& job, std::string_view value) {
         case Reencrypted::Outcome::kFailed:
             break;
     }
-    return Failed(std::move(result.reason));
+    return Failed(std::move(result.reason), result.wrong_key_likely);
 }
 
 // One value at a time: result or empty record out, reason to `err`, counts
@@ -76,15 +77,23 @@ class ValueWriter {
 
     // The record of a value already worked on, its reason to `err`.
     bool Emit(std::string_view place, std::uint64_t number, const ValueOutcome& outcome) {
+        // A stop signal drops the value in hand; what is written stays whole.
+        if (StopSignal() != 0) {
+            counts_.interrupted = true;
+            return false;
+        }
         ++counts_.values;
         progress_.Advance();
         if (outcome.kind == Kind::kFailed) {
             ++counts_.failed;
+            if (outcome.wrong_key_likely) ++counts_.failed_to_open;
             progress_.Erase();
             err_ << "tarvolacrypt: " << place << ' ' << number << ": " << outcome.reason << '\n';
             if (settings_.strict) return false;
         } else {
-            ++(outcome.kind == Kind::kDone ? counts_.done : counts_.unchanged);
+            ++(outcome.kind == Kind::kDone        ? counts_.done
+               : outcome.kind == Kind::kUnchanged ? counts_.unchanged
+                                                  : counts_.empty);
             const std::string_view text = outcome.text.view();
             out_.write(text.data(), static_cast<std::streamsize>(text.size()));
         }
@@ -168,6 +177,9 @@ BatchCounts RunOnRecordsInParallel(const Job& job, std::istream& in, const Batch
 }  // namespace
 
 ValueOutcome TransformValue(const Job& job, std::string_view value) {
+    if (job.command != Command::kEncrypt && TrimBlanks(value).empty()) {
+        return ValueOutcome{Kind::kEmpty, SecretText(value), {}};
+    }
     switch (job.command) {
         case Command::kEncrypt:
             return EncryptOne(job, value);
@@ -176,6 +188,7 @@ ValueOutcome TransformValue(const Job& job, std::string_view value) {
         case Command::kReencrypt:
             return ReencryptOne(job, value);
         case Command::kMigrate:
+        case Command::kScan:
             break;
     }
     return Failed("unknown command");
@@ -211,7 +224,9 @@ std::string Summary(const Job& job, const BatchCounts& counts) {
         std::to_string(counts.values) + (counts.values == 1 ? " value, " : " values, ") +
         std::to_string(counts.done) + " done, " + std::to_string(counts.failed) + " failed";
     if (counts.unchanged > 0) line += ", " + std::to_string(counts.unchanged) + " unchanged";
-    if (job.command != Command::kEncrypt && counts.values > 0 && counts.failed == counts.values) {
+    if (counts.empty > 0) line += ", " + std::to_string(counts.empty) + " empty";
+    if (job.command != Command::kEncrypt && counts.failed > 0 &&
+        counts.failed_to_open == counts.failed && counts.failed + counts.empty == counts.values) {
         line += ": every value failed, so the key is probably wrong";
     }
     return line;

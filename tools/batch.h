@@ -33,11 +33,15 @@ struct Job {
 };
 
 struct ValueOutcome {
-    enum class Kind { kDone, kUnchanged, kFailed };
+    // kEmpty: a value to read that is empty or only white space, which
+    // decrypt and reencrypt leave as it is (as migrate leaves empty cells).
+    enum class Kind { kDone, kUnchanged, kEmpty, kFailed };
     Kind kind = Kind::kFailed;
-    // The result to write; for kUnchanged the value as it was read.
+    // The result to write; for kUnchanged and kEmpty the value as it was read.
     SecretText text;
     std::string reason;
+    // kFailed only: the value is intact but did not open, as under a wrong key.
+    bool wrong_key_likely = false;
 };
 
 // The value's result; plaintexts stay in wiped storage.
@@ -59,6 +63,11 @@ struct BatchCounts {
     std::uint64_t done = 0;
     std::uint64_t unchanged = 0;
     std::uint64_t failed = 0;
+    std::uint64_t empty = 0;
+    // Failures of intact values that did not open, the mark of a wrong key.
+    std::uint64_t failed_to_open = 0;
+    // Set when a stop signal ended the batch after a whole value.
+    bool interrupted = false;
     // Set when standard output failed: the batch stopped there.
     bool output_failed = false;
 };
@@ -79,8 +88,9 @@ struct BatchCounts {
                                        const BatchSettings& settings, std::ostream& out,
                                        std::ostream& err);
 
-// "3 values, 2 done, 1 failed", with ", K unchanged" when there are some and
-// a hint when every value failed under a key.
+// "3 values, 2 done, 1 failed", with ", K unchanged" and ", K empty" when
+// there are some, and a hint when every value that was not empty failed to
+// open although intact, which is what a wrong key does.
 [[nodiscard]] std::string Summary(const Job& job, const BatchCounts& counts);
 
 }  // namespace tarvola::tool

@@ -23,6 +23,8 @@ enum class OptionId {
     kStrict,
     kQuiet,
     kDb,
+    kDbFile,
+    kDbEnv,
     kTable,
     kColumn,
     kId,
@@ -35,13 +37,22 @@ enum class OptionId {
     kAllowEmptyKey,
     kNull,
     kLineBuffered,
+    kPlan,
+    kPause,
+    kMaxRate,
+    kFailures,
+    kFormat,
 };
 
 // Which commands accept an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
 constexpr unsigned kMigrateOnly = 1U << 3;
-constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly;
+constexpr unsigned kScanOnly = 1U << 4;
+// The commands that find their values in a database.
+constexpr unsigned kDbCommands = kMigrateOnly | kScanOnly;
+// The commands that know an old and a new key and mode.
+constexpr unsigned kRewriting = kReencryptOnly | kMigrateOnly | kScanOnly;
 constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
 // The commands that read and write values as records of a stream.
 constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
@@ -54,7 +65,7 @@ struct OptionSpec {
     unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 24> kOptions = {{
+constexpr std::array<OptionSpec, 31> kOptions = {{
     {"--mode", OptionId::kMode, true, kCryptCommands},
     {"--from-mode", OptionId::kFromMode, true, kRewriting},
     {"--to-mode", OptionId::kToMode, true, kRewriting},
@@ -65,20 +76,27 @@ constexpr std::array<OptionSpec, 24> kOptions = {{
     {"--new-key-env", OptionId::kNewKeyEnv, true, kRewriting},
     {"--strict", OptionId::kStrict, false, kStreamCommands},
     {"--quiet", OptionId::kQuiet, false, kAllCommands},
-    {"--db", OptionId::kDb, true, kMigrateOnly},
-    {"--table", OptionId::kTable, true, kMigrateOnly},
-    {"--column", OptionId::kColumn, true, kMigrateOnly},
-    {"--id", OptionId::kId, true, kMigrateOnly},
-    {"--where", OptionId::kWhere, true, kMigrateOnly},
+    {"--db", OptionId::kDb, true, kDbCommands},
+    {"--db-file", OptionId::kDbFile, true, kDbCommands},
+    {"--db-env", OptionId::kDbEnv, true, kDbCommands},
+    {"--table", OptionId::kTable, true, kDbCommands},
+    {"--column", OptionId::kColumn, true, kDbCommands},
+    {"--id", OptionId::kId, true, kDbCommands},
+    {"--where", OptionId::kWhere, true, kDbCommands},
     {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
     {"--lock-timeout", OptionId::kLockTimeout, true, kMigrateOnly},
     {"--jobs", OptionId::kJobs, true, kAllCommands},
     {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
     {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
     {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
-    {"--null", OptionId::kNull, false, kStreamCommands},
-    {"-0", OptionId::kNull, false, kStreamCommands},
+    {"--null", OptionId::kNull, false, kStreamCommands | kScanOnly},
+    {"-0", OptionId::kNull, false, kStreamCommands | kScanOnly},
     {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
+    {"--plan", OptionId::kPlan, true, kDbCommands},
+    {"--pause", OptionId::kPause, true, kMigrateOnly},
+    {"--max-rate", OptionId::kMaxRate, true, kMigrateOnly},
+    {"--failures", OptionId::kFailures, true, kScanOnly},
+    {"--format", OptionId::kFormat, true, kScanOnly},
 }};
 
 constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
@@ -111,13 +129,15 @@ std::string_view NameOf(Command command) noexcept {
             return "reencrypt";
         case Command::kMigrate:
             return "migrate";
+        case Command::kScan:
+            return "scan";
     }
     return "?";
 }
 
 std::optional<Command> ParseCommand(std::string_view word) noexcept {
-    for (const Command command :
-         {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt, Command::kMigrate}) {
+    for (const Command command : {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
+                                  Command::kMigrate, Command::kScan}) {
         if (word == NameOf(command)) return command;
     }
     return std::nullopt;
@@ -187,6 +207,7 @@ class OptionReader {
         }
         if (!error_.empty()) return UsageError(std::move(error_));
         if (parsed_.options.command == Command::kMigrate) return CheckMigrate();
+        if (parsed_.options.command == Command::kScan) return CheckScan();
         return std::move(parsed_);
     }
 
@@ -194,9 +215,47 @@ class OptionReader {
         const MigrateOptions& migrate = parsed_.options.migrate;
         if (!parsed_.options.texts.empty())
             return UsageError("migrate takes no TEXT: the values come from --db");
-        if (migrate.database.empty() || migrate.table.empty() || migrate.column.empty())
-            return UsageError("migrate needs --db, --table and --column");
+        if (migrate.database.empty())
+            return UsageError(
+                "migrate needs --db (or --db-file, --db-env), and --table and --column or --plan");
+        if (const std::string error = CheckTargets("migrate"); !error.empty())
+            return UsageError(error);
+        if ((migrate.pause_ms != 0 || migrate.max_rate != 0) && migrate.batch_size == 0)
+            return UsageError("--pause and --max-rate pace batches: give --batch-size too");
         return std::move(parsed_);
+    }
+
+    // Without --db, scan reads values from standard input as decrypt does.
+    ParsedCommandLine CheckScan() {
+        const Options& options = parsed_.options;
+        const MigrateOptions& source = options.migrate;
+        if (!options.texts.empty())
+            return UsageError("scan takes no TEXT: the values come from --db or standard input");
+        if (source.database.empty()) {
+            if (!source.table.empty() || !source.column.empty() || !source.id.empty() ||
+                !source.where.empty() || !source.plan.empty())
+                return UsageError("--table, --column, --id, --where and --plan need --db");
+            return std::move(parsed_);
+        }
+        if (options.null_separated)
+            return UsageError("-0 is for values on standard input, not for --db");
+        if (const std::string error = CheckTargets("scan"); !error.empty())
+            return UsageError(error);
+        return std::move(parsed_);
+    }
+
+    // One target from --table and --column, or several from --plan.
+    std::string CheckTargets(std::string_view command) const {
+        const MigrateOptions& source = parsed_.options.migrate;
+        if (!source.plan.empty()) {
+            if (!source.table.empty() || !source.column.empty() || !source.id.empty())
+                return "--plan names the tables and columns: give no --table, --column or --id";
+            if (!source.where.empty()) return "--where cannot be used with --plan";
+            return {};
+        }
+        if (source.table.empty() || source.column.empty())
+            return std::string(command) + " needs --table and --column, or --plan";
+        return {};
     }
 
   private:
@@ -211,7 +270,7 @@ class OptionReader {
             return;
         }
         // "-0" and "--null" are one option; the key options say so below.
-        const auto bit = 1U << static_cast<unsigned>(spec->id);
+        const auto bit = std::uint64_t{1} << static_cast<unsigned>(spec->id);
         if ((seen_ & bit) != 0 && !IsKeyOption(spec->id)) {
             error_ = std::string(name) + " is given twice";
             return;
@@ -301,15 +360,22 @@ class OptionReader {
     }
 
     // `value` is null for --dry-run, the one flag among these.
-    void ApplyMigrateOption(const OptionSpec& spec, const char* value) {
+    void ApplyMigrateOption(const OptionSpec& spec, char* value) {
         MigrateOptions& migrate = parsed_.options.migrate;
         if (spec.id == OptionId::kDryRun || value == nullptr) {
             migrate.dry_run = true;
             return;
         }
+        ScanOptions& scan = parsed_.options.scan;
         switch (spec.id) {
             case OptionId::kDb:
-                migrate.database = value;
+                SetDatabase(KeyOrigin::kArgument, spec.name, value);
+                break;
+            case OptionId::kDbFile:
+                SetDatabase(KeyOrigin::kFile, spec.name, value);
+                break;
+            case OptionId::kDbEnv:
+                SetDatabase(KeyOrigin::kEnvironment, spec.name, value);
                 break;
             case OptionId::kTable:
                 migrate.table = value;
@@ -326,6 +392,23 @@ class OptionReader {
             case OptionId::kBatchSize:
                 migrate.batch_size = ParseCount(spec.name, value);
                 break;
+            case OptionId::kPlan:
+                migrate.plan = value;
+                break;
+            case OptionId::kPause:
+                migrate.pause_ms = ParseCount(spec.name, value);
+                break;
+            case OptionId::kMaxRate:
+                migrate.max_rate = ParseCount(spec.name, value);
+                break;
+            case OptionId::kFailures:
+                scan.failures = value;
+                break;
+            case OptionId::kFormat:
+                if (std::string_view(value) != "text" && std::string_view(value) != "json")
+                    error_ = "--format must be text or json, not '" + std::string(value) + "'";
+                scan.json = std::string_view(value) == "json";
+                break;
             case OptionId::kLockTimeout:
                 migrate.lock_timeout_seconds = ParseCount(spec.name, value);
                 // Within what every database's timeout setting holds (PostgreSQL
@@ -337,6 +420,21 @@ class OptionReader {
             default:
                 break;
         }
+    }
+
+    void SetDatabase(KeyOrigin origin, std::string_view name, char* value) {
+        MigrateOptions& migrate = parsed_.options.migrate;
+        if (database_given_) {
+            error_ = "give only one of --db, --db-file and --db-env";
+            return;
+        }
+        database_given_ = true;
+        migrate.database_origin = origin;
+        migrate.database = value;
+        if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
+        // The address may hold a password: hidden from later looks at the
+        // process list, as --key is.
+        if (origin == KeyOrigin::kArgument) secure_wipe(value, std::strlen(value));
     }
 
     // A positive whole number.
@@ -390,7 +488,9 @@ class OptionReader {
     std::string error_;
     bool key_given_ = false;
     bool new_key_given_ = false;
-    unsigned seen_ = 0;
+    bool database_given_ = false;
+    // One bit per OptionId.
+    std::uint64_t seen_ = 0;
 };
 
 }  // namespace
@@ -399,15 +499,15 @@ ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     ParsedCommandLine parsed;
     if (AsksForHelpOrVersion(arguments, parsed.action)) return parsed;
     if (arguments.empty())
-        return UsageError("no command given (encrypt, decrypt, reencrypt or migrate)");
+        return UsageError("no command given (encrypt, decrypt, reencrypt, migrate or scan)");
 
     const std::string_view first = arguments[0];
     const auto command = ParseCommand(first);
     if (!command) {
         std::string error(1, '\'');
         error.append(first).append(
-            "' is not a command: the first argument must be encrypt, decrypt, reencrypt or "
-            "migrate");
+            "' is not a command: the first argument must be encrypt, decrypt, reencrypt, "
+            "migrate or scan");
         return UsageError(std::move(error));
     }
     return OptionReader(arguments.subspan(1), *command).Read();
@@ -419,6 +519,9 @@ std::string_view HelpText() noexcept {
        tarvolacrypt reencrypt [--from-mode 0|1|auto] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
        tarvolacrypt migrate --db DATABASE --table TABLE --column COLUMN [KEY]
                     [NEW KEY] [MIGRATE OPTIONS]
+       tarvolacrypt migrate --db DATABASE --plan FILE [KEY] [NEW KEY] [MIGRATE OPTIONS]
+       tarvolacrypt scan [--db DATABASE (--table TABLE --column COLUMN | --plan FILE)]
+                    [KEY] [NEW KEY] [SCAN OPTIONS]
        tarvolacrypt --help | --version
 
 Encrypts and decrypts text values with TarvolaCrypt. Each TEXT is one value.
@@ -472,8 +575,9 @@ Safety checks: a decrypted value must be plausible or it fails: valid UTF-8
 without control characters other than TAB (unless --allow-binary), a mode-0
 value's header and length must match what it decrypts to (a cut or padded
 value fails), and a mode-1 plaintext cut at a zero byte fails. So a wrong key
-fails for practically every value, in both modes. Blanks around a value read
-for decryption are ignored. In line mode, values holding a line break are
+fails for practically every value, in both modes. White space around a value
+read for decryption is ignored; a value of only white space is left as it is
+and counted as empty. In line mode, values holding a line break are
 refused, going in as coming out; use -0 for them. Values holding a zero byte
 are refused.
 
@@ -484,7 +588,11 @@ too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
   --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
-                        connection URI), or odbc:CONNECTION-STRING
+                        connection URI), or odbc:CONNECTION-STRING; other
+                        users can see it in the process list, so keep
+                        passwords out of it (PGPASSWORD, ~/.pgpass) or use:
+  --db-file FILE        the DATABASE address is the first line of FILE
+  --db-env VAR          the DATABASE address is the value of VAR
   --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
                         (a name holding a dot in double quotes: '"a.b"')
   --column COLUMN       the column holding the values
@@ -493,7 +601,16 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --where CONDITION     raw SQL limiting the rows, e.g. "id % 4 = 0"
   --from-mode auto|0|1  default auto: each value's mode from its shape
   --to-mode 1|0         default 1
+  --plan FILE           several targets instead of --table, --column and --id:
+                        one "TABLE COLUMN [ID]" per line, # for comments,
+                        "double quotes" around a name holding blanks; all
+                        in one transaction unless --batch-size, then one
+                        target after the other (no --where with --plan)
   --batch-size N        commit every N rows (default: one transaction)
+  --pause MS            with --batch-size: wait MS milliseconds after each
+                        batch, holding no lock
+  --max-rate ROWS       with --batch-size: wait after a batch as long as it
+                        takes to stay under ROWS rows per second
   --lock-timeout SECONDS  give up (roll back, exit 1) when a lock held by
                         another session blocks the run this long (default:
                         wait, and say so on a terminal)
@@ -504,7 +621,25 @@ Migrate (the values of one column, where they are stored; raw SQL only in
   --batch-size only the failing batch is rolled back and the run stops.
   Values already in the target mode under the new key stay as they are, so
   a re-run finishes an interrupted one. Exit 2 when the database cannot be
-  reached or a table or column is missing.
+  reached or a table or column is missing. A batched run ends by counting
+  the rows still under the old key (written meanwhile), to run again for.
+
+Scan (where the stored values stand, read only: SQLite opened read-only,
+PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
+  --db, --table, --column, --id, --where, --plan   as for migrate; without
+                        --db, the values are the lines of standard input
+                        (records with -0)
+  --from-mode, --to-mode, --new-key-file, --new-key-env   as for migrate
+  --format text|json    a table for people (default) or one JSON object
+  --failures FILE       one line per failing or ambiguous row: its id (the
+                        line number for standard input), TAB, the reason
+  Counts per target: rows; empty (NULL or blank); mode0, mode1 and
+  unrecognised by shape; done (target mode under the new key only),
+  to_migrate (opens under the old key), ambiguous (under both), failing
+  (under neither); width (the column's declared length) and longest_new
+  (the longest value once migrated). Exit 0 when every non-empty value is
+  done: the old key is no longer needed; 1 otherwise; 2 for a usage error
+  or a database that cannot be reached.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
 plaintexts through standard input instead.
@@ -514,7 +649,9 @@ standard error: "tarvolacrypt: 3 values, 2 done, 1 failed".
 
 Exit status: 0 when every value succeeded, 1 when a value failed or the
 output could not be written (the run stops there), 2 for a usage error or an
-unusable key, in which case nothing was processed.
+unusable key, in which case nothing was processed, 130 or 143 when SIGINT or
+SIGTERM stopped the run between two values (migrate: before its next write,
+rolling back the open transaction).
 
 Examples:
   umask 077; printf '%s\n' 'my key text' > app.key

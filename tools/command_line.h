@@ -16,7 +16,7 @@
 
 namespace tarvola::tool {
 
-enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate };
+enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate, kScan };
 
 // kNone: no key given here (only for reencrypt's new key, which then is
 // the old one).
@@ -28,19 +28,35 @@ struct KeySource {
     SecretText detail;
 };
 
-// migrate only: where the values are and how to write them.
+// migrate and scan: where the values are; migrate only: how to write them.
 struct MigrateOptions {
+    // kArgument: `database` is the address (--db); kFile and kEnvironment:
+    // the path (--db-file) or the variable (--db-env) that holds it.
+    KeyOrigin database_origin = KeyOrigin::kArgument;
     std::string database;
     std::string table;
     std::string column;
     // Empty: SQLite's rowid, else the table's single-column primary key.
     std::string id;
     std::string where;
+    // A file naming several targets (TABLE COLUMN [ID] per line), instead
+    // of table, column and id.
+    std::string plan;
     // 0: one transaction for the whole run.
     std::uint64_t batch_size = 0;
     // 0: wait for another session's lock as long as it takes.
     std::uint64_t lock_timeout_seconds = 0;
     bool dry_run = false;
+    // Between batches: a pause, and a cap on rows per second (0: none).
+    std::uint64_t pause_ms = 0;
+    std::uint64_t max_rate = 0;
+};
+
+// scan only.
+struct ScanOptions {
+    // Where to list the failing and ambiguous rows; empty for nowhere.
+    std::string failures;
+    bool json = false;
 };
 
 struct Options {
@@ -67,6 +83,7 @@ struct Options {
     // of standard input.
     std::vector<std::string_view> texts;
     MigrateOptions migrate;
+    ScanOptions scan;
 };
 
 struct ParsedCommandLine {

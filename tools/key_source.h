@@ -26,6 +26,19 @@ struct FetchedKey {
 // cannot encrypt values nobody can decrypt.
 [[nodiscard]] FetchedKey FetchKey(const KeySource& source, bool confirm);
 
+// The database address of --db-file (its first line, like a key file) or
+// --db-env; with the same errors and the warning when others can read the
+// file. `origin` is kFile or kEnvironment, `detail` the path or the name.
+[[nodiscard]] FetchedKey FetchDatabaseAddress(KeyOrigin origin, const std::string& detail);
+
+// Whether a database address carries a password: a URI's
+// "user:password@", a "password=" keyword (libpq, ODBC) or ODBC's "PWD=".
+[[nodiscard]] bool AddressHoldsPassword(std::string_view address);
+
+// `message` with every password `address` carries replaced by "***", for
+// messages of a database client that may quote the address.
+[[nodiscard]] std::string HidePasswords(std::string message, std::string_view address);
+
 // Why `key` cannot be used at all, or nothing. An empty key text would leave
 // values readable by anyone, so it is refused unless `allow_empty`.
 [[nodiscard]] std::optional<std::string> KeyRefusal(std::string_view key, bool used_in_mode_1,

@@ -16,6 +16,7 @@
 #include "migrate.h"
 #include "output.h"
 #include "platform.h"
+#include "scan.h"
 
 namespace tarvola::tool {
 namespace {
@@ -45,7 +46,8 @@ bool UsesEnvelope(const Options& options, bool for_new_key) {
             return options.from_mode == ReadMode::kEnvelope ||
                    (options.new_key.origin == KeyOrigin::kNone && writes);
         }
-        case Command::kMigrate: {
+        case Command::kMigrate:
+        case Command::kScan: {
             const bool writes = options.to_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
             return options.from_mode == ReadMode::kEnvelope ||
@@ -82,6 +84,28 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
     return std::move(fetched.key);
 }
 
+// The address of the database to work on, from --db, --db-file or
+// --db-env; nothing after a usage error was reported. A password on the
+// command line is warned about whatever --quiet says: it is about safety.
+std::optional<std::string> ObtainDatabaseAddress(const MigrateOptions& migrate) {
+    if (migrate.database_origin == KeyOrigin::kArgument) {
+        if (AddressHoldsPassword(migrate.database)) {
+            std::cerr << "tarvolacrypt: warning: " << DatabaseArgumentRisk() << '\n';
+        }
+        return migrate.database;
+    }
+    FetchedKey fetched = FetchDatabaseAddress(migrate.database_origin, migrate.database);
+    if (!fetched.key || fetched.key->view().empty()) {
+        ReportUsageError(fetched.key ? "the database address in '" + migrate.database + "' is empty"
+                                     : fetched.error);
+        return std::nullopt;
+    }
+    for (const std::string& warning : fetched.warnings) {
+        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+    }
+    return std::string(fetched.key->view());
+}
+
 Job MakeJob(const Options& options, std::string_view key, std::string_view new_key) {
     Job job;
     job.command = options.command;
@@ -100,6 +124,7 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
             break;
         case Command::kReencrypt:
         case Command::kMigrate:
+        case Command::kScan:
             job.read_mode = options.from_mode;
             job.write_mode = options.to_mode;
             break;
@@ -158,11 +183,30 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         if (!new_key) return kUsageError;
     }
 
+    // scan without a database reads standard input.
+    if (!options.migrate.database.empty()) {
+        std::optional<std::string> address = ObtainDatabaseAddress(options.migrate);
+        if (!address) return kUsageError;
+        parsed.options.migrate.database = std::move(*address);
+        parsed.options.migrate.database_origin = KeyOrigin::kArgument;
+    }
     if (options.command == Command::kMigrate) {
+        CatchStopSignals();
         const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
         return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(),
                           JobCount(options), progress, std::cerr);
     }
+    if (options.command == Command::kScan) {
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        // The values scanned are stored ciphertexts, not secrets: std::cin will do.
+        const int status = RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
+                                   JobCount(options), progress, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        if (output.error() == 0) return status;
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return std::max(status, kValueFailed);
+    }
+    CatchStopSignals();
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
     const bool reads_input = options.texts.empty();
     const BatchSettings settings{
@@ -184,7 +228,14 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
         return kValueFailed;
     }
+    if (counts.interrupted) {
+        // Every result written is whole: the loop stops between values.
+        std::cerr << "tarvolacrypt: interrupted after " << counts.values
+                  << (counts.values == 1 ? " value" : " values")
+                  << ", the rest of the input was not read\n";
+    }
     if (ShowSummary(options)) std::cerr << "tarvolacrypt: " << Summary(job, counts) << '\n';
+    if (counts.interrupted) return StoppedRunStatus(StopSignal());
     if (read_error != 0) {
         std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
                   << '\n';

@@ -2,13 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/database.h"
+#include "key_source.h"
 #include "parallel.h"
+#include "plan.h"
+#include "platform.h"
 #include "progress.h"
 #include "value_rules.h"
 
@@ -31,10 +37,37 @@ struct Counts {
     std::uint64_t failed = 0;
     std::uint64_t unchanged = 0;
     std::uint64_t null_or_empty = 0;
+    // Failures of intact values that did not open, the mark of a wrong key.
+    std::uint64_t failed_to_open = 0;
 };
 
+// How a run ended, which decides what is kept and what is said.
+enum class Ending {
+    kCompleted,
+    kValueFailed,  // a value failed: its transaction (or batch) is rolled back
+    kInterrupted,  // a stop signal: the open transaction is rolled back
+    kRefused,      // the database refused a statement or the connection broke
+};
+
+// A cell of only white space is as empty as an empty one: a char(n) column
+// gives an empty value back as blanks.
 bool IsNullOrEmpty(const db::Row& row) noexcept {
-    return row.value_is_null || row.value.empty();
+    return row.value_is_null || TrimBlanks(row.value).empty();
+}
+
+ReadMode AsReadMode(Mode mode) noexcept {
+    return mode == Mode::kHexBlock ? ReadMode::kHexBlock : ReadMode::kEnvelope;
+}
+
+// Whether a value a run would still rewrite: one that opens under the old
+// key and is not already in the target mode under the new one.
+bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    if (RecognizeMode(trimmed) == rekeying.to_mode &&
+        OpenValue(trimmed, rekeying.new_key, AsReadMode(rekeying.to_mode), rules)) {
+        return false;
+    }
+    return static_cast<bool>(OpenValue(trimmed, rekeying.old_key, rekeying.from_mode, rules));
 }
 
 // Rows read together: the unit of a worker's crypto and of one multi-row
@@ -56,11 +89,35 @@ void Judge(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
     }
 }
 
+// Ends the open transaction without a word: a broken connection has rolled
+// it back itself.
+void RollBackQuietly(db::Database& database) noexcept {
+    try {
+        database.Rollback();
+    } catch (const db::Error&) {
+    }
+}
+
+// Runs `work`, which talks to the database. A statement the database refused
+// or a lost connection ends the run: said here, passwords hidden.
+template <class Work>
+Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Work&& work) {
+    try {
+        return work();
+    } catch (const db::Error& error) {
+        if (shown != nullptr) shown->Erase();
+        err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+        // A signal that came while a statement waited (for a lock, say)
+        // ended it: the run was interrupted, not refused.
+        return StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
+    }
+}
+
 class Migration {
   public:
     Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
               const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
-              std::ostream& err, Progress& progress)
+              std::ostream& err, Progress& progress, std::string label)
         : database_(database),
           target_(target),
           rekeying_(rekeying),
@@ -69,24 +126,47 @@ class Migration {
           jobs_(jobs),
           quiet_(quiet),
           err_(err),
-          progress_(progress) {}
+          progress_(progress),
+          label_(std::move(label)) {}
+
+    // One target on its own: its transaction, or its batches.
+    int Run() {
+        const Ending ending = Guarded(&progress_, err_, options_.database, [this] {
+            database_.Begin();
+            const Ending worked = Work();
+            // Committed here, so that a refusal at commit (a deferred
+            // constraint) is reported like any other.
+            if (worked == Ending::kCompleted && !options_.dry_run) {
+                database_.Commit();
+                Committed();
+            }
+            return worked;
+        });
+        if (ending != Ending::kCompleted || options_.dry_run) RollBackQuietly(database_);
+        return Report(ending, true);
+    }
 
     // Reading and writing stay on this thread and this connection; the
     // chunks in between are judged by the workers, and written in the order
-    // they were read.
-    int Run() {
+    // they were read. Called in a transaction, which it leaves open: in
+    // batches, every full batch is committed and the last one is left.
+    Ending Work() {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
         const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
-        database_.Begin();
+        start_ = std::chrono::steady_clock::now();
         const auto cursor = database_.OpenRows(target_);
         // Enough chunks to keep every worker busy while one is written.
         std::vector<Chunk> chunks(4 * std::size_t{jobs_});
         std::uint64_t rows_read = 0;
-        std::uint64_t in_batch = 0;
         bool batch_failed = false;
+        bool interrupted = false;
         const ChunkSteps steps{
             [&](std::size_t slot) {
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 // A chunk never spans two batches.
                 std::size_t limit = kChunkRows;
                 if (batch_size != 0)
@@ -102,28 +182,109 @@ class Migration {
                 Judge(rekeying_, rules_, chunks[slot], stop);
             },
             [&](std::size_t slot) {
+                // Nothing more is written once a stop signal came: the open
+                // transaction is rolled back, the committed batches stay.
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 const Chunk& chunk = chunks[slot];
                 const auto rows = std::span(chunk.rows).first(chunk.count);
                 batch_failed |=
                     !Process(rows, std::span(chunk.verdicts).first(chunk.count), batch_size == 0);
-                in_batch += chunk.count;
+                in_batch_ += chunk.count;
                 progress_.Update(counts_.values);
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
-                if (in_batch == batch_size) {
+                if (in_batch_ == batch_size) {
                     database_.Commit();
-                    committed_done_ = counts_.done;
+                    Committed();
+                    // Outside any transaction, holding no lock.
+                    Pace();
                     database_.Begin();
-                    in_batch = 0;
                 }
                 return true;
             },
         };
         (void)RunOrdered(jobs_, chunks.size(), steps);
-        return Finish(batch_size == 0 ? any_failure_ : batch_failed);
+        if (interrupted) return Ending::kInterrupted;
+        const bool failed = batch_size == 0 ? any_failure_ : batch_failed;
+        return failed ? Ending::kValueFailed : Ending::kCompleted;
+    }
+
+    // The rows since the last commit are committed now.
+    void Committed() noexcept {
+        committed_done_ = counts_.done;
+        committed_rows_ += in_batch_;
+        if (in_batch_ != 0) ++committed_batches_;
+        in_batch_ = 0;
+    }
+
+    // The failures not listed and the summary line; `note` adds what became
+    // of the transaction (a plan in one transaction says it once, for all
+    // targets). Returns the exit status.
+    int Report(Ending ending, bool note) {
+        const bool atomic = options_.batch_size == 0 || options_.dry_run;
+        progress_.Erase();
+        if (counts_.failed > kListedFailures)
+            err_ << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
+                 << " more failing rows not listed\n";
+        if (note) WriteEndingNote(ending, atomic);
+        if (ending != Ending::kCompleted) counts_.done = committed_done_;
+        if (!quiet_ || any_failure_ || ending != Ending::kCompleted) {
+            err_ << "tarvolacrypt: " << label_ << counts_.values
+                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
+                 << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
+                 << counts_.null_or_empty << " null or empty";
+            if (counts_.failed > 0 && counts_.failed_to_open == counts_.failed &&
+                counts_.failed + counts_.null_or_empty == counts_.values)
+                err_ << ": every value failed, so the key is probably wrong";
+            err_ << '\n';
+        }
+        if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
+        switch (ending) {
+            case Ending::kCompleted:
+                return any_failure_ ? kFailed : kDone;
+            case Ending::kInterrupted:
+                return StoppedRunStatus(StopSignal());
+            case Ending::kValueFailed:
+            case Ending::kRefused:
+                break;
+        }
+        return kFailed;
     }
 
   private:
+    void WriteEndingNote(Ending ending, bool atomic) {
+        switch (ending) {
+            case Ending::kCompleted:
+                if (options_.dry_run) err_ << "tarvolacrypt: dry run: every change rolled back\n";
+                break;
+            case Ending::kValueFailed:
+                err_ << "tarvolacrypt: rolled back: "
+                     << (atomic ? "nothing was written"
+                                : "the failing batch was not written, earlier batches were")
+                     << '\n';
+                break;
+            case Ending::kInterrupted:
+            case Ending::kRefused:
+                err_ << "tarvolacrypt: "
+                     << (ending == Ending::kInterrupted ? "interrupted" : "stopped") << ": "
+                     << CommittedSoFar(atomic) << '\n';
+                break;
+        }
+    }
+
+    // Between batches: --pause, then as long as --max-rate needs to keep
+    // the rows so far under that many per second.
+    void Pace() const {
+        if (options_.pause_ms != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pause_ms));
+        if (options_.max_rate != 0)
+            std::this_thread::sleep_until(
+                start_ + std::chrono::microseconds(counts_.values * 1'000'000 / options_.max_rate));
+    }
+
     // Judges a chunk and writes what may be written; false when a value of
     // this chunk failed (in atomic mode also a row changed meanwhile).
     bool Process(std::span<const db::Row> rows, std::span<const Reencrypted> verdicts,
@@ -141,6 +302,7 @@ class Migration {
                 ++counts_.unchanged;
             } else if (verdicts[i].outcome == Reencrypted::Outcome::kFailed) {
                 ReportFailure(rows[i], verdicts[i].reason);
+                if (verdicts[i].wrong_key_likely) ++counts_.failed_to_open;
                 chunk_failed = true;
             } else {
                 updates.push_back(db::Update{&rows[i], verdicts[i].value});
@@ -157,9 +319,12 @@ class Migration {
             if (applied[i]) {
                 ++counts_.done;
             } else {
-                ReportFailure(*updates[i].row,
-                              "changed by someone else since it was read; "
-                              "left as it is, run again to migrate it");
+                // In one transaction the rollback takes every row back, and
+                // the closing line says so.
+                ReportFailure(*updates[i].row, atomic
+                                                   ? "changed by someone else since it was read"
+                                                   : "changed by someone else since it was read; "
+                                                     "left as it is, run again to migrate it");
                 any_failure_ = true;
                 chunk_failed = chunk_failed || atomic;
             }
@@ -171,39 +336,74 @@ class Migration {
         ++counts_.failed;
         if (counts_.failed > kListedFailures) return;
         progress_.Erase();
-        err_ << "tarvolacrypt: row " << row.id << ": " << reason << '\n';
+        err_ << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
     }
 
-    int Finish(bool roll_back) {
-        if (roll_back || options_.dry_run) {
-            database_.Rollback();
-        } else {
-            database_.Commit();
+    std::string CommittedSoFar(bool atomic) const {
+        if (atomic || committed_batches_ == 0) return "rolled back, nothing was written";
+        return std::to_string(committed_rows_) + (committed_rows_ == 1 ? " row" : " rows") +
+               " committed in " + std::to_string(committed_batches_) +
+               (committed_batches_ == 1 ? " batch" : " batches") + ", the rest left as they were";
+    }
+
+    // After a batched run, rows written meanwhile by an application still
+    // under the old key (or rows put back) hold values a run would still
+    // migrate: counted in a read-only pass, so that the user knows to run
+    // again rather than retire the old key.
+    void ReportLeftBehind() {
+        std::uint64_t left = 0;
+        try {
+            left = CountLeftBehind();
+        } catch (const db::Error& error) {
+            err_ << "tarvolacrypt: cannot count the rows left to migrate: "
+                 << HidePasswords(error.what(), options_.database) << '\n';
+            RollBackQuietly(database_);
+            return;
         }
-        progress_.Erase();
-        if (counts_.failed > kListedFailures)
-            err_ << "tarvolacrypt: " << counts_.failed - kListedFailures
-                 << " more failing rows not listed\n";
-        if (roll_back) {
-            err_ << "tarvolacrypt: rolled back: "
-                 << (options_.batch_size == 0 || options_.dry_run
-                         ? "nothing was written"
-                         : "the failing batch was not written, earlier batches were")
-                 << '\n';
-            counts_.done = committed_done_;
-        } else if (options_.dry_run) {
-            err_ << "tarvolacrypt: dry run: every change rolled back\n";
+        if (left == 0) return;
+        err_ << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+             << " still to migrate (written under the old key during the run?): run again to "
+                "migrate "
+             << (left == 1 ? "it" : "them") << '\n';
+    }
+
+    std::uint64_t CountLeftBehind() {
+        database_.Begin();
+        std::uint64_t left = 0;
+        {
+            const auto cursor = database_.OpenRows(target_);
+            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+            const ChunkSteps steps{
+                [&](std::size_t slot) {
+                    Chunk& chunk = chunks[slot];
+                    chunk.count = 0;
+                    if (StopSignal() != 0) return false;
+                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                        ++chunk.count;
+                    return chunk.count != 0;
+                },
+                [&](std::size_t slot, const std::atomic<bool>& stop) {
+                    Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0;
+                         i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+                        const db::Row& row = chunk.rows[i];
+                        const bool still =
+                            !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_);
+                        chunk.verdicts[i].outcome = still ? Reencrypted::Outcome::kWritten
+                                                          : Reencrypted::Outcome::kUnchanged;
+                    }
+                },
+                [&](std::size_t slot) {
+                    const Chunk& chunk = chunks[slot];
+                    for (std::size_t i = 0; i < chunk.count; ++i)
+                        if (chunk.verdicts[i].outcome == Reencrypted::Outcome::kWritten) ++left;
+                    return true;
+                },
+            };
+            (void)RunOrdered(jobs_, chunks.size(), steps);
         }
-        if (!quiet_ || any_failure_) {
-            err_ << "tarvolacrypt: " << counts_.values
-                 << (counts_.values == 1 ? " value, " : " values, ") << counts_.done << " done, "
-                 << counts_.failed << " failed, " << counts_.unchanged << " unchanged, "
-                 << counts_.null_or_empty << " null or empty";
-            if (counts_.failed > 0 && counts_.failed + counts_.null_or_empty == counts_.values)
-                err_ << ": every value failed, so the key is probably wrong";
-            err_ << '\n';
-        }
-        return any_failure_ ? kFailed : kDone;
+        database_.Rollback();
+        return left;
     }
 
     db::Database& database_;
@@ -215,10 +415,18 @@ class Migration {
     bool quiet_;
     std::ostream& err_;
     Progress& progress_;
+    // "table.column: " before the messages of a target of a plan.
+    std::string label_;
+    std::chrono::steady_clock::time_point start_;
     Counts counts_;
+    // Rows read since the last commit.
+    std::uint64_t in_batch_ = 0;
     bool any_failure_ = false;
     // Rows written by batches already committed, which a rollback keeps.
     std::uint64_t committed_done_ = 0;
+    // Rows read (written or not) in committed batches, and those batches.
+    std::uint64_t committed_rows_ = 0;
+    std::uint64_t committed_batches_ = 0;
 };
 
 }  // namespace
@@ -229,6 +437,12 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
     // A database column carries line breaks as well as any other character.
     const ValueRules rules{options.allow_binary, true};
+    Targets targets = TargetsOf(migrate);
+    if (!targets.error.empty()) {
+        err << "tarvolacrypt: " << targets.error << '\n';
+        return kUnusable;
+    }
+    const bool plan = !migrate.plan.empty();
     try {
         const auto database = db::Connect(migrate.database);
         // The progress line, once there is one, makes room for the notice.
@@ -241,17 +455,50 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                        "(--lock-timeout limits the wait)\n";
             };
         database->SetLockWait(std::move(lock_wait));
-        db::Target target{
-            migrate.table, migrate.column, migrate.id, migrate.where, {}, {}, {}, {}, {}};
-        database->Resolve(target);
-        const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
-        Progress progress(err, show_progress, "rows", total);
-        shown = &progress;
-        Migration migration(*database, target, rekeying, rules, migrate, std::max(1U, jobs),
-                            options.quiet, err, progress);
-        return migration.Run();
+        // Every name of a plan checked before anything is written.
+        for (db::Target& target : targets.targets) database->Resolve(target);
+        std::vector<std::unique_ptr<Progress>> progresses;
+        std::vector<std::unique_ptr<Migration>> migrations;
+        for (const db::Target& target : targets.targets) {
+            const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
+            progresses.push_back(std::make_unique<Progress>(err, show_progress, "rows", total));
+            migrations.push_back(std::make_unique<Migration>(
+                *database, target, rekeying, rules, migrate, std::max(1U, jobs), options.quiet, err,
+                *progresses.back(), plan ? TargetName(target) + ": " : std::string()));
+        }
+        // In batches, one target after the other; a failing one stops the run.
+        if (migrate.batch_size != 0 && !migrate.dry_run) {
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                if (const int status = migrations[i]->Run(); status != kDone) return status;
+            }
+            return kDone;
+        }
+        // Otherwise every target in one transaction: a value failing in any
+        // of them leaves all of them as they were.
+        const Ending ending = Guarded(shown, err, migrate.database, [&] {
+            database->Begin();
+            Ending worst = Ending::kCompleted;
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                const Ending worked = migrations[i]->Work();
+                if (worked == Ending::kInterrupted) return worked;
+                if (worked != Ending::kCompleted) worst = worked;
+            }
+            if (worst == Ending::kCompleted && !migrate.dry_run) {
+                database->Commit();
+                for (const auto& migration : migrations) migration->Committed();
+            }
+            return worst;
+        });
+        if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(*database);
+        int status = kDone;
+        for (std::size_t i = 0; i < migrations.size(); ++i) {
+            status = std::max(status, migrations[i]->Report(ending, i + 1 == migrations.size()));
+        }
+        return status;
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << error.what() << '\n';
+        err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;
     }
 }

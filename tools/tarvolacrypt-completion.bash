@@ -5,16 +5,16 @@ _tarvolacrypt()
     local cur prev words cword
     _init_completion || return
 
-    local commands="encrypt decrypt reencrypt migrate"
+    local commands="encrypt decrypt reencrypt migrate scan"
     local command="" word
     for word in "${words[@]:1:cword-1}"; do
         case $word in
-            encrypt | decrypt | reencrypt | migrate) command=$word; break ;;
+            encrypt | decrypt | reencrypt | migrate | scan) command=$word; break ;;
         esac
     done
 
     case $prev in
-        --key-file | --new-key-file)
+        --key-file | --new-key-file | --plan | --failures)
             _filedir
             return
             ;;
@@ -38,7 +38,20 @@ _tarvolacrypt()
             COMPREPLY=($(compgen -W "0 1" -- "$cur"))
             return
             ;;
-        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout)
+        --format)
+            COMPREPLY=($(compgen -W "text json" -- "$cur"))
+            return
+            ;;
+        --db-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --db-env)
+            COMPREPLY=($(compgen -v -- "$cur"))
+            return
+            ;;
+        --key | --db | --table | --column | --id | --where | --batch-size | --jobs | --lock-timeout | \
+            --pause | --max-rate)
             return
             ;;
     esac
@@ -56,8 +69,12 @@ _tarvolacrypt()
         decrypt) options="--mode --allow-binary $common" ;;
         reencrypt) options="--from-mode --to-mode --new-key-file --new-key-env --allow-binary
             $common" ;;
-        migrate) options="--db --table --column --id --where --from-mode --to-mode
+        migrate) options="--db --db-file --db-env --table --column --id --where --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
+            --key-file --key-env --key --allow-empty-key --quiet --help --plan --pause
+            --max-rate" ;;
+        scan) options="--db --db-file --db-env --table --column --id --where --plan --from-mode --to-mode
+            --new-key-file --new-key-env --allow-binary --format --failures --null -0 --jobs
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
     esac
     if [[ $cur == -* ]]; then

@@ -15,7 +15,7 @@ constexpr std::size_t kBlockSize = 16;
 // Mode 0 keys with the first 16 characters of the key text only.
 constexpr std::size_t kHexBlockKeyCharacters = 16;
 constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
-constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kWhiteSpace = " \t\r\n";
 
 constexpr std::string_view kNotTextReason = "does not decrypt to text: wrong key or damaged value";
 constexpr std::string_view kCutAtZeroReason =
@@ -125,17 +125,53 @@ bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
     return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
 }
 
+// Whether a mode-1 value has the form of an uncut one: a 24-character IV
+// part, then whole base64 groups that make whole cipher blocks. A wrong key
+// leaves that form intact; a value cut short by a narrow column rarely does.
+bool EnvelopeLooksIntact(std::string_view value) noexcept {
+    constexpr std::size_t kIvCharacters = 24;
+    if (value.find('$') != kIvCharacters) return false;
+    std::string_view encoded = value.substr(kIvCharacters + 1);
+    encoded = encoded.substr(0, encoded.find('$'));
+    std::size_t characters = 0;
+    std::size_t padding = 0;
+    for (const char c : encoded) {
+        if (kWhiteSpace.find(c) != std::string_view::npos) continue;
+        ++characters;
+        if (c == '=') ++padding;
+    }
+    if (characters % 4 != 0 || padding > 2) return false;
+    const std::size_t bytes = characters / 4 * 3 - padding;
+    return bytes >= kBlockSize && bytes % kBlockSize == 0;
+}
+
+// A mode-0 value the library reads at all: an 8-digit header and whole
+// blocks of upper-case hex.
+bool HexBlockLooksIntact(std::string_view value) noexcept {
+    return value.size() >= kHexBlockMinimumLength && (value.size() - kHeaderLength) % 32 == 0 &&
+           IsUpperHex(value);
+}
+
+// A failure to open `value`; when its form is intact, it is what a wrong key
+// gives.
+Opened FailedToOpen(std::string_view value, Mode mode, std::string reason) {
+    Opened opened = Failed(std::move(reason));
+    opened.wrong_key_likely =
+        mode == Mode::kEnvelope ? EnvelopeLooksIntact(value) : HexBlockLooksIntact(value);
+    return opened;
+}
+
 Opened OpenInMode(std::string_view value, std::string_view key, Mode mode,
                   const ValueRules& rules) {
     Result result = decrypt(value, key, mode);
-    if (!result) return Failed(std::string(result.message()));
+    if (!result) return FailedToOpen(value, mode, std::string(result.message()));
     SecretText plaintext = TakePlaintext(result);
     const std::size_t length = plaintext.view().size();
     if (mode == Mode::kEnvelope && EnvelopeWasCut(value, length)) {
-        return Failed(std::string(kCutAtZeroReason));
+        return FailedToOpen(value, mode, std::string(kCutAtZeroReason));
     }
     if (!rules.allow_binary && !IsPlainText(plaintext.view(), rules.allow_line_breaks)) {
-        return Failed(std::string(kNotTextReason));
+        return FailedToOpen(value, mode, std::string(kNotTextReason));
     }
     if (mode == Mode::kHexBlock) {
         if (std::string problem = HexBlockLengthProblem(value, length); !problem.empty()) {
@@ -225,9 +261,9 @@ Reencrypted SealVerified(std::string_view plaintext, const Rekeying& rekeying, b
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view value) noexcept {
-    const std::size_t first = value.find_first_not_of(kBlanks);
+    const std::size_t first = value.find_first_not_of(kWhiteSpace);
     if (first == std::string_view::npos) return {};
-    return value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
+    return value.substr(first, value.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
 std::optional<Mode> RecognizeMode(std::string_view value) noexcept {
@@ -255,41 +291,75 @@ Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
     return OpenInMode(trimmed, key, *mode_to_read, rules);
 }
 
+std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept {
+    if (mode == Mode::kHexBlock) {
+        const std::size_t blocks = (plaintext_length + kBlockSize - 1) / kBlockSize;
+        return kHeaderLength + 2 * kBlockSize * blocks;
+    }
+    constexpr std::size_t kIvText = 24;  // base64 of 16 bytes, "==" included
+    const std::size_t ciphertext = (plaintext_length / kBlockSize + 1) * kBlockSize;
+    return kIvText + 1 + 4 * ((ciphertext + 2) / 3);
+}
+
 Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {
     Result result = encrypt(plaintext, key, mode);
     if (!result) return Sealed{std::nullopt, std::string(result.message())};
     return Sealed{std::move(result.value), {}};
 }
 
-Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
-                           const ValueRules& rules) {
+Assessed AssessValue(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    using Outcome = Assessed::Outcome;
     const std::string_view trimmed = TrimBlanks(value);
-    if (trimmed.empty()) return ReencryptFailed("empty value");
+    if (trimmed.empty()) return Assessed{Outcome::kFailed, {}, "empty value"};
     const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
-    if (!mode_read) return ReencryptFailed("neither a mode-0 nor a mode-1 value");
+    if (!mode_read) return Assessed{Outcome::kFailed, {}, "neither a mode-0 nor a mode-1 value"};
 
     const Mode target = rekeying.to_mode;
-    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, target);
     Opened opened;
     if (*mode_read == target && RecognizeMode(trimmed) == target) {
         const Opened under_new = OpenInMode(trimmed, rekeying.new_key, target, rules);
         if (under_new) {
-            if (same_key) return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+            if (KeysActAlike(rekeying.old_key, rekeying.new_key, target))
+                return Assessed{Outcome::kUnchanged, {}, {}};
             opened = OpenInMode(trimmed, rekeying.old_key, target, rules);
             if (!opened ||
                 ReadingIsLikelier(under_new.plaintext->view(), opened.plaintext->view(), rules)) {
-                return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+                return Assessed{Outcome::kUnchanged, {}, {}};
             }
             if (!ReadingIsLikelier(opened.plaintext->view(), under_new.plaintext->view(), rules)) {
-                return ReencryptFailed(
-                    "ambiguous: the value opens under both the old and the new key");
+                return Assessed{Outcome::kAmbiguous,
+                                {},
+                                "ambiguous: the value opens under both the old and the new key"};
             }
         }
     }
 
     if (!opened) opened = OpenInMode(trimmed, rekeying.old_key, *mode_read, rules);
-    if (!opened) return ReencryptFailed(std::move(opened.reason));
-    return SealVerified(opened.plaintext->view(), rekeying, same_key, rules);
+    if (!opened) {
+        std::string reason = std::move(opened.reason);
+        return Assessed{Outcome::kFailed, std::move(opened), std::move(reason)};
+    }
+    return Assessed{Outcome::kToReencrypt, std::move(opened), {}};
+}
+
+Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
+                           const ValueRules& rules) {
+    Assessed assessed = AssessValue(value, rekeying, rules);
+    switch (assessed.outcome) {
+        case Assessed::Outcome::kUnchanged:
+            return Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}};
+        case Assessed::Outcome::kAmbiguous:
+            return ReencryptFailed(std::move(assessed.reason));
+        case Assessed::Outcome::kFailed: {
+            Reencrypted failed = ReencryptFailed(std::move(assessed.reason));
+            failed.wrong_key_likely = assessed.opened.wrong_key_likely;
+            return failed;
+        }
+        case Assessed::Outcome::kToReencrypt:
+            break;
+    }
+    const bool same_key = KeysActAlike(rekeying.old_key, rekeying.new_key, rekeying.to_mode);
+    return SealVerified(assessed.opened.plaintext->view(), rekeying, same_key, rules);
 }
 
 }  // namespace tarvola::tool

@@ -42,12 +42,16 @@ struct ValueRules {
 struct Opened {
     std::optional<SecretText> plaintext;
     std::string reason;
+    // The value is intact as far as its form shows, yet does not open: what a
+    // wrong key gives (a truncated or foreign value fails for its own reason).
+    bool wrong_key_likely = false;
 
     [[nodiscard]] explicit operator bool() const noexcept { return plaintext.has_value(); }
 };
 
-// The value without the spaces and TABs around it: values written by Encrypt
-// never have them, fixed-width columns add them.
+// The value without the white space (blanks, TABs, CRs, LFs) around it:
+// values written by Encrypt never have it; fixed-width columns add blanks,
+// exports and hand edits add line ends.
 [[nodiscard]] std::string_view TrimBlanks(std::string_view value) noexcept;
 
 // The mode `value` (already trimmed) is written in, or nothing when it looks
@@ -61,10 +65,16 @@ struct Opened {
 // Decrypts one value and checks that the result is plausible: for mode 0 the
 // header and block count must match the decrypted length; for mode 1 no part
 // of the plaintext may have been cut at a zero byte; unless allowed, the
-// plaintext must be UTF-8 without control characters other than TAB. Blanks
-// around `value` are ignored.
+// plaintext must be UTF-8 without control characters other than TAB. White
+// space around `value` is ignored.
 [[nodiscard]] Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
                                const ValueRules& rules);
+
+// The length of the value encrypting a plaintext of `plaintext_length`
+// bytes in `mode`, without encrypting it: mode 0 is the header and 32 hex
+// digits per started block; mode 1 the base64 IV, "$" and the base64 of the
+// padded ciphertext (always at least one block longer than the plaintext).
+[[nodiscard]] std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept;
 
 // Encrypts one plaintext; the result is not secret.
 struct Sealed {
@@ -92,7 +102,23 @@ struct Reencrypted {
     Outcome outcome = Outcome::kFailed;
     std::string value;
     std::string reason;
+    // As in Opened: an intact value that did not open under the old key.
+    bool wrong_key_likely = false;
 };
+
+// What ReencryptValue decides for a value, found with at most two
+// decryptions and without sealing anything: left unchanged (already
+// migrated), to be reencrypted (`opened` holds its plaintext under the old
+// key), ambiguous or failed (`reason` says why). scan counts by it, so that
+// its census is exactly what migrate would do.
+struct Assessed {
+    enum class Outcome { kUnchanged, kToReencrypt, kAmbiguous, kFailed };
+    Outcome outcome = Outcome::kFailed;
+    Opened opened;
+    std::string reason;
+};
+[[nodiscard]] Assessed AssessValue(std::string_view value, const Rekeying& rekeying,
+                                   const ValueRules& rules);
 
 // A value already in the target mode that opens under the new key is left
 // unchanged, unless it also opens under a different old key (then it fails as

@@ -11,6 +11,12 @@
 # awkward identifiers), batch_failure (a failing batch is rolled back, earlier
 # ones stay), concurrent (a writer changes a row meanwhile),
 # kill (kill -9 during a batched run on a large table, then a re-run),
+# scan (counts and failures read with SELECT rights only, then scan, migrate,
+# scan), readonly (a read-only SQLite file, and one another program is
+# writing), plan (two tables rolled back together, then migrated in paced
+# batches), interrupt (SIGTERM, SIGINT), refused (the database refuses a
+# write), blanks (padded and blank values), left_behind (rows arriving during a
+# batched run), secrets (the address from a file or the environment),
 # statements (a --where smuggling in a second statement), schema (qualified
 # table names), locks (another session holds a lock: --lock-timeout, and the
 # notice on a terminal), sqlite_files (BLOB values, WITHOUT ROWID, a file that
@@ -24,6 +30,8 @@ if [ -n "${TARVOLA_TOOL_LOADER:-}" ] && ! tool --version 2>/dev/null | grep -q '
     echo "SKIPPED: $TARVOLA_TOOL_LOADER cannot start $tool_path"
     exit 77
 fi
+# Key and address files as a careful user writes them: for the owner only.
+umask 077
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -83,8 +91,25 @@ case $backend in
     odbc-postgres) address="odbc:DSN=tarvola_pg" ;;
     odbc-sqlite) address="odbc:DSN=tarvola_sqlite" ;;
 esac
+# scan connects as a role that may only read, where the database has roles.
+case $backend in
+    postgres) reader_address=${TARVOLA_PG_URI/user=postgres/user=reader} ;;
+    odbc-postgres) reader_address="odbc:DSN=tarvola_pg;UID=reader" ;;
+    *) reader_address=$address ;;
+esac
 
 encrypt() { tool encrypt --mode "$1" --key-file "$2" -- "$3"; }
+# scan's report lands in census.txt.
+scan() { tool scan --db "$reader_address" --key-file old.key --new-key-file new.key "$@" > census.txt; }
+grant_reading() {
+    case $backend in
+        postgres | odbc-postgres)
+            sql "CREATE ROLE reader LOGIN; GRANT USAGE ON SCHEMA public TO reader"
+            sql "GRANT SELECT ON $1 TO reader"
+            ;;
+    esac
+}
+expect_census() { grep -qF -- "$1" census.txt || { cat census.txt >&2; fail "scan did not report '$1'"; }; }
 migrate() { tool migrate --db "$address" --key-file old.key --new-key-file new.key "$@"; }
 dump() { sql "SELECT id, coalesce(v, '<null>') FROM secrets ORDER BY id" > "$1"; }
 
@@ -215,6 +240,8 @@ SQL
     expect_status 1 migrate --table secrets --column v
     wait "$writer"
     expect_err "row 3: changed by someone else"
+    expect_err "nothing was written"
+    ! grep -q "run again" err.txt || fail "a rolled-back run told to run again for one row"
     sql "UPDATE secrets SET v = '$(sed -n 3p before.txt | cut -d'|' -f2)' WHERE id = 3"
     dump after.txt
     cmp -s before.txt after.txt || fail "the atomic run wrote despite the conflict"
@@ -256,6 +283,301 @@ case_kill() {
     expect_err "$rows values, $((rows - new)) done, 0 failed, $new unchanged"
     sql "SELECT v FROM secrets ORDER BY id" | tool decrypt --key-file old.key | cmp -s - plain.txt ||
         fail "after the re-run not every value opens under the new key"
+}
+
+# Counts, failures and width read with SELECT rights only, the database left
+# byte for byte as it was; the exit status turns 0 once migrate is done.
+case_scan() {
+    create_secrets
+    grant_reading secrets
+    sql "INSERT INTO secrets VALUES
+        (1, '$(encrypt 0 old.key 'mode 0 under the old key')'),
+        (2, '$(encrypt 1 new.key 'already migrated')'),
+        (3, '$(encrypt 1 old.key 'a mode-1 value under the old key, longer than the rest')'),
+        (4, NULL), (5, '   '), (6, 'not a value'), (7, '0A000000$(printf '%064d' 0)')"
+    dump before.txt
+    # SQLite directly or through ODBC: the file itself stays as it was.
+    [ ! -e db.sqlite ] || sha256sum db.sqlite > file.sum
+
+    expect_status 1 scan --table secrets --column v --format json --failures failing.txt --jobs 2
+    expect_census '{"table": "secrets", "column": "v", "rows": 7, "empty": 2, "mode0": 2, "mode1": 2, "unrecognised": 1, "done": 1, "to_migrate": 2, "ambiguous": 0, "failing": 2, "width": 200, '
+    [ "$(cut -f1 failing.txt | tr '\n' ' ')" = "6 7 " ] || fail "failures file: $(cat failing.txt)"
+    grep -qF "neither a mode-0 nor a mode-1 value" failing.txt || fail "failures file without reasons"
+    [ "$(sql "SELECT count(*) FROM secrets WHERE id IN ($(cut -f1 failing.txt | paste -sd,))")" = 2 ] ||
+        fail "the ids of the failures file do not select the failing rows"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "scan changed the table"
+    [ ! -e db.sqlite ] || sha256sum -c --quiet file.sum || fail "scan changed the database file"
+    local predicted
+    predicted=$(grep -o '"longest_new": [0-9]*' census.txt | head -n 1 | grep -o '[0-9]*$')
+
+    # With the failing values out of the way, migrate writes what scan predicted.
+    sql "UPDATE secrets SET v = NULL WHERE id IN (5, 6, 7)"
+    expect_status 0 migrate --table secrets --column v
+    [ "$(sql 'SELECT max(length(v)) FROM secrets')" = "$predicted" ] ||
+        fail "longest_new said $predicted, the longest migrated value has $(sql 'SELECT max(length(v)) FROM secrets')"
+    expect_status 0 scan --table secrets --column v
+    expect_census "every value is done"
+}
+
+# A file the user cannot write, then a writer holding a write transaction
+# while scan reads the committed rows beside it.
+case_readonly() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key one)'), (2, '$(encrypt 0 old.key two)')"
+    # As root every file is writable: read as nobody, in a directory nobody may not write.
+    local -a reader=()
+    [ "$(id -u)" != 0 ] || reader=(runuser -u nobody --)
+    chmod 755 "$work"
+    chmod 644 old.key new.key
+    chmod 444 db.sqlite
+    sha256sum db.sqlite > file.sum
+    as_reader() { "${reader[@]}" "$tool_path" "$1" --db "$address" --table secrets --column v \
+        --key-file old.key --new-key-file new.key "${@:2}" > census.txt; }
+    expect_status 1 as_reader scan --format json
+    expect_census '"rows": 2, "empty": 0, "mode0": 2, "mode1": 0, "unrecognised": 0, "done": 0, "to_migrate": 2, '
+    # The same user cannot write it: the census above proves something.
+    expect_status 1 as_reader migrate
+    expect_err "readonly"
+    sha256sum -c --quiet file.sum || fail "the read-only file changed"
+    [ ! -e db.sqlite-journal ] || fail "scan left a journal"
+    chmod 644 db.sqlite
+
+    mkfifo to_writer
+    sqlite3 db.sqlite < to_writer > writer.txt 2>&1 &
+    local writer=$!
+    exec 3> to_writer
+    echo "BEGIN IMMEDIATE; INSERT INTO secrets VALUES (3, '$(encrypt 0 old.key three)');" >&3
+    until ! sqlite3 -cmd '.timeout 0' db.sqlite 'BEGIN IMMEDIATE; ROLLBACK' 2>/dev/null; do sleep 0.05; done
+    expect_status 1 scan --table secrets --column v --format json
+    expect_census '"rows": 2, '
+    echo "COMMIT;" >&3
+    exec 3>&-
+    wait "$writer" || fail "the writer failed: $(cat writer.txt)"
+    [ "$(sql 'SELECT count(*) FROM secrets')" = 3 ] || fail "the writer's row is missing"
+}
+
+# Two tables in one plan: a failing value in the second rolls back the first.
+case_plan() {
+    create_secrets
+    sql "CREATE TABLE \"Other Table\" (code VARCHAR(20) PRIMARY KEY, w VARCHAR(200))"
+    grant_reading "secrets, \"Other Table\""
+    local id
+    for id in 1 2 3; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "INSERT INTO \"Other Table\" VALUES ('a', '$(encrypt 1 old.key other)'), ('b''c', 'damaged\$x')"
+    printf '# both in one transaction\n\nsecrets v\n  "Other Table" w code\n' > plan.txt
+    dumps() { dump "$1"; sql "SELECT code, w FROM \"Other Table\" ORDER BY code" >> "$1"; }
+    dumps before.txt
+
+    expect_status 1 migrate --plan plan.txt
+    expect_err "Other Table.w: row b'c: "
+    expect_err "nothing was written"
+    expect_err "secrets.v: 3 values, 0 done"
+    dumps after.txt
+    cmp -s before.txt after.txt || fail "the plan wrote despite a failing value"
+
+    expect_status 1 scan --plan plan.txt --failures failing.txt
+    grep -Eq '^total +5 +0 +3 +2 +0 +0 +4 +0 +1 ' census.txt || { cat census.txt >&2; fail "no total line"; }
+    [ "$(grep -v '^#' failing.txt | cut -f1)" = "'b''c'" ] || fail "failures file: $(cat failing.txt)"
+    [ "$(grep -c '^# ' failing.txt)" = 2 ] || fail "the failures file does not name the targets"
+    expect_status 2 migrate --plan plan.txt --where "1 = 1"
+
+    # Batches of 2 at 4 rows a second: at least half a second per table.
+    sql "UPDATE \"Other Table\" SET w = NULL WHERE code = 'b''c'"
+    local start elapsed
+    start=$(date +%s%N)
+    expect_status 0 migrate --plan plan.txt --batch-size 2 --max-rate 4 --pause 1
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    [ "$elapsed" -ge 950 ] || fail "--max-rate 4 ran 5 rows in $elapsed ms"
+    expect_err "secrets.v: 3 values, 3 done"
+    expect_status 0 scan --plan plan.txt --format json
+    expect_census '"totals": {"rows": 5, "empty": 1, "mode0": 0, "mode1": 4, "unrecognised": 0, "done": 4, '
+}
+
+# Bulk rows "id,value" from a CSV file, through the database's own client.
+load_rows() {
+    case $backend in
+        sqlite | odbc-sqlite) sqlite3 -batch db.sqlite ".import --csv $1 secrets" ;;
+        *) psql -XqAt -v ON_ERROR_STOP=1 -c "\\copy secrets FROM '$1' WITH (FORMAT csv)" ;;
+    esac
+}
+
+# Until the migration in process $1 has written inside its open transaction.
+wait_for_writes() {
+    case $backend in
+        sqlite | odbc-sqlite) until [ -e db.sqlite-journal ]; do
+            kill -0 "$1" 2>/dev/null || fail "the run ended before it wrote"
+            sleep 0.02
+        done ;;
+        *) until [ "$(sql "SELECT count(*) FROM pg_locks WHERE relation = 'secrets'::regclass
+                            AND mode = 'RowExclusiveLock' AND pid <> pg_backend_pid()")" -gt 0 ]; do
+            kill -0 "$1" 2>/dev/null || fail "the run ended before it wrote"
+            sleep 0.05
+        done ;;
+    esac
+}
+
+# SIGTERM during one transaction leaves the table as it was; SIGINT during a
+# batched run keeps the committed batches and says how many; both end with
+# the summary and the shells' status for the signal.
+case_interrupt() {
+    local rows=200000 run new
+    create_secrets
+    seq -f 'value %g' 1 "$rows" > plain.txt
+    tool encrypt --mode 0 --key-file old.key < plain.txt | awk '{ print NR "," $0 }' > rows.csv
+    load_rows rows.csv
+    dump before.txt
+
+    # The tool itself in the background, so that $! is its process.
+    ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
+        --new-key-file new.key --table secrets --column v --jobs 1 2>err.txt &
+    run=$!
+    wait_for_writes "$run"
+    kill -TERM "$run"
+    local got=0
+    wait "$run" || got=$?
+    [ "$got" = 143 ] || { cat err.txt >&2; fail "exit status $got after SIGTERM, expected 143"; }
+    expect_err "interrupted: rolled back, nothing was written"
+    expect_err " values, 0 done, 0 failed"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "an interrupted one-transaction run changed the table"
+
+    ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
+        --new-key-file new.key --table secrets --column v --batch-size 1000 --quiet 2>err.txt &
+    run=$!
+    until [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" -ge 5000 ]; do
+        kill -0 "$run" 2>/dev/null || fail "the run ended before it could be interrupted"
+        sleep 0.05
+    done
+    kill -INT "$run"
+    got=0
+    wait "$run" || got=$?
+    [ "$got" = 130 ] || { cat err.txt >&2; fail "exit status $got after SIGINT, expected 130"; }
+    new=$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")
+    [ $((new % 1000)) = 0 ] && [ "$new" -lt "$rows" ] || fail "$new values migrated: not whole batches"
+    expect_err "interrupted: $new rows committed in $((new / 1000)) batches, the rest left as they were"
+    expect_err ", $new done, 0 failed"
+
+    # A connection lost in the middle ends the run the same way.
+    [ "$backend" = postgres ] || return 0
+    local before=$new
+    ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
+        --new-key-file new.key --table secrets --column v --batch-size 1000 --quiet 2>err.txt &
+    run=$!
+    until [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" -ge $((before + 5000)) ]; do
+        kill -0 "$run" 2>/dev/null || fail "the run ended before its connection could be cut"
+        sleep 0.05
+    done
+    sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity
+         WHERE pid <> pg_backend_pid() AND backend_type = 'client backend'" >/dev/null
+    got=0
+    wait "$run" || got=$?
+    [ "$got" = 1 ] || { cat err.txt >&2; fail "exit status $got after a lost connection, expected 1"; }
+    new=$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")
+    # The run starts at the first row: its committed batches hold every
+    # migrated row, the earlier run's as unchanged ones.
+    expect_err "stopped: $new rows committed in $((new / 1000)) batches, the rest left as they were"
+    expect_err ", $((new - before)) done, 0 failed, $before unchanged"
+}
+
+# The database refuses a write in the second batch: the first stays, and the
+# closing lines say so, as they do after a refusal in one transaction.
+case_refused() {
+    sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v VARCHAR(200),
+                               CHECK (id <> 3 OR v NOT LIKE '%\$%'))"
+    local id
+    for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    dump before.txt
+    expect_status 1 migrate --table secrets --column v
+    expect_err "stopped: rolled back, nothing was written"
+    expect_err "5 values, 0 done, 0 failed"
+    dump after.txt
+    cmp -s before.txt after.txt || fail "a refused one-transaction run changed the table"
+
+    expect_status 1 migrate --table secrets --column v --batch-size 2 --quiet
+    expect_err "stopped: 2 rows committed in 1 batch, the rest left as they were"
+    expect_err "4 values, 2 done, 0 failed"
+    [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" = 2 ] ||
+        fail "not exactly the first batch was written"
+}
+
+# A fixed-width column pads every value with blanks and gives an empty one
+# back as blanks only; values may also carry a line end: none of it is part
+# of the value.
+case_blanks() {
+    sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v CHAR(60))"
+    local padded
+    padded=$(encrypt 0 old.key 'padded')
+    sql "INSERT INTO secrets VALUES (1, '$padded'), (2, ''), (3, '   '), (4, NULL),
+                                    (5, '$(printf '\t%s\r\n' "$padded")')"
+    expect_status 0 migrate --table secrets --column v
+    expect_err "5 values, 2 done, 0 failed, 0 unchanged, 3 null or empty"
+    [ "$(sql "SELECT v FROM secrets WHERE id IN (1, 5) ORDER BY id" | tool decrypt --key-file new.key)" = \
+        $'padded\npadded' ] || fail "the padded values did not migrate"
+    expect_status 0 migrate --table secrets --column v
+    expect_err "5 values, 0 done, 0 failed, 2 unchanged, 3 null or empty"
+}
+
+# An application still under the old key writes a row while a batched run
+# goes on (a trigger here, behind the reading): the run says so at the end.
+case_left_behind() {
+    create_secrets
+    local id
+    for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "CREATE TABLE stash (v VARCHAR(200))"
+    sql "INSERT INTO stash VALUES ('$(encrypt 1 old.key 'arrived meanwhile')')"
+    case $backend in
+        sqlite | odbc-sqlite)
+            sql "CREATE TRIGGER arrive AFTER UPDATE ON secrets WHEN NEW.id = 2
+                 BEGIN INSERT INTO secrets SELECT -NEW.id, v FROM stash; END" ;;
+        *)
+            sql "CREATE FUNCTION arrive() RETURNS trigger LANGUAGE plpgsql AS
+                 \$\$ BEGIN INSERT INTO secrets SELECT -NEW.id, v FROM stash; RETURN NULL; END \$\$"
+            sql "CREATE TRIGGER arrive AFTER UPDATE ON secrets FOR EACH ROW WHEN (NEW.id = 2)
+                 EXECUTE FUNCTION arrive()" ;;
+    esac
+    expect_status 0 migrate --table secrets --column v --batch-size 2
+    expect_err "5 values, 5 done"
+    expect_err "1 row still to migrate"
+    expect_status 0 migrate --table secrets --column v --batch-size 2
+    expect_err "6 values, 1 done, 0 failed, 5 unchanged"
+    ! grep -q "still to migrate" err.txt || fail "a complete run reported rows still to migrate"
+}
+
+# The address from a file or the environment; a password in --db is warned
+# about, also under --quiet, and never shown in a message.
+case_secrets() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key 'x')')"
+    printf '%s\n' "$address" > db.address
+    expect_status 0 tool migrate --db-file db.address --table secrets --column v --key-file old.key \
+        --new-key-file new.key
+    expect_err "1 value, 1 done"
+    ! grep -q warning err.txt || fail "a private address file was warned about"
+    chmod go+r db.address
+    expect_status 0 tool migrate --db-file db.address --table secrets --column v --key-file new.key
+    expect_err "database file 'db.address' can be read by other users"
+    TARVOLA_TEST_DB=$address expect_status 0 tool migrate --db-env TARVOLA_TEST_DB --table secrets \
+        --column v --key-file new.key
+    expect_err "1 value, 0 done, 0 failed, 1 unchanged"
+    expect_status 2 tool migrate --db-file missing.address --table secrets --column v --key-file new.key
+    expect_err "cannot open database file 'missing.address'"
+    case $backend in
+        postgres)
+            # libpq quotes a bad option value in its message: here the password.
+            expect_status 2 tool migrate --quiet --table secrets --column v --key-file new.key \
+                --db "postgresql://postgres:pw-s3cr3t@/postgres?host=$TARVOLA_PG_HOST&port=pw-s3cr3t"
+            expect_err "warning: --db holds a password"
+            expect_err "cannot connect"
+            ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
+            expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
+                --db "$address&password=pw-s3cr3t"
+            expect_err "warning: --db holds a password" ;;
+        odbc-*)
+            expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
+                --db "$address;PWD=pw-s3cr3t"
+            expect_err "warning: --db holds a password" ;;
+    esac
 }
 
 # A --where that would end the condition and run statements of its own is

@@ -32,10 +32,24 @@ TEST(ValueRules, HexBlockHeaderKeepsThreeDigits) {
     }
 }
 
+// scan predicts the width a column needs from this; it must agree with what
+// encryption writes at every block boundary.
+TEST(ValueRules, MigratedLengthIsTheLengthEncryptionWrites) {
+    for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
+        for (const std::size_t length :
+             {1U, 2U, 15U, 16U, 17U, 31U, 32U, 33U, 47U, 48U, 100U, 300U}) {
+            EXPECT_EQ(MigratedLength(length, mode),
+                      Sealed(std::string(length, 'x'), "k", mode).size())
+                << "mode " << static_cast<int>(mode) << ", length " << length;
+        }
+    }
+}
+
 TEST(ValueRules, DamagedValuesFailWithTheirReason) {
     const std::string text(17, 'v');
     const std::string hex = Sealed(text, "key", Mode::kHexBlock);  // 72 characters
     const std::string envelope = Sealed("plain", "key", Mode::kEnvelope);
+    const std::string long_envelope = Sealed(std::string(40, 'p'), "key", Mode::kEnvelope);
     // Whole blocks of text, so that any character counted beyond those the
     // library decodes makes the plaintext look cut at a zero byte.
     const std::string one_block = Sealed(std::string(16, 'o'), "key", Mode::kEnvelope);
@@ -48,17 +62,25 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
         std::string value;
         ReadMode mode;
         std::string reason;
+        // Only an intact value that does not open may blame the key.
+        bool wrong_key_likely = false;
     };
     const std::vector<Case> cases = {
         {hex.substr(0, 40), ReadMode::kHexBlock, "header says about 17 characters, decrypted 16"},
         {hex + "0000000000000000", ReadMode::kHexBlock, "damaged"},
+        {hex.substr(0, 60), ReadMode::kHexBlock, "not a mode-0 value"},
         {" \t" + envelope + "  ", ReadMode::kEnvelope, ""},
+        {"\r\n" + envelope + "\r\n", ReadMode::kAuto, ""},
+        {"\n" + hex + " \r\n", ReadMode::kAuto, ""},
         {inside_ciphertext(one_block, "\r"), ReadMode::kEnvelope, ""},
         {inside_ciphertext(two_blocks, "  "), ReadMode::kEnvelope, ""},
         {one_block + "$ignored", ReadMode::kEnvelope, ""},
         {envelope, ReadMode::kHexBlock, "not a mode-0 value"},
-        {"   ", ReadMode::kAuto, "empty value"},
+        {long_envelope.substr(0, 45), ReadMode::kEnvelope, "rejected"},
+        {long_envelope.substr(0, long_envelope.size() - 4), ReadMode::kEnvelope, "rejected"},
+        {" \t\r\n", ReadMode::kAuto, "empty value"},
         {"hello", ReadMode::kAuto, "neither a mode-0 nor a mode-1 value"},
+        {"\\x" + hex, ReadMode::kAuto, "neither a mode-0 nor a mode-1 value"},
     };
     for (const Case& c : cases) {
         const Opened opened = OpenValue(c.value, "key", c.mode, kTextOnly);
@@ -67,6 +89,7 @@ TEST(ValueRules, DamagedValuesFailWithTheirReason) {
         } else {
             EXPECT_FALSE(opened) << c.value;
             EXPECT_NE(opened.reason.find(c.reason), std::string::npos) << opened.reason;
+            EXPECT_EQ(opened.wrong_key_likely, c.wrong_key_likely) << c.value;
         }
     }
 }
@@ -83,7 +106,12 @@ TEST(ValueRules, WrongKeyFailsInBothModes) {
             std::string text(static_cast<std::size_t>(length(random)), ' ');
             for (char& c : text) c = static_cast<char>(printable(random));
             const std::string value = Sealed(text, "the right key", mode);
-            if (OpenValue(value, "a wrong key", ReadMode::kAuto, kTextOnly)) ++slipped;
+            const Opened opened = OpenValue(value, "a wrong key", ReadMode::kAuto, kTextOnly);
+            if (opened) {
+                ++slipped;
+            } else {
+                EXPECT_TRUE(opened.wrong_key_likely) << value << ": " << opened.reason;
+            }
         }
         std::cout << "mode " << static_cast<int>(mode) << ": " << slipped << " of " << kValues
                   << " values opened under a wrong key\n";

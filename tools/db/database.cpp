@@ -60,11 +60,12 @@ std::string WhereClause(const Target& target) {
 
 }  // namespace
 
-std::unique_ptr<Database> Connect(std::string_view address) {
-    if (address.starts_with("sqlite:")) return ConnectSqlite(std::string(address.substr(7)));
-    if (address.starts_with("odbc:")) return ConnectOdbc(std::string(address.substr(5)));
+std::unique_ptr<Database> Connect(std::string_view address, Access access) {
+    if (address.starts_with("sqlite:"))
+        return ConnectSqlite(std::string(address.substr(7)), access);
+    if (address.starts_with("odbc:")) return ConnectOdbc(std::string(address.substr(5)), access);
     if (address.starts_with("postgresql://") || address.starts_with("postgres://"))
-        return ConnectPostgres(std::string(address));
+        return ConnectPostgres(std::string(address), access);
     throw Error(Error::Kind::kUsage,
                 "--db must start with sqlite:, postgresql://, postgres:// or odbc:");
 }

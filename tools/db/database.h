@@ -52,6 +52,9 @@ struct Target {
     std::string quoted_id;
     std::string column_type;
     std::string id_type;
+    // The column's declared maximum length in characters (VARCHAR(200):
+    // 200); none for types without one.
+    std::optional<std::uint64_t> width;
 };
 
 struct Row {
@@ -115,9 +118,16 @@ class Database {
                                                   std::span<const Update> updates) = 0;
 };
 
+// kReadOnly: the connection cannot write, and the database knows it, so a
+// program that only looks (scan) needs only the right to read: SQLite opens
+// the file read-only, PostgreSQL runs READ ONLY transactions, ODBC sets the
+// connection's access mode. Begin then takes no write lock.
+enum class Access { kReadWrite, kReadOnly };
+
 // "sqlite:PATH", "postgresql://…" or "postgres://…" (handed to libpq as
 // is), "odbc:CONNECTION-STRING" (handed to the ODBC driver manager as is).
-[[nodiscard]] std::unique_ptr<Database> Connect(std::string_view address);
+[[nodiscard]] std::unique_ptr<Database> Connect(std::string_view address,
+                                                Access access = Access::kReadWrite);
 
 // Helpers the backends share.
 [[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
@@ -147,9 +157,10 @@ void CheckSingleCondition(std::string_view where);
 
 // Backends; each throws Error(kUnreachable) when it cannot connect and
 // Error(kUsage) when it was not compiled in.
-[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path);
-[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri);
-[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string);
+[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);
+[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access);
+[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string,
+                                                    Access access);
 
 }  // namespace tarvola::tool::db
 

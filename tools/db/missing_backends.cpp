@@ -12,17 +12,17 @@ namespace {
 }  // namespace
 
 #if !defined(TARVOLA_HAVE_SQLITE)
-std::unique_ptr<Database> ConnectSqlite(const std::string& /*path*/) {
+std::unique_ptr<Database> ConnectSqlite(const std::string& /*path*/, Access /*access*/) {
     NotBuilt("SQLite");
 }
 #endif
 #if !defined(TARVOLA_HAVE_POSTGRES)
-std::unique_ptr<Database> ConnectPostgres(const std::string& /*uri*/) {
+std::unique_ptr<Database> ConnectPostgres(const std::string& /*uri*/, Access /*access*/) {
     NotBuilt("PostgreSQL");
 }
 #endif
 #if !defined(TARVOLA_HAVE_ODBC)
-std::unique_ptr<Database> ConnectOdbc(const std::string& /*connection_string*/) {
+std::unique_ptr<Database> ConnectOdbc(const std::string& /*connection_string*/, Access /*access*/) {
     NotBuilt("ODBC");
 }
 #endif

@@ -184,11 +184,13 @@ struct ReadPlan {
     SQLSMALLINT id_type = SQL_VARCHAR;
     std::uint64_t lock_timeout = 0;
     const std::function<void()>* on_long_wait = nullptr;
+    // Whether ids are numbers, so that they can be written back bare.
+    bool integer_ids = false;
 };
 
-void ReadRow(const Handle& statement, Row& row) {
+void ReadRow(const Handle& statement, bool integer_ids, Row& row) {
     if (!GetText(statement, 1, row.id)) row.id.clear();
-    row.id_is_integer = false;
+    row.id_is_integer = integer_ids;
     row.value_is_null = !GetText(statement, 2, row.value);
 }
 
@@ -203,7 +205,7 @@ class OdbcCursor final : public RowCursor {
         const SQLRETURN status = SQLFetch(statement_->handle);
         if (status == SQL_NO_DATA) return false;
         Check(status, *statement_, "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
-        ReadRow(*statement_, row);
+        ReadRow(*statement_, plan_.integer_ids, row);
         return true;
     }
 
@@ -238,7 +240,7 @@ class OdbcCursor final : public RowCursor {
             if (status == SQL_NO_DATA) break;
             Check(status, *statement, "cannot read the rows", Error::Kind::kQuery,
                   plan_.lock_timeout);
-            ReadRow(*statement, page_[count++]);
+            ReadRow(*statement, plan_.integer_ids, page_[count++]);
         }
         SQLCloseCursor(statement->handle);
         page_.resize(count);
@@ -338,18 +340,22 @@ class OdbcDatabase final : public Database {
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {}, id_type_,
-                      wait_.timeout_seconds, &wait_.on_long_wait};
+        const bool integer_ids = id_type_ == SQL_INTEGER || id_type_ == SQL_SMALLINT ||
+                                 id_type_ == SQL_BIGINT || id_type_ == SQL_TINYINT;
+        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {},         id_type_,
+                      wait_.timeout_seconds, &wait_.on_long_wait,   integer_ids};
         if (!CursorSurvivesCommit()) plan.page_sql = SelectRowsAfterSql(target, "?");
         return std::make_unique<OdbcCursor>(std::move(plan));
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
-        if (!update_) {
+        // One statement per target: a plan updates several tables in turn.
+        std::string sql = UpdateRowSql(target, "?", "?", "?");
+        if (!update_ || sql != update_sql_) {
             update_ = NewStatement(connection_->handle, wait_.timeout_seconds);
-            std::string sql = UpdateRowSql(target, "?", "?", "?");
             Check(SQLPrepare(update_->handle, Chars(sql), SQL_NTS), *update_,
                   "cannot prepare the update");
+            update_sql_ = std::move(sql);
         }
         std::vector<bool> applied;
         applied.reserve(updates.size());
@@ -418,7 +424,7 @@ class OdbcDatabase final : public Database {
 
     // The SQL types of id and value, to bind text parameters as what the
     // columns hold (a driver may refuse to compare an integer with text).
-    void DescribeTypes(const Target& target) {
+    void DescribeTypes(Target& target) {
         Handle statement(SQL_HANDLE_STMT, connection_->handle);
         Check(SQLPrepare(statement.handle, Chars(SelectRowsSql(target)), SQL_NTS), statement,
               "cannot read the rows", Error::Kind::kUsage);
@@ -434,6 +440,10 @@ class OdbcDatabase final : public Database {
                                  &digits, &nullable),
                   statement, "cannot describe the columns", Error::Kind::kUsage);
             (column == 1 ? id_type_ : value_type_) = type;
+            if (column == 2 && size > 0 &&
+                (type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_WCHAR ||
+                 type == SQL_WVARCHAR))
+                target.width = size;
         }
     }
 
@@ -446,6 +456,7 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
     std::unique_ptr<Handle> update_;
+    std::string update_sql_;
     SQLSMALLINT id_type_ = SQL_VARCHAR;
     SQLSMALLINT value_type_ = SQL_VARCHAR;
     std::array<SQLLEN, 3> lengths_{};
@@ -454,7 +465,7 @@ class OdbcDatabase final : public Database {
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string) {
+std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string, Access access) {
     auto environment = std::make_unique<Handle>(SQL_HANDLE_ENV, SQLHANDLE{});
     if (environment->handle == SQL_NULL_HANDLE)
         throw Error(Error::Kind::kUnreachable, "cannot start the ODBC driver manager");
@@ -469,6 +480,11 @@ std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string) {
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
                             0),
           *connection, "cannot switch autocommit off", Error::Kind::kUnreachable);
+    if (access == Access::kReadOnly)
+        Check(SQLSetConnectAttr(
+                  connection->handle, SQL_ATTR_ACCESS_MODE,
+                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_MODE_READ_ONLY)), 0),
+              *connection, "cannot make the connection read-only", Error::Kind::kUnreachable);
     return std::make_unique<OdbcDatabase>(std::move(environment), std::move(connection));
 }
 

@@ -96,12 +96,19 @@ class Session {
 
 class PostgresCursor final : public RowCursor {
   public:
-    explicit PostgresCursor(Session& session) : session_(session) {}
+    PostgresCursor(Session& session, std::string name)
+        : session_(session), name_(std::move(name)) {}
+    PostgresCursor(const PostgresCursor&) = delete;
+    PostgresCursor& operator=(const PostgresCursor&) = delete;
+    // A held cursor outlives its transaction: closed here, so that the
+    // connection can open the next one. After a rollback it is gone already,
+    // and the error is of no interest.
+    ~PostgresCursor() override { PQclear(PQexec(session_.get(), ("CLOSE " + name_).c_str())); }
 
     bool Next(Row& row) override {
         if (next_ == PQntuples(batch_.get())) {
-            batch_ = session_.Execute("FETCH FORWARD " + std::to_string(kFetchRows) +
-                                      " FROM tarvola_rows");
+            batch_ =
+                session_.Execute("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_);
             next_ = 0;
             if (PQntuples(batch_.get()) == 0) return false;
         }
@@ -115,6 +122,7 @@ class PostgresCursor final : public RowCursor {
 
   private:
     Session& session_;
+    std::string name_;
     ResultPtr batch_{nullptr, &PQclear};
     int next_ = 0;
 };
@@ -138,7 +146,12 @@ std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
 
 class PostgresDatabase final : public Database {
   public:
-    explicit PostgresDatabase(Connection conn) : session_(std::move(conn)) {}
+    PostgresDatabase(Connection conn, Access access) : session_(std::move(conn)), access_(access) {
+        // Every transaction of this session read-only, also the implicit one
+        // of a single statement outside Begin.
+        if (access == Access::kReadOnly)
+            session_.Execute("SET default_transaction_read_only = on", Error::Kind::kUnreachable);
+    }
 
     void SetLockWait(LockWait wait) override {
         // Session-wide, before any transaction, so that no rollback undoes it.
@@ -162,8 +175,10 @@ class PostgresDatabase final : public Database {
         const char* sql =
             "SELECT a.attname, format_type(a.atttypid, a.atttypmod), EXISTS (SELECT 1 FROM "
             "pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnatts = 1 "
-            "AND i.indkey[0] = a.attnum) FROM pg_attribute a WHERE a.attrelid = "
-            "to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped";
+            "AND i.indkey[0] = a.attnum), CASE WHEN a.atttypid IN ('varchar'::regtype, "
+            "'bpchar'::regtype) AND a.atttypmod >= 4 THEN a.atttypmod - 4 END FROM "
+            "pg_attribute a WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT "
+            "a.attisdropped";
         const char* parameters[] = {target.quoted_table.c_str()};
         const Oid types[] = {kTextOid};
         const std::string_view what = "cannot read the catalogue";
@@ -178,7 +193,11 @@ class PostgresDatabase final : public Database {
         for (int i = 0; i < count; ++i) {
             const std::string name = Text(columns.get(), i, 0);
             const std::string type = Text(columns.get(), i, 1);
-            if (name == target.column) target.column_type = type;
+            if (name == target.column) {
+                target.column_type = type;
+                if (PQgetisnull(columns.get(), i, 3) == 0)
+                    target.width = std::stoull(Text(columns.get(), i, 3));
+            }
             if (name == target.id) target.id_type = type;
             if (Text(columns.get(), i, 2) == "t") {
                 primary_key = name;
@@ -211,7 +230,8 @@ class PostgresDatabase final : public Database {
     }
 
     void Begin() override {
-        if (!in_transaction_) session_.Execute("BEGIN");
+        if (!in_transaction_)
+            session_.Execute(access_ == Access::kReadOnly ? "BEGIN READ ONLY" : "BEGIN");
         in_transaction_ = true;
     }
     void Commit() override {
@@ -224,9 +244,12 @@ class PostgresDatabase final : public Database {
     }
 
     std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
-        session_.Execute("DECLARE tarvola_rows NO SCROLL CURSOR WITH HOLD FOR " +
+        // A name per cursor: a held one lives on after its commit, and a
+        // plan opens one per target on the same connection.
+        std::string name = "tarvola_rows_" + std::to_string(++cursors_);
+        session_.Execute("DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " +
                          SelectRowsSql(target));
-        return std::make_unique<PostgresCursor>(session_);
+        return std::make_unique<PostgresCursor>(session_, std::move(name));
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
@@ -271,15 +294,17 @@ class PostgresDatabase final : public Database {
         const int count = static_cast<int>(values.size());
         const std::string_view what = "cannot update the rows";
         if (chunk.size() == kUpdateRows) {
-            if (!prepared_) {
-                session_.Sent(PQsendPrepare(session_.get(), "tarvola_update",
-                                            MultiRowUpdateSql(target, kUpdateRows).c_str(), count,
-                                            types.data()),
+            // Prepared once per target: a plan updates several tables in turn.
+            std::string sql = MultiRowUpdateSql(target, kUpdateRows);
+            if (sql != prepared_sql_) {
+                prepared_name_ = "tarvola_update_" + std::to_string(++statements_);
+                session_.Sent(PQsendPrepare(session_.get(), prepared_name_.c_str(), sql.c_str(),
+                                            count, types.data()),
                               what, Error::Kind::kQuery);
                 session_.Await("cannot prepare the update");
-                prepared_ = true;
+                prepared_sql_ = std::move(sql);
             }
-            session_.Sent(PQsendQueryPrepared(session_.get(), "tarvola_update", count,
+            session_.Sent(PQsendQueryPrepared(session_.get(), prepared_name_.c_str(), count,
                                               values.data(), lengths.data(), formats.data(), 0),
                           what, Error::Kind::kQuery);
         } else {
@@ -294,21 +319,25 @@ class PostgresDatabase final : public Database {
     }
 
     Session session_;
+    Access access_;
     bool in_transaction_ = false;
-    bool prepared_ = false;
+    std::string prepared_sql_;
+    std::string prepared_name_;
+    unsigned statements_ = 0;
+    unsigned cursors_ = 0;
     bool planner_set_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectPostgres(const std::string& uri) {
+std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access) {
     Connection conn(PQconnectdb(uri.c_str()), &PQfinish);
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK) {
         std::string message = conn ? PQerrorMessage(conn.get()) : "out of memory";
         while (!message.empty() && message.back() == '\n') message.pop_back();
         throw Error(Error::Kind::kUnreachable, "cannot connect: " + message);
     }
-    return std::make_unique<PostgresDatabase>(std::move(conn));
+    return std::make_unique<PostgresDatabase>(std::move(conn), access);
 }
 
 }  // namespace tarvola::tool::db

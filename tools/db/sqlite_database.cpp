@@ -97,6 +97,30 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
     return text;
 }
 
+// The length in a declared type such as VARCHAR(200) or NCHAR(12); SQLite
+// keeps the declaration without enforcing it, but other programs reading
+// the same schema (and the database it was moved from) may.
+std::optional<std::uint64_t> DeclaredWidth(std::string_view type) {
+    const std::size_t open = type.find('(');
+    if (open == std::string_view::npos) return std::nullopt;
+    std::uint64_t width = 0;
+    std::size_t at = open + 1;
+    while (at < type.size() && type[at] == ' ') ++at;
+    const std::size_t digits_start = at;
+    for (; at < type.size() && type[at] >= '0' && type[at] <= '9'; ++at)
+        width = 10 * width + static_cast<std::uint64_t>(type[at] - '0');
+    if (at == digits_start) return std::nullopt;
+    return width;
+}
+
+// Whether a column type names a character type (CHAR, VARCHAR, NCHAR, …).
+bool IsCharacterType(std::string_view type) {
+    std::string upper(type);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper.find("CHAR") != std::string::npos;
+}
+
 class SqliteCursor final : public RowCursor {
   public:
     SqliteCursor(sqlite3* db, Statement statement, const BusyWait& busy)
@@ -128,7 +152,7 @@ class SqliteCursor final : public RowCursor {
 
 class SqliteDatabase final : public Database {
   public:
-    explicit SqliteDatabase(Connection db) : db_(std::move(db)) {
+    SqliteDatabase(Connection db, Access access) : db_(std::move(db)), access_(access) {
         sqlite3_busy_handler(db_.get(), &BusyWait::Retry, &busy_);
     }
 
@@ -139,7 +163,7 @@ class SqliteDatabase final : public Database {
         // The schema is that of an attached database ("main" for the file
         // itself); none searches them all.
         const QualifiedName qualified = SplitTableName(target.table);
-        Statement columns = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1, ?2)");
+        Statement columns = Prepare(db_.get(), "SELECT name, type FROM pragma_table_info(?1, ?2)");
         BindText(db_.get(), columns.get(), 1, qualified.table);
         if (!qualified.schema.empty()) BindText(db_.get(), columns.get(), 2, qualified.schema);
         bool any = false;
@@ -148,7 +172,11 @@ class SqliteDatabase final : public Database {
         while (sqlite3_step(columns.get()) == SQLITE_ROW) {
             any = true;
             const std::string name = ColumnText(columns.get(), 0);
-            column_found = column_found || name == target.column;
+            if (name == target.column) {
+                column_found = true;
+                const std::string type = ColumnText(columns.get(), 1);
+                if (IsCharacterType(type)) target.width = DeclaredWidth(type);
+            }
             id_found = id_found || name == target.id;
         }
         if (!any) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
@@ -186,8 +214,11 @@ class SqliteDatabase final : public Database {
     }
 
     // IMMEDIATE takes the write lock now, so that a concurrent writer makes
-    // us wait at the start instead of failing halfway.
-    void Begin() override { Execute("BEGIN IMMEDIATE"); }
+    // us wait at the start instead of failing halfway. A reader takes only
+    // the shared lock, when it first reads.
+    void Begin() override {
+        Execute(access_ == Access::kReadOnly ? "BEGIN DEFERRED" : "BEGIN IMMEDIATE");
+    }
     void Commit() override { Execute("COMMIT"); }
     void Rollback() override { Execute("ROLLBACK"); }
 
@@ -197,7 +228,12 @@ class SqliteDatabase final : public Database {
     }
 
     std::vector<bool> Apply(const Target& target, std::span<const Update> updates) override {
-        if (!update_) update_ = Prepare(db_.get(), UpdateRowSql(target, "?1", "?2", "?3"));
+        // One statement per target: a plan updates several tables in turn.
+        std::string sql = UpdateRowSql(target, "?1", "?2", "?3");
+        if (!update_ || sql != update_sql_) {
+            update_ = Prepare(db_.get(), sql);
+            update_sql_ = std::move(sql);
+        }
         sqlite3_stmt* statement = update_.get();
         std::vector<bool> applied;
         applied.reserve(updates.size());
@@ -225,16 +261,19 @@ class SqliteDatabase final : public Database {
     }
 
     Connection db_;
+    Access access_;
     BusyWait busy_;
     Statement update_{nullptr, &sqlite3_finalize};
+    std::string update_sql_;
 };
 
 }  // namespace
 
-std::unique_ptr<Database> ConnectSqlite(const std::string& path) {
+std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access) {
     sqlite3* raw = nullptr;
     // No CREATE: a mistyped path must not become a new empty database.
-    const int status = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int flags = access == Access::kReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int status = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     Connection db(raw, &sqlite3_close);
     if (status != SQLITE_OK)
         throw Error(Error::Kind::kUnreachable,
@@ -245,7 +284,7 @@ std::unique_ptr<Database> ConnectSqlite(const std::string& path) {
         SQLITE_NOTADB)
         throw Error(Error::Kind::kUnreachable,
                     "cannot open " + path + ": " + sqlite3_errmsg(db.get()));
-    return std::make_unique<SqliteDatabase>(std::move(db));
+    return std::make_unique<SqliteDatabase>(std::move(db), access);
 }
 
 }  // namespace tarvola::tool::db
