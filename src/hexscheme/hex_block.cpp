@@ -25,9 +25,9 @@ constexpr std::size_t kCharsPerBlock = 2 * kBlockBytes;
 // The shortest text that can hold a header and one block.
 constexpr std::size_t kMinimumTextLength = kHeaderLength + kCharsPerBlock;
 
-// Blocks handed to the multi-block cipher per call: enough that its per-call
-// set-up is small beside the work, few enough that the buffer (plaintext on
-// decryption, wiped at the end) stays small for short values.
+// Blocks handed to the multi-block cipher per call on encryption: enough
+// that its per-call set-up is small beside the work, few enough that the
+// ciphertext buffer stays small for short values.
 constexpr std::size_t kChunkBlocks = 32;
 using ChunkBytes = std::array<std::uint8_t, kChunkBlocks * kBlockBytes>;
 
