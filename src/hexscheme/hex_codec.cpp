@@ -1,5 +1,6 @@
 #include "hexscheme/hex_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -34,16 +35,17 @@ bool AllDigits(std::uint64_t chars) noexcept {
     return (((chars >> 4) | (chars >> 6)) & kEachByte) == kEachByte;
 }
 
-// Bytes 0 to 3 from eight digits, high nibble first.
-void ParseDigits(std::uint64_t chars, std::uint8_t* bytes) noexcept {
+// Bytes 0 to 3 from eight digits, high nibble first, as the low half of a
+// little-endian word.
+std::uint64_t BytesOfDigits(std::uint64_t chars) noexcept {
     // Same digit rule as ParseHexPair: a letter is worth 9 more than its low nibble.
     const std::uint64_t nibbles = (chars & 0x0f * kEachByte) + 9 * ((chars >> 6) & kEachByte);
-    const std::uint64_t pairs =
-        ((nibbles & 0x00ff00ff00ff00ffULL) << 4) | ((nibbles >> 8) & 0x00ff00ff00ff00ffULL);
+    // Each 16-bit lane holds a high nibble in its low byte and the low nibble
+    // above it: byte k's value goes to the lane's low byte.
+    const std::uint64_t pairs = ((nibbles << 4) | (nibbles >> 8)) & 0x00ff00ff00ff00ffULL;
     // Byte k from bits 16k to 16k + 7.
-    std::uint64_t packed = (pairs | pairs >> 8) & 0x0000ffff0000ffffULL;
-    packed = (packed | packed >> 16) & 0xffffffffULL;
-    common::StoreLittleEndian(bytes, static_cast<std::uint32_t>(packed));
+    const std::uint64_t packed = (pairs | pairs >> 8) & 0x0000ffff0000ffffULL;
+    return (packed | packed >> 16) & 0xffffffffULL;
 }
 
 void ParseHexBlockByPairs(std::string_view body, std::size_t pos, std::uint8_t* block) noexcept {
@@ -76,13 +78,33 @@ void ParseHexBlocks(std::string_view body, std::size_t first, std::size_t count,
                 all_digits &= AllDigits(chars[k]);
             }
             if (all_digits) {
-                for (std::size_t k = 0; k < chars.size(); ++k)
-                    ParseDigits(chars[k], blocks + 4 * k);
+                for (std::size_t k = 0; k < chars.size(); k += 2) {
+                    common::StoreLittleEndian(blocks + 4 * k,
+                                              BytesOfDigits(chars[k]) | BytesOfDigits(chars[k + 1])
+                                                                            << 32);
+                }
                 continue;
             }
         }
         ParseHexBlockByPairs(body, pos, blocks);
     }
+}
+
+// Sixteen digits make eight bytes, one store. A body of an odd multiple of
+// 16 characters ends in half a group: its last block is 8 bytes and 8 zeros.
+void ParseDigitBlocks(std::string_view body, std::size_t first, std::size_t count,
+                      std::uint8_t* blocks) noexcept {
+    constexpr std::size_t kGroupChars = 2 * kBlockBytes;
+    const std::size_t begin = first * kGroupChars;
+    const std::size_t end = std::min(body.size(), begin + count * kGroupChars);
+    const char* chars = body.data();
+    std::uint8_t* out = blocks;
+    for (std::size_t pos = begin; pos < end; pos += 16, out += 8) {
+        const auto low = common::LoadLittleEndian<std::uint64_t>(chars + pos);
+        const auto high = common::LoadLittleEndian<std::uint64_t>(chars + pos + 8);
+        common::StoreLittleEndian(out, BytesOfDigits(low) | BytesOfDigits(high) << 32);
+    }
+    std::fill(out, blocks + count * kBlockBytes, std::uint8_t{0});
 }
 
 }  // namespace tarvola::hexscheme

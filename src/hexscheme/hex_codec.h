@@ -22,6 +22,11 @@ void WriteHexDigits(const std::uint8_t* bytes, std::size_t count, char* out) noe
 void ParseHexBlocks(std::string_view body, std::size_t first, std::size_t count,
                     std::uint8_t* blocks) noexcept;
 
+// The same blocks as ParseHexBlocks for a body of digits only
+// (ClassifyHexText gave kDigitsOnly), with no look for white space.
+void ParseDigitBlocks(std::string_view body, std::size_t first, std::size_t count,
+                      std::uint8_t* blocks) noexcept;
+
 }  // namespace tarvola::hexscheme
 
 #endif  // TARVOLA_HEXSCHEME_HEX_CODEC_H

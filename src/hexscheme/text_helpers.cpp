@@ -25,7 +25,7 @@ bool IsUpperHexDigit(char c) noexcept {
            (static_cast<unsigned char>(code - 'A') < 6U);
 }
 
-// The body of a large value is megabytes long, so IsUpperHex classifies
+// The body of a large value is megabytes long, so ClassifyHexText looks at
 // eight characters at a time in a 64-bit word (SWAR). For a byte below 0x80,
 // adding 0x80 - low sets its bit 7 exactly when it is at least `low`, and
 // adding 0x7f - high exactly when it is above `high`; neither sum leaves the
@@ -38,12 +38,15 @@ constexpr std::uint64_t InRange(std::uint64_t chars, unsigned low, unsigned high
     return (chars + (0x80U - low) * kEachByte) & ~(chars + (0x7fU - high) * kEachByte);
 }
 
-// Bit 7 set in each byte that is one of kHexDigits or white space, clear in
-// every other; the other bits mean nothing.
-constexpr std::uint64_t AcceptedBytes(std::uint64_t chars) noexcept {
-    const std::uint64_t accepted = InRange(chars, '0', '9') | InRange(chars, 'A', 'F') |
-                                   InRange(chars, '\t', '\r') | InRange(chars, ' ', ' ');
-    return accepted & ~chars;
+// Bit 7 set in each byte that is one of kHexDigits, clear in every other;
+// the other bits mean nothing.
+constexpr std::uint64_t DigitBytes(std::uint64_t chars) noexcept {
+    return (InRange(chars, '0', '9') | InRange(chars, 'A', 'F')) & ~chars;
+}
+
+// Likewise for white space.
+constexpr std::uint64_t SpaceBytes(std::uint64_t chars) noexcept {
+    return (InRange(chars, '\t', '\r') | InRange(chars, ' ', ' ')) & ~chars;
 }
 
 }  // namespace
@@ -62,15 +65,15 @@ std::string_view TrimWhitespace(std::string_view text) noexcept {
     return text;
 }
 
-// No early exit: a mode-0 body is megabytes of valid digits far more often
-// than it is refused.
+// No early exit in either pass: a mode-0 body is megabytes of valid digits
+// far more often than it is refused.
 bool IsUpperHex(std::string_view text) noexcept {
     std::uint64_t valid = kHighBits;
     std::size_t i = 0;
     for (; i + sizeof valid <= text.size(); i += sizeof valid) {
         std::uint64_t chars;
         std::memcpy(&chars, text.data() + i, sizeof chars);
-        valid &= AcceptedBytes(chars);
+        valid &= DigitBytes(chars) | SpaceBytes(chars);
     }
     unsigned tail_valid = 1;
     for (; i < text.size(); ++i) {
@@ -79,6 +82,23 @@ bool IsUpperHex(std::string_view text) noexcept {
             static_cast<unsigned>(IsUpperHexDigit(c)) | static_cast<unsigned>(IsCLocaleSpace(c));
     }
     return valid == kHighBits && tail_valid != 0;
+}
+
+// Looking for digits alone takes half the work of also accepting white
+// space, so a body of digits only, which is what encryption writes, is
+// classified by that pass alone; any other body takes the full check.
+HexText ClassifyHexText(std::string_view text) noexcept {
+    std::uint64_t digits = kHighBits;
+    std::size_t i = 0;
+    for (; i + sizeof digits <= text.size(); i += sizeof digits) {
+        std::uint64_t chars;
+        std::memcpy(&chars, text.data() + i, sizeof chars);
+        digits &= DigitBytes(chars);
+    }
+    unsigned tail_digits = 1;
+    for (; i < text.size(); ++i) tail_digits &= static_cast<unsigned>(IsUpperHexDigit(text[i]));
+    if (digits == kHighBits && tail_digits != 0) return HexText::kDigitsOnly;
+    return IsUpperHex(text) ? HexText::kWithWhiteSpace : HexText::kRefused;
 }
 
 std::uint8_t ParseHexPair(char high, char low) noexcept {

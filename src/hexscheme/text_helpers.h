@@ -27,6 +27,14 @@ void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noe
 // all-blank text passes too.
 [[nodiscard]] bool IsUpperHex(std::string_view text) noexcept;
 
+// What a text holds, found in one pass: a body of digits only, the only kind
+// encryption writes, can be converted without looking for white space.
+enum class HexText { kRefused, kDigitsOnly, kWithWhiteSpace };
+
+// kRefused unless IsUpperHex; then kDigitsOnly when no character is white
+// space (the empty text included).
+[[nodiscard]] HexText ClassifyHexText(std::string_view text) noexcept;
+
 // The byte a two-character group stands for, read the way strtol(…, 16)
 // reads it: leading white space skipped, digits read up to the first other
 // character, no digit at all giving 0 (so " A" and "A " are 0x0A, "  " is 0).
