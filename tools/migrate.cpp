@@ -55,19 +55,11 @@ bool IsNullOrEmpty(const db::Row& row) noexcept {
     return row.value_is_null || TrimBlanks(row.value).empty();
 }
 
-ReadMode AsReadMode(Mode mode) noexcept {
-    return mode == Mode::kHexBlock ? ReadMode::kHexBlock : ReadMode::kEnvelope;
-}
-
-// Whether a value a run would still rewrite: one that opens under the old
-// key and is not already in the target mode under the new one.
+// Whether a value a run would still rewrite, by the rule scan counts
+// "to_migrate" with: it opens under the old key and is not already in the
+// target mode under the new one.
 bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
-    const std::string_view trimmed = TrimBlanks(value);
-    if (RecognizeMode(trimmed) == rekeying.to_mode &&
-        OpenValue(trimmed, rekeying.new_key, AsReadMode(rekeying.to_mode), rules)) {
-        return false;
-    }
-    return static_cast<bool>(OpenValue(trimmed, rekeying.old_key, rekeying.from_mode, rules));
+    return AssessValue(value, rekeying, rules).outcome == Assessed::Outcome::kToReencrypt;
 }
 
 // Rows read together: the unit of a worker's crypto and of one multi-row

@@ -130,19 +130,9 @@ bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
 // leaves that form intact; a value cut short by a narrow column rarely does.
 bool EnvelopeLooksIntact(std::string_view value) noexcept {
     constexpr std::size_t kIvCharacters = 24;
-    if (value.find('$') != kIvCharacters) return false;
-    std::string_view encoded = value.substr(kIvCharacters + 1);
-    encoded = encoded.substr(0, encoded.find('$'));
-    std::size_t characters = 0;
-    std::size_t padding = 0;
-    for (const char c : encoded) {
-        if (kWhiteSpace.find(c) != std::string_view::npos) continue;
-        ++characters;
-        if (c == '=') ++padding;
-    }
-    if (characters % 4 != 0 || padding > 2) return false;
-    const std::size_t bytes = characters / 4 * 3 - padding;
-    return bytes >= kBlockSize && bytes % kBlockSize == 0;
+    const std::optional<std::size_t> bytes = envelope::EnvelopeCiphertextLength(value);
+    return value.find('$') == kIvCharacters && bytes && *bytes >= kBlockSize &&
+           *bytes % kBlockSize == 0;
 }
 
 // A mode-0 value the library reads at all: an 8-digit header and whole
