@@ -67,8 +67,8 @@ bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const Valu
 struct Chunk {
     std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
     std::vector<Reencrypted> verdicts = std::vector<Reencrypted>(kChunkRows);
-    // The width check's: each value's length once migrated, 0 for none.
-    std::vector<std::size_t> lengths = std::vector<std::size_t>(kChunkRows);
+    // A read-only pass's number for each row (see Migration::Survey).
+    std::vector<std::size_t> measures = std::vector<std::size_t>(kChunkRows);
     std::size_t count = 0;
 };
 
@@ -80,15 +80,6 @@ void Judge(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
         chunk.verdicts[i] = IsNullOrEmpty(row)
                                 ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
                                 : ReencryptValue(row.value, rekeying, rules);
-    }
-}
-
-void MeasureMigrated(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
-                     const std::atomic<bool>& stop) {
-    for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
-        const db::Row& row = chunk.rows[i];
-        chunk.lengths[i] =
-            IsNullOrEmpty(row) ? 0 : MigratedLengthOf(row.value, rekeying, rules).value_or(0);
     }
 }
 
@@ -380,32 +371,17 @@ class Migration {
     bool CheckWidth(std::uint64_t width) {
         std::uint64_t too_long = 0;
         std::size_t needed = 0;
-        {
-            const auto cursor = database_.OpenRows(target_);
-            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
-            const ChunkSteps steps{
-                [&](std::size_t slot) {
-                    Chunk& chunk = chunks[slot];
-                    chunk.count = 0;
-                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
-                        ++chunk.count;
-                    return chunk.count != 0;
-                },
-                [&](std::size_t slot, const std::atomic<bool>& stop) {
-                    MeasureMigrated(rekeying_, rules_, chunks[slot], stop);
-                },
-                [&](std::size_t slot) {
-                    const Chunk& chunk = chunks[slot];
-                    for (std::size_t i = 0; i < chunk.count; ++i) {
-                        if (chunk.lengths[i] <= width) continue;
-                        ++too_long;
-                        needed = std::max(needed, chunk.lengths[i]);
-                    }
-                    return true;
-                },
-            };
-            (void)RunOrdered(jobs_, chunks.size(), steps);
-        }
+        Survey(
+            [this](const db::Row& row) -> std::size_t {
+                return IsNullOrEmpty(row)
+                           ? 0
+                           : MigratedLengthOf(row.value, rekeying_, rules_).value_or(0);
+            },
+            [&](std::size_t length) {
+                if (length <= width) return;
+                ++too_long;
+                needed = std::max(needed, length);
+            });
         if (too_long == 0) return true;
         progress_.Erase();
         err_ << "tarvolacrypt: " << label_ << "column '" << target_.column << "' takes at most "
@@ -413,6 +389,37 @@ class Migration {
              << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
              << " once migrated: nothing was written; widen the column first\n";
         return false;
+    }
+
+    // A read-only pass over the target's rows in the open transaction:
+    // `measure` gives each row a number on the workers, `tally` takes the
+    // numbers on this thread. Ends early on a stop signal.
+    template <class Measure, class Tally>
+    void Survey(const Measure& measure, const Tally& tally) {
+        const auto cursor = database_.OpenRows(target_);
+        std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+        const ChunkSteps steps{
+            [&](std::size_t slot) {
+                Chunk& chunk = chunks[slot];
+                chunk.count = 0;
+                if (StopSignal() != 0) return false;
+                while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                    ++chunk.count;
+                return chunk.count != 0;
+            },
+            [&](std::size_t slot, const std::atomic<bool>& stop) {
+                Chunk& chunk = chunks[slot];
+                for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed);
+                     ++i)
+                    chunk.measures[i] = measure(chunk.rows[i]);
+            },
+            [&](std::size_t slot) {
+                const Chunk& chunk = chunks[slot];
+                for (std::size_t i = 0; i < chunk.count; ++i) tally(chunk.measures[i]);
+                return true;
+            },
+        };
+        (void)RunOrdered(jobs_, chunks.size(), steps);
     }
 
     void ReportFailure(const db::Row& row, std::string_view reason) {
@@ -453,38 +460,11 @@ class Migration {
     std::uint64_t CountLeftBehind() {
         database_.Begin();
         std::uint64_t left = 0;
-        {
-            const auto cursor = database_.OpenRows(target_);
-            std::vector<Chunk> chunks(4 * std::size_t{jobs_});
-            const ChunkSteps steps{
-                [&](std::size_t slot) {
-                    Chunk& chunk = chunks[slot];
-                    chunk.count = 0;
-                    if (StopSignal() != 0) return false;
-                    while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
-                        ++chunk.count;
-                    return chunk.count != 0;
-                },
-                [&](std::size_t slot, const std::atomic<bool>& stop) {
-                    Chunk& chunk = chunks[slot];
-                    for (std::size_t i = 0;
-                         i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
-                        const db::Row& row = chunk.rows[i];
-                        const bool still =
-                            !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_);
-                        chunk.verdicts[i].outcome = still ? Reencrypted::Outcome::kWritten
-                                                          : Reencrypted::Outcome::kUnchanged;
-                    }
-                },
-                [&](std::size_t slot) {
-                    const Chunk& chunk = chunks[slot];
-                    for (std::size_t i = 0; i < chunk.count; ++i)
-                        if (chunk.verdicts[i].outcome == Reencrypted::Outcome::kWritten) ++left;
-                    return true;
-                },
-            };
-            (void)RunOrdered(jobs_, chunks.size(), steps);
-        }
+        Survey(
+            [this](const db::Row& row) -> std::size_t {
+                return !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_) ? 1 : 0;
+            },
+            [&left](std::size_t still) { left += still; });
         database_.Rollback();
         return left;
     }
