@@ -519,14 +519,6 @@ case_plan() {
     expect_census '"totals": {"rows": 5, "empty": 1, "mode0": 0, "mode1": 4, "unrecognised": 0, "done": 4, '
 }
 
-# Bulk rows "id,value" from a CSV file, through the database's own client.
-load_rows() {
-    case $backend in
-        sqlite | odbc-sqlite) sqlite3 -batch db.sqlite ".import --csv $1 secrets" ;;
-        *) psql -XqAt -v ON_ERROR_STOP=1 -c "\\copy secrets FROM '$1' WITH (FORMAT csv)" ;;
-    esac
-}
-
 # Until the migration in process $1 has written inside its open transaction.
 wait_for_writes() {
     case $backend in
@@ -550,7 +542,7 @@ case_interrupt() {
     create_secrets
     seq -f 'value %g' 1 "$rows" > plain.txt
     tool encrypt --mode 0 --key-file old.key < plain.txt | awk '{ print NR "," $0 }' > rows.csv
-    load_rows rows.csv
+    load_csv rows.csv
     dump before.txt
 
     # The tool itself in the background, so that $! is its process.
