@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/database.h"
+#include "key_source.h"
 #include "parallel.h"
 #include "plan.h"
 #include "progress.h"
@@ -382,7 +383,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
         reports = options.migrate.database.empty() ? ScanInput(scan, in)
                                                    : ScanDatabase(scan, std::move(targets.targets));
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << error.what() << '\n';
+        err << "tarvolacrypt: " << HidePasswords(error.what(), options.migrate.database) << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kNotDone : kUnusable;
     }
     if (options.migrate.database.empty() && in.bad()) {

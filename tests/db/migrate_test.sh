@@ -677,6 +677,8 @@ case_secrets() {
     TARVOLA_TEST_DB=$address expect_status 0 tool migrate --db-env TARVOLA_TEST_DB --table secrets \
         --column v --key-file new.key
     expect_err "1 value, 0 done, 0 failed, 1 unchanged"
+    TARVOLA_TEST_DB=$address expect_status 0 tool scan --db-env TARVOLA_TEST_DB --table secrets \
+        --column v --key-file new.key
     expect_status 2 tool migrate --db-file missing.address --table secrets --column v --key-file new.key
     expect_err "cannot open database file 'missing.address'"
     case $backend in
