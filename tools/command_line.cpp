@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace tarvola::tool {
@@ -43,6 +44,8 @@ enum class OptionId {
     kFailures,
     kFormat,
 };
+// kFormat must stay the last OptionId.
+constexpr std::size_t kOptionIdCount = static_cast<std::size_t>(OptionId::kFormat) + 1;
 
 // Which commands accept an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
@@ -190,6 +193,7 @@ class OptionReader {
   public:
     OptionReader(std::span<char*> arguments, Command command) : arguments_(arguments) {
         parsed_.options.command = command;
+        if (command == Command::kDecrypt) parsed_.options.read_mode = ReadMode::kEnvelope;
     }
 
     ParsedCommandLine Read() && {
@@ -301,21 +305,24 @@ class OptionReader {
         Apply(*spec, value);
     }
 
+    // `value` is null for the options that take none.
     void Apply(const OptionSpec& spec, char* value) {
         Options& options = parsed_.options;
+        MigrateOptions& migrate = options.migrate;
+        ScanOptions& scan = options.scan;
         switch (spec.id) {
             case OptionId::kMode:
                 if (options.command == Command::kEncrypt) {
-                    SetParsed(spec.name, value, ParseMode, "0 or 1", options.mode);
+                    SetParsed(spec.name, value, ParseMode, "0 or 1", options.write_mode);
                 } else {
                     SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
                 }
                 break;
             case OptionId::kFromMode:
-                SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.from_mode);
+                SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
                 break;
             case OptionId::kToMode:
-                SetParsed(spec.name, value, ParseMode, "0 or 1", options.to_mode);
+                SetParsed(spec.name, value, ParseMode, "0 or 1", options.write_mode);
                 break;
             case OptionId::kKeyFile:
                 SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
@@ -353,21 +360,9 @@ class OptionReader {
             case OptionId::kJobs:
                 SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
                 break;
-            default:
-                ApplyMigrateOption(spec, value);
+            case OptionId::kDryRun:
+                migrate.dry_run = true;
                 break;
-        }
-    }
-
-    // `value` is null for --dry-run, the one flag among these.
-    void ApplyMigrateOption(const OptionSpec& spec, char* value) {
-        MigrateOptions& migrate = parsed_.options.migrate;
-        if (spec.id == OptionId::kDryRun || value == nullptr) {
-            migrate.dry_run = true;
-            return;
-        }
-        ScanOptions& scan = parsed_.options.scan;
-        switch (spec.id) {
             case OptionId::kDb:
                 SetDatabase(KeyOrigin::kArgument, spec.name, value);
                 break;
@@ -416,8 +411,6 @@ class OptionReader {
                 if (migrate.lock_timeout_seconds > kMaxLockTimeoutSeconds)
                     error_ = "--lock-timeout must be at most " +
                              std::to_string(kMaxLockTimeoutSeconds) + " seconds";
-                break;
-            default:
                 break;
         }
     }
@@ -491,6 +484,8 @@ class OptionReader {
     bool database_given_ = false;
     // One bit per OptionId.
     std::uint64_t seen_ = 0;
+    static_assert(kOptionIdCount <= std::numeric_limits<decltype(seen_)>::digits,
+                  "seen_ needs a bit for every OptionId");
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "key_source.h"
 #include "secret_text.h"
 #include "tarvolacrypt.hpp"
 #include "value_rules.h"
@@ -17,16 +18,6 @@
 namespace tarvola::tool {
 
 enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate, kScan };
-
-// kNone: no key given here (only for reencrypt's new key, which then is
-// the old one).
-enum class KeyOrigin { kNone, kPrompt, kFile, kEnvironment, kArgument };
-
-struct KeySource {
-    KeyOrigin origin = KeyOrigin::kPrompt;
-    // The file path or variable name; for kArgument, the key text itself.
-    SecretText detail;
-};
 
 // migrate and scan: where the values are; migrate only: how to write them.
 struct MigrateOptions {
@@ -61,12 +52,12 @@ struct ScanOptions {
 
 struct Options {
     Command command = Command::kEncrypt;
-    // encrypt writes in `mode`, decrypt reads in `read_mode`; reencrypt
-    // reads `from_mode` and writes `to_mode`.
-    Mode mode = Mode::kEnvelope;
-    ReadMode read_mode = ReadMode::kEnvelope;
-    ReadMode from_mode = ReadMode::kAuto;
-    Mode to_mode = Mode::kEnvelope;
+    // How values are read (decrypt: --mode; reencrypt, migrate, scan:
+    // --from-mode) and written (encrypt: --mode; the others: --to-mode).
+    // decrypt reads mode 1 unless told otherwise, the rewriting commands
+    // each value's own mode.
+    ReadMode read_mode = ReadMode::kAuto;
+    Mode write_mode = Mode::kEnvelope;
     KeySource key;
     // reencrypt only; kNone writes the values under the old key.
     KeySource new_key{KeyOrigin::kNone, {}};

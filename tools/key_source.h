@@ -5,12 +5,22 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "command_line.h"
 #include "secret_text.h"
 
 namespace tarvola::tool {
+
+// kNone: no key given here (only for reencrypt's new key, which then is
+// the old one).
+enum class KeyOrigin { kNone, kPrompt, kFile, kEnvironment, kArgument };
+
+struct KeySource {
+    KeyOrigin origin = KeyOrigin::kPrompt;
+    // The file path or variable name; for kArgument, the key text itself.
+    SecretText detail;
+};
 
 struct FetchedKey {
     std::optional<SecretText> key;

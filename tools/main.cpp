@@ -37,20 +37,20 @@ int ReportUsageError(const std::string& error) {
 bool UsesEnvelope(const Options& options, bool for_new_key) {
     switch (options.command) {
         case Command::kEncrypt:
-            return options.mode == Mode::kEnvelope;
+            return options.write_mode == Mode::kEnvelope;
         case Command::kDecrypt:
             return options.read_mode == ReadMode::kEnvelope;
         case Command::kReencrypt: {
-            const bool writes = options.to_mode == Mode::kEnvelope;
+            const bool writes = options.write_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
-            return options.from_mode == ReadMode::kEnvelope ||
+            return options.read_mode == ReadMode::kEnvelope ||
                    (options.new_key.origin == KeyOrigin::kNone && writes);
         }
         case Command::kMigrate:
         case Command::kScan: {
-            const bool writes = options.to_mode == Mode::kEnvelope;
+            const bool writes = options.write_mode == Mode::kEnvelope;
             if (for_new_key) return writes;
-            return options.from_mode == ReadMode::kEnvelope ||
+            return options.read_mode == ReadMode::kEnvelope ||
                    (options.new_key.origin == KeyOrigin::kNone && writes);
         }
     }
@@ -117,7 +117,7 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
     job.separator = options.null_separated ? '\0' : '\n';
     switch (options.command) {
         case Command::kEncrypt:
-            job.write_mode = options.mode;
+            job.write_mode = options.write_mode;
             break;
         case Command::kDecrypt:
             job.read_mode = options.read_mode;
@@ -125,8 +125,8 @@ Job MakeJob(const Options& options, std::string_view key, std::string_view new_k
         case Command::kReencrypt:
         case Command::kMigrate:
         case Command::kScan:
-            job.read_mode = options.from_mode;
-            job.write_mode = options.to_mode;
+            job.read_mode = options.read_mode;
+            job.write_mode = options.write_mode;
             break;
     }
     return job;

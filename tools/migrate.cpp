@@ -497,7 +497,7 @@ class Migration {
 int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
                unsigned jobs, bool show_progress, std::ostream& err) {
     const MigrateOptions& migrate = options.migrate;
-    const Rekeying rekeying{key, new_key, options.from_mode, options.to_mode};
+    const Rekeying rekeying{key, new_key, options.read_mode, options.write_mode};
     // A database column carries line breaks as well as any other character.
     const ValueRules rules{options.allow_binary, true};
     Targets targets = TargetsOf(migrate);

@@ -356,7 +356,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
     // Values in a database or behind -0 carry line breaks as well as any
     // other character.
     Scan scan{options,
-              Rekeying{key, new_key, options.from_mode, options.to_mode},
+              Rekeying{key, new_key, options.read_mode, options.write_mode},
               ValueRules{options.allow_binary, true},
               std::max(1U, jobs),
               show_progress,
