@@ -61,45 +61,115 @@ constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
 constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
 constexpr unsigned kAllCommands = kCryptCommands | kRewriting;
 
+// Where an option is explained in --help.
+enum class HelpSection { kKey, kGeneral, kMigrate, kScan };
+
 struct OptionSpec {
     std::string_view name;
+    // Another name for the same option ("-0" for "--null"), or empty.
+    std::string_view alias;
     OptionId id;
-    bool takes_value;
+    // What --help shows for the option's value; empty for an option that
+    // takes none.
+    std::string_view value;
     unsigned commands;
+    HelpSection section;
+    // The explanation in --help, one line per "\n".
+    std::string_view help;
+    // The option explained once more, in migrate's words, among migrate's
+    // options; or empty.
+    std::string_view migrate_help = {};
+
+    [[nodiscard]] bool TakesValue() const noexcept { return !value.empty(); }
 };
 
-constexpr std::array<OptionSpec, 31> kOptions = {{
-    {"--mode", OptionId::kMode, true, kCryptCommands},
-    {"--from-mode", OptionId::kFromMode, true, kRewriting},
-    {"--to-mode", OptionId::kToMode, true, kRewriting},
-    {"--key-file", OptionId::kKeyFile, true, kAllCommands},
-    {"--key-env", OptionId::kKeyEnv, true, kAllCommands},
-    {"--key", OptionId::kKey, true, kAllCommands},
-    {"--new-key-file", OptionId::kNewKeyFile, true, kRewriting},
-    {"--new-key-env", OptionId::kNewKeyEnv, true, kRewriting},
-    {"--strict", OptionId::kStrict, false, kStreamCommands},
-    {"--quiet", OptionId::kQuiet, false, kAllCommands},
-    {"--db", OptionId::kDb, true, kDbCommands},
-    {"--db-file", OptionId::kDbFile, true, kDbCommands},
-    {"--db-env", OptionId::kDbEnv, true, kDbCommands},
-    {"--table", OptionId::kTable, true, kDbCommands},
-    {"--column", OptionId::kColumn, true, kDbCommands},
-    {"--id", OptionId::kId, true, kDbCommands},
-    {"--where", OptionId::kWhere, true, kDbCommands},
-    {"--batch-size", OptionId::kBatchSize, true, kMigrateOnly},
-    {"--lock-timeout", OptionId::kLockTimeout, true, kMigrateOnly},
-    {"--jobs", OptionId::kJobs, true, kAllCommands},
-    {"--dry-run", OptionId::kDryRun, false, kMigrateOnly},
-    {"--allow-binary", OptionId::kAllowBinary, false, kReadingCommands},
-    {"--allow-empty-key", OptionId::kAllowEmptyKey, false, kAllCommands},
-    {"--null", OptionId::kNull, false, kStreamCommands | kScanOnly},
-    {"-0", OptionId::kNull, false, kStreamCommands | kScanOnly},
-    {"--line-buffered", OptionId::kLineBuffered, false, kStreamCommands},
-    {"--plan", OptionId::kPlan, true, kDbCommands},
-    {"--pause", OptionId::kPause, true, kMigrateOnly},
-    {"--max-rate", OptionId::kMaxRate, true, kMigrateOnly},
-    {"--failures", OptionId::kFailures, true, kScanOnly},
-    {"--format", OptionId::kFormat, true, kScanOnly},
+// In the order --help shows them (in each section).
+constexpr std::array<OptionSpec, 30> kOptions = {{
+    {"--key-file", "", OptionId::kKeyFile, "FILE", kAllCommands, HelpSection::kKey,
+     "the first line of FILE, without its line end"},
+    {"--key-env", "", OptionId::kKeyEnv, "VAR", kAllCommands, HelpSection::kKey,
+     "the value of the environment variable VAR"},
+    {"--key", "", OptionId::kKey, "TEXT", kAllCommands, HelpSection::kKey,
+     "the key itself: other users can see it in the process\n"
+     "list and it stays in the shell history, so prefer the\n"
+     "two above"},
+    {"--allow-empty-key", "", OptionId::kAllowEmptyKey, "", kAllCommands, HelpSection::kKey,
+     "accept an empty key text (refused otherwise: values\n"
+     "under it are readable by anyone)"},
+    {"--mode", "", OptionId::kMode, "0|1|auto", kCryptCommands, HelpSection::kGeneral,
+     "(encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1"},
+    {"--db", "", OptionId::kDb, "DATABASE", kDbCommands, HelpSection::kMigrate,
+     "sqlite:PATH, postgresql://... or postgres://... (libpq\n"
+     "connection URI), or odbc:CONNECTION-STRING; other\n"
+     "users can see it in the process list, so keep\n"
+     "passwords out of it (PGPASSWORD, ~/.pgpass) or use:"},
+    {"--db-file", "", OptionId::kDbFile, "FILE", kDbCommands, HelpSection::kMigrate,
+     "the DATABASE address is the first line of FILE"},
+    {"--db-env", "", OptionId::kDbEnv, "VAR", kDbCommands, HelpSection::kMigrate,
+     "the DATABASE address is the value of VAR"},
+    {"--table", "", OptionId::kTable, "TABLE", kDbCommands, HelpSection::kMigrate,
+     "the table, as named in the catalogue, or SCHEMA.TABLE\n"
+     "(a name holding a dot in double quotes: '\"a.b\"')"},
+    {"--column", "", OptionId::kColumn, "COLUMN", kDbCommands, HelpSection::kMigrate,
+     "the column holding the values"},
+    {"--id", "", OptionId::kId, "COLUMN", kDbCommands, HelpSection::kMigrate,
+     "the row key; default SQLite's rowid, or the table's\n"
+     "single-column primary key"},
+    {"--where", "", OptionId::kWhere, "CONDITION", kDbCommands, HelpSection::kMigrate,
+     "raw SQL limiting the rows, e.g. \"id % 4 = 0\""},
+    {"--from-mode", "", OptionId::kFromMode, "0|1|auto", kRewriting, HelpSection::kGeneral,
+     "(reencrypt) the scheme of the values read; default auto",
+     "default auto: each value's mode from its shape"},
+    {"--to-mode", "", OptionId::kToMode, "0|1", kRewriting, HelpSection::kGeneral,
+     "(reencrypt) the scheme of the values written; default 1", "default 1"},
+    {"--new-key-file", "", OptionId::kNewKeyFile, "FILE", kRewriting, HelpSection::kGeneral,
+     "(reencrypt) write under the key in FILE instead"},
+    {"--new-key-env", "", OptionId::kNewKeyEnv, "VAR", kRewriting, HelpSection::kGeneral,
+     "(reencrypt) write under the key in VAR instead"},
+    {"--allow-binary", "", OptionId::kAllowBinary, "", kReadingCommands, HelpSection::kGeneral,
+     "(decrypt, reencrypt) accept plaintexts that are not\n"
+     "UTF-8 text or hold control characters"},
+    {"--null", "-0", OptionId::kNull, "", kStreamCommands | kScanOnly, HelpSection::kGeneral,
+     "values are separated by zero bytes, not lines, in\n"
+     "input and output (as xargs -0), so they may hold\n"
+     "line breaks"},
+    {"--line-buffered", "", OptionId::kLineBuffered, "", kStreamCommands, HelpSection::kGeneral,
+     "write each result before reading the next value (on\n"
+     "by itself when standard input is a terminal)"},
+    {"--plan", "", OptionId::kPlan, "FILE", kDbCommands, HelpSection::kMigrate,
+     "several targets instead of --table, --column and --id:\n"
+     "one \"TABLE COLUMN [ID]\" per line, # for comments,\n"
+     "\"double quotes\" around a name holding blanks; all\n"
+     "in one transaction unless --batch-size, then one\n"
+     "target after the other (no --where with --plan)"},
+    {"--batch-size", "", OptionId::kBatchSize, "N", kMigrateOnly, HelpSection::kMigrate,
+     "commit every N rows (default: one transaction)"},
+    {"--pause", "", OptionId::kPause, "MS", kMigrateOnly, HelpSection::kMigrate,
+     "with --batch-size: wait MS milliseconds after each\n"
+     "batch, holding no lock"},
+    {"--max-rate", "", OptionId::kMaxRate, "ROWS", kMigrateOnly, HelpSection::kMigrate,
+     "with --batch-size: wait after a batch as long as it\n"
+     "takes to stay under ROWS rows per second"},
+    {"--lock-timeout", "", OptionId::kLockTimeout, "SECONDS", kMigrateOnly, HelpSection::kMigrate,
+     "give up (roll back, exit 1) when a lock held by\n"
+     "another session blocks the run this long (default:\n"
+     "wait, and say so on a terminal)"},
+    {"--dry-run", "", OptionId::kDryRun, "", kMigrateOnly, HelpSection::kMigrate,
+     "do and verify everything, then roll back"},
+    {"--jobs", "", OptionId::kJobs, "N", kAllCommands, HelpSection::kGeneral,
+     "work on the values of standard input with N threads\n"
+     "(default: one per processor); the output is the same\n"
+     "as with --jobs 1, which uses one thread",
+     "the crypto on N threads (default: one per processor)"},
+    {"--strict", "", OptionId::kStrict, "", kStreamCommands, HelpSection::kGeneral,
+     "stop at the first value that fails"},
+    {"--quiet", "", OptionId::kQuiet, "", kAllCommands, HelpSection::kGeneral,
+     "no progress line and no summary on standard error"},
+    {"--format", "", OptionId::kFormat, "text|json", kScanOnly, HelpSection::kScan,
+     "a table for people (default) or one JSON object"},
+    {"--failures", "", OptionId::kFailures, "FILE", kScanOnly, HelpSection::kScan,
+     "one line per failing or ambiguous row: its id (the\n"
+     "line number for standard input), TAB, the reason"},
 }};
 
 constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
@@ -160,8 +230,10 @@ std::optional<ReadMode> ParseReadMode(std::string_view text) noexcept {
 }
 
 const OptionSpec* FindOption(std::string_view name) noexcept {
-    const auto* found = std::find_if(kOptions.begin(), kOptions.end(),
-                                     [name](const OptionSpec& spec) { return spec.name == name; });
+    const auto* found =
+        std::find_if(kOptions.begin(), kOptions.end(), [name](const OptionSpec& spec) {
+            return spec.name == name || (!spec.alias.empty() && spec.alias == name);
+        });
     return found == kOptions.end() ? nullptr : found;
 }
 
@@ -285,7 +357,7 @@ class OptionReader {
                      std::string(NameOf(parsed_.options.command));
             return;
         }
-        if (!spec->takes_value) {
+        if (!spec->TakesValue()) {
             if (equals != std::string_view::npos) {
                 error_ = std::string(name) + " takes no value";
                 return;
@@ -508,8 +580,38 @@ ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     return OptionReader(arguments.subspan(1), *command).Read();
 }
 
-std::string_view HelpText() noexcept {
-    return R"(Usage: tarvolacrypt encrypt [--mode 0|1] [KEY] [OPTIONS] [--] [TEXT...]
+namespace {
+
+constexpr std::size_t kHelpColumn = 24;
+
+// "  --name VALUE" and the explanation from kHelpColumn on, its later lines
+// indented as far.
+void AppendHelpLines(std::string& text, const OptionSpec& spec, std::string_view help) {
+    std::string label = "  ";
+    if (!spec.alias.empty()) label.append(spec.alias).append(", ");
+    label.append(spec.name);
+    if (spec.TakesValue()) label.append(" ").append(spec.value);
+    text.append(label).append(
+        std::max<std::size_t>(2, kHelpColumn - std::min(label.size(), kHelpColumn)), ' ');
+    for (std::size_t start = 0;;) {
+        const std::size_t end = help.find('\n', start);
+        text.append(help.substr(start, end - start)).append("\n");
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+        text.append(kHelpColumn, ' ');
+    }
+}
+
+void AppendSection(std::string& text, HelpSection section) {
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.section == section) AppendHelpLines(text, spec, spec.help);
+        if (section == HelpSection::kMigrate && !spec.migrate_help.empty())
+            AppendHelpLines(text, spec, spec.migrate_help);
+    }
+}
+
+std::string MakeHelpText() {
+    std::string text = R"(Usage: tarvolacrypt encrypt [--mode 0|1] [KEY] [OPTIONS] [--] [TEXT...]
        tarvolacrypt decrypt [--mode 0|1|auto] [KEY] [OPTIONS] [--] [TEXT...]
        tarvolacrypt reencrypt [--from-mode 0|1|auto] [--to-mode 0|1] [KEY] [NEW KEY] [OPTIONS]
        tarvolacrypt migrate --db DATABASE --table TABLE --column COLUMN [KEY]
@@ -536,33 +638,13 @@ Modes:
 
 Key (at most one; without one, it is asked for on the terminal, also when
 standard input carries values):
-  --key-file FILE       the first line of FILE, without its line end
-  --key-env VAR         the value of the environment variable VAR
-  --key TEXT            the key itself: other users can see it in the process
-                        list and it stays in the shell history, so prefer the
-                        two above
-  --allow-empty-key     accept an empty key text (refused otherwise: values
-                        under it are readable by anyone)
-
+)";
+    AppendSection(text, HelpSection::kKey);
+    text.append(R"(
 Options:
-  --mode 0|1|auto       (encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1
-  --from-mode 0|1|auto  (reencrypt) the scheme of the values read; default auto
-  --to-mode 0|1         (reencrypt) the scheme of the values written; default 1
-  --new-key-file FILE   (reencrypt) write under the key in FILE instead
-  --new-key-env VAR     (reencrypt) write under the key in VAR instead
-  --allow-binary        (decrypt, reencrypt) accept plaintexts that are not
-                        UTF-8 text or hold control characters
-  -0, --null            values are separated by zero bytes, not lines, in
-                        input and output (as xargs -0), so they may hold
-                        line breaks
-  --line-buffered       write each result before reading the next value (on
-                        by itself when standard input is a terminal)
-  --jobs N              work on the values of standard input with N threads
-                        (default: one per processor); the output is the same
-                        as with --jobs 1, which uses one thread
-  --strict              stop at the first value that fails
-  --quiet               no progress line and no summary on standard error
-  -h, --help            this text
+)");
+    AppendSection(text, HelpSection::kGeneral);
+    text.append(R"(  -h, --help            this text
   --version             the version
   --                    every later argument is a TEXT, even one starting with -
 
@@ -582,36 +664,9 @@ too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
-  --db DATABASE         sqlite:PATH, postgresql://... or postgres://... (libpq
-                        connection URI), or odbc:CONNECTION-STRING; other
-                        users can see it in the process list, so keep
-                        passwords out of it (PGPASSWORD, ~/.pgpass) or use:
-  --db-file FILE        the DATABASE address is the first line of FILE
-  --db-env VAR          the DATABASE address is the value of VAR
-  --table TABLE         the table, as named in the catalogue, or SCHEMA.TABLE
-                        (a name holding a dot in double quotes: '"a.b"')
-  --column COLUMN       the column holding the values
-  --id COLUMN           the row key; default SQLite's rowid, or the table's
-                        single-column primary key
-  --where CONDITION     raw SQL limiting the rows, e.g. "id % 4 = 0"
-  --from-mode auto|0|1  default auto: each value's mode from its shape
-  --to-mode 1|0         default 1
-  --plan FILE           several targets instead of --table, --column and --id:
-                        one "TABLE COLUMN [ID]" per line, # for comments,
-                        "double quotes" around a name holding blanks; all
-                        in one transaction unless --batch-size, then one
-                        target after the other (no --where with --plan)
-  --batch-size N        commit every N rows (default: one transaction)
-  --pause MS            with --batch-size: wait MS milliseconds after each
-                        batch, holding no lock
-  --max-rate ROWS       with --batch-size: wait after a batch as long as it
-                        takes to stay under ROWS rows per second
-  --lock-timeout SECONDS  give up (roll back, exit 1) when a lock held by
-                        another session blocks the run this long (default:
-                        wait, and say so on a terminal)
-  --dry-run             do and verify everything, then roll back
-  --jobs N              the crypto on N threads (default: one per processor)
-  A value that fails (damaged, wrong key, ambiguous) or a row changed by
+)");
+    AppendSection(text, HelpSection::kMigrate);
+    text.append(R"(  A value that fails (damaged, wrong key, ambiguous) or a row changed by
   another writer meanwhile rolls back the transaction, exit 1; with
   --batch-size only the failing batch is rolled back and the run stops.
   Values already in the target mode under the new key stay as they are, so
@@ -625,10 +680,9 @@ PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
                         --db, the values are the lines of standard input
                         (records with -0)
   --from-mode, --to-mode, --new-key-file, --new-key-env   as for migrate
-  --format text|json    a table for people (default) or one JSON object
-  --failures FILE       one line per failing or ambiguous row: its id (the
-                        line number for standard input), TAB, the reason
-  Counts per target: rows; empty (NULL or blank); mode0, mode1 and
+)");
+    AppendSection(text, HelpSection::kScan);
+    text.append(R"(  Counts per target: rows; empty (NULL or blank); mode0, mode1 and
   unrecognised by shape; done (target mode under the new key only),
   to_migrate (opens under the old key), ambiguous (under both), failing
   (under neither); width (the column's declared length) and longest_new
@@ -655,7 +709,15 @@ Examples:
   TARVOLA_KEY='my key text' tarvolacrypt decrypt --mode auto --key-env TARVOLA_KEY < values.txt
   tarvolacrypt decrypt --mode auto --key-file app.key < values.txt > /dev/null   # dry run
   tarvolacrypt reencrypt --key-file app.key --new-key-file new.key < old.txt > new.txt
-)";
+)");
+    return text;
+}
+
+}  // namespace
+
+std::string_view HelpText() noexcept {
+    static const std::string text = MakeHelpText();
+    return text;
 }
 
 }  // namespace tarvola::tool
