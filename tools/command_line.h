@@ -61,14 +61,14 @@ struct ScanOptions {
 
 struct Options {
     Command command = Command::kEncrypt;
-    // encrypt writes in `mode`, decrypt reads in `read_mode`; reencrypt
-    // reads `from_mode` and writes `to_mode`.
+    // encrypt writes in `mode`, decrypt reads in `read_mode`; reencrypt,
+    // migrate and scan read `from_mode` and write (scan: judge) `to_mode`.
     Mode mode = Mode::kEnvelope;
     ReadMode read_mode = ReadMode::kEnvelope;
     ReadMode from_mode = ReadMode::kAuto;
     Mode to_mode = Mode::kEnvelope;
     KeySource key;
-    // reencrypt only; kNone writes the values under the old key.
+    // reencrypt, migrate and scan; kNone keeps the values under the old key.
     KeySource new_key{KeyOrigin::kNone, {}};
     bool strict = false;
     bool quiet = false;
