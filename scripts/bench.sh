@@ -4,7 +4,7 @@
 # prints the ratios the performance targets are stated in.
 #
 # Every benchmark times our side and a reference side alternately within the
-# same run (see RunPaired in bench/bench_support.h): this machine's speed
+# same run (see RunPaired in bench/bench_support.h): a shared machine's speed
 # drifts by more than the differences measured, so only paired times compare.
 # Ratios are medians of 9 repetitions. Extra arguments go to the benchmark
 # program, e.g. --benchmark_repetitions=10.

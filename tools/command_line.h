@@ -55,11 +55,11 @@ struct Options {
     // How values are read (decrypt: --mode; reencrypt, migrate, scan:
     // --from-mode) and written (encrypt: --mode; the others: --to-mode).
     // decrypt reads mode 1 unless told otherwise, the rewriting commands
-    // each value's own mode.
+    // each value's own mode (scan judges values by the write mode).
     ReadMode read_mode = ReadMode::kAuto;
     Mode write_mode = Mode::kEnvelope;
     KeySource key;
-    // reencrypt only; kNone writes the values under the old key.
+    // reencrypt, migrate and scan; kNone keeps the values under the old key.
     KeySource new_key{KeyOrigin::kNone, {}};
     bool strict = false;
     bool quiet = false;

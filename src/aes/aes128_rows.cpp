@@ -14,7 +14,7 @@
 // The same code serves 32-bit targets, where a 64-bit word takes two
 // registers: built for i686 with GCC 12 and clang it still runs about twice
 // as fast as the single-block code there (measured natively, as 32-bit Linux
-// programs, since the Windows build cannot be timed here).
+// programs, which stand in for the 32-bit Windows DLL).
 #include <algorithm>
 #include <cstring>
 

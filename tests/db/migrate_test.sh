@@ -387,7 +387,7 @@ case_kill() {
     tool encrypt --mode 0 --key-file old.key < plain.txt | awk '{ print NR "," $0 }' > rows.csv
     sqlite3 -batch db.sqlite ".import --csv rows.csv secrets"
 
-    # Under one key: see the README on re-runs that change the key.
+    # Under one key: see docs/MIGRATE.md on re-runs that change the key.
     same_key_migrate() { tool migrate --db "$address" --key-file old.key "$@"; }
     ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key --table secrets --column v \
         --batch-size 1000 --quiet 2>/dev/null &

@@ -1,6 +1,6 @@
 // Both text formats against values an independent implementation wrote once
 // (tests/data/golden, see the README there): what Encrypt writes and what
-// Decrypt makes of it, of the README's examples and of texts Encrypt never
+// Decrypt makes of it, of the examples in docs/FORMAT.md and of texts Encrypt never
 // writes. The files are never regenerated: a failure here means stored
 // values would no longer open, or no longer be written, the same way.
 #include <gtest/gtest.h>

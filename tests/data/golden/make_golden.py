@@ -123,7 +123,7 @@ def make_mode0():
         for key_length, key_text in keys.items():
             record(out, KEY=key_text.hex(), PLAINTEXT=plaintext.hex(),
                    CIPHERTEXT=mode0_encrypt(plaintext, key_text))
-    # The README's example.
+    # The example of docs/FORMAT.md (named "README example").
     readme = mode0_encrypt(b"hello world", b"key")
     assert readme == "0B000000BD56B7AE1F496D44127632B841226DC1", readme
     record(out, KEY=b"key".hex(), PLAINTEXT=b"hello world".hex(), CIPHERTEXT=readme)
@@ -139,7 +139,7 @@ def make_mode1():
             plaintext = text_bytes(length)
             record(out, KEY=key_text.hex(), IV=iv.hex(), PLAINTEXT=plaintext.hex(),
                    ENVELOPE=mode1_encrypt(plaintext, key_text, iv))
-    # The README's example.
+    # The example of docs/FORMAT.md (named "README example").
     iv = bytes.fromhex("1d417638bea6f8accc28f3eea464ec30")
     readme = mode1_encrypt(b"hello world", b"key", iv)
     assert readme == "HUF2OL6m+KzMKPPupGTsMA==$gOumSFfUn24ozN+/xV9Bgw==", readme
