@@ -142,7 +142,7 @@ BatchCounts RunOnRecordsInParallel(const Job& job, std::istream& in, const Batch
     ValueWriter writer(job, settings, out, err);
     // Four chunks per worker in flight: enough that a worker never waits for
     // the reading and writing, which are the calling thread's.
-    std::vector<Chunk> chunks(4 * std::size_t{settings.jobs});
+    std::vector<Chunk> chunks(SlotsFor(settings.jobs));
     std::uint64_t number = 0;
     const ChunkSteps steps{
         [&](std::size_t slot) {

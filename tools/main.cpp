@@ -11,6 +11,7 @@
 
 #include "batch.h"
 #include "command_line.h"
+#include "exit_status.h"
 #include "input.h"
 #include "key_source.h"
 #include "migrate.h"
@@ -22,13 +23,10 @@ namespace tarvola::tool {
 namespace {
 
 // Exit statuses, as --help lists them.
-constexpr int kAllDone = 0;
-constexpr int kValueFailed = 1;
-constexpr int kUsageError = 2;
 
 int ReportUsageError(const std::string& error) {
     std::cerr << "tarvolacrypt: " << error << "\nTry 'tarvolacrypt --help' for more information.\n";
-    return kUsageError;
+    return kExitUsage;
 }
 
 // Whether a key is certainly used for mode 1, where long key texts make no
@@ -148,9 +146,9 @@ bool ShowSummary(const Options& options) {
 
 int WriteText(std::string_view text, const StandardOutputBuffer& buffer) {
     std::cout << text << std::flush;
-    if (buffer.error() == 0) return kAllDone;
+    if (buffer.error() == 0) return kExitDone;
     std::cerr << "tarvolacrypt: " << buffer.ErrorMessage() << '\n';
-    return kValueFailed;
+    return kExitFailed;
 }
 
 unsigned JobCount(const Options& options) {
@@ -175,18 +173,18 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     const bool confirm = options.command == Command::kEncrypt;
     const auto key = ObtainKey(options.key, "key", confirm, UsesEnvelope(options, false),
                                options.allow_empty_key);
-    if (!key) return kUsageError;
+    if (!key) return kExitUsage;
     std::optional<SecretText> new_key;
     if (options.new_key.origin != KeyOrigin::kNone) {
         new_key = ObtainKey(options.new_key, "new key", false, UsesEnvelope(options, true),
                             options.allow_empty_key);
-        if (!new_key) return kUsageError;
+        if (!new_key) return kExitUsage;
     }
 
     // scan without a database reads standard input.
     if (!options.migrate.database.empty()) {
         std::optional<std::string> address = ObtainDatabaseAddress(options.migrate);
-        if (!address) return kUsageError;
+        if (!address) return kExitUsage;
         parsed.options.migrate.database = std::move(*address);
         parsed.options.migrate.database_origin = KeyOrigin::kArgument;
     }
@@ -204,7 +202,7 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         std::cout.flush();
         if (output.error() == 0) return status;
         std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
-        return std::max(status, kValueFailed);
+        return std::max(status, kExitFailed);
     }
     CatchStopSignals();
     const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
@@ -226,7 +224,7 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     std::cout.flush();
     if (output.error() != 0) {
         std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
-        return kValueFailed;
+        return kExitFailed;
     }
     if (counts.interrupted) {
         // Every result written is whole: the loop stops between values.
@@ -239,9 +237,9 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     if (read_error != 0) {
         std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
                   << '\n';
-        return kValueFailed;
+        return kExitFailed;
     }
-    return counts.failed == 0 ? kAllDone : kValueFailed;
+    return counts.failed == 0 ? kExitDone : kExitFailed;
 }
 
 }  // namespace

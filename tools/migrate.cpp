@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/database.h"
+#include "exit_status.h"
 #include "key_source.h"
 #include "parallel.h"
 #include "plan.h"
@@ -26,10 +27,6 @@ namespace {
 constexpr std::size_t kChunkRows = 1000;
 // Failing rows named one by one before the rest are only counted.
 constexpr std::uint64_t kListedFailures = 20;
-
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kUnusable = 2;
 
 struct Counts {
     std::uint64_t values = 0;
@@ -174,8 +171,7 @@ class Migration {
             return Ending::kValueFailed;
         }
         const auto cursor = database_.OpenRows(target_);
-        // Enough chunks to keep every worker busy while one is written.
-        std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+        std::vector<Chunk> chunks(SlotsFor(jobs_));
         std::uint64_t rows_read = 0;
         bool batch_failed = false;
         bool interrupted = false;
@@ -262,14 +258,14 @@ class Migration {
         if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
         switch (ending) {
             case Ending::kCompleted:
-                return any_failure_ ? kFailed : kDone;
+                return any_failure_ ? kExitFailed : kExitDone;
             case Ending::kInterrupted:
                 return StoppedRunStatus(StopSignal());
             case Ending::kValueFailed:
             case Ending::kRefused:
                 break;
         }
-        return kFailed;
+        return kExitFailed;
     }
 
   private:
@@ -397,7 +393,7 @@ class Migration {
     template <class Measure, class Tally>
     void Survey(const Measure& measure, const Tally& tally) {
         const auto cursor = database_.OpenRows(target_);
-        std::vector<Chunk> chunks(4 * std::size_t{jobs_});
+        std::vector<Chunk> chunks(SlotsFor(jobs_));
         const ChunkSteps steps{
             [&](std::size_t slot) {
                 Chunk& chunk = chunks[slot];
@@ -503,7 +499,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
     Targets targets = TargetsOf(migrate);
     if (!targets.error.empty()) {
         err << "tarvolacrypt: " << targets.error << '\n';
-        return kUnusable;
+        return kExitUsage;
     }
     const bool plan = !migrate.plan.empty();
     try {
@@ -528,7 +524,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                 err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
                     << (shared == 1 ? " value is" : " values are")
                     << " held by more than one row; name a unique column\n";
-                return kUnusable;
+                return kExitUsage;
             }
         }
         std::vector<std::unique_ptr<Progress>> progresses;
@@ -544,9 +540,9 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         if (migrate.batch_size != 0 && !migrate.dry_run) {
             for (std::size_t i = 0; i < migrations.size(); ++i) {
                 shown = progresses[i].get();
-                if (const int status = migrations[i]->Run(); status != kDone) return status;
+                if (const int status = migrations[i]->Run(); status != kExitDone) return status;
             }
-            return kDone;
+            return kExitDone;
         }
         // Otherwise every target in one transaction: a value failing in any
         // of them leaves all of them as they were.
@@ -566,14 +562,14 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
             return worst;
         });
         if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(*database);
-        int status = kDone;
+        int status = kExitDone;
         for (std::size_t i = 0; i < migrations.size(); ++i) {
             status = std::max(status, migrations[i]->Report(ending, i + 1 == migrations.size()));
         }
         return status;
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
-        return error.kind() == db::Error::Kind::kQuery ? kFailed : kUnusable;
+        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
     }
 }
 

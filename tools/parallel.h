@@ -34,6 +34,13 @@ struct ChunkSteps {
 // once every worker has ended.
 bool RunOrdered(unsigned threads, std::size_t slots, const ChunkSteps& steps);
 
+// The slots every command gives RunOrdered for `threads` workers: enough to
+// keep each worker busy while one chunk is being read or written, few enough
+// that memory stays a small multiple of one chunk per worker.
+[[nodiscard]] constexpr std::size_t SlotsFor(unsigned threads) noexcept {
+    return 4 * std::size_t{threads};
+}
+
 }  // namespace tarvola::tool
 
 #endif  // TARVOLA_TOOLS_PARALLEL_H

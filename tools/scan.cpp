@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/database.h"
+#include "exit_status.h"
 #include "key_source.h"
 #include "parallel.h"
 #include "plan.h"
@@ -18,10 +19,6 @@
 
 namespace tarvola::tool {
 namespace {
-
-constexpr int kAllDone = 0;
-constexpr int kNotDone = 1;
-constexpr int kUnusable = 2;
 
 // Rows judged together by one worker; the buffers are reused.
 constexpr std::size_t kChunkRows = 1000;
@@ -167,7 +164,7 @@ Census Count(const std::function<bool(db::Row&)>& next, const db::Target* target
              const Rekeying& rekeying, const ValueRules& rules, unsigned jobs,
              std::ostream* failures, Progress& progress) {
     Census census;
-    std::vector<Chunk> chunks(4 * std::size_t{jobs});
+    std::vector<Chunk> chunks(SlotsFor(jobs));
     const ChunkSteps steps{
         [&](std::size_t slot) {
             Chunk& chunk = chunks[slot];
@@ -366,7 +363,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
         targets = TargetsOf(options.migrate);
         if (!targets.error.empty()) {
             err << "tarvolacrypt: " << targets.error << '\n';
-            return kUnusable;
+            return kExitUsage;
         }
     }
     std::ofstream failures;
@@ -374,7 +371,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
         failures.open(options.scan.failures, std::ios::binary | std::ios::trunc);
         if (!failures) {
             err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
-            return kUnusable;
+            return kExitUsage;
         }
         scan.failures = &failures;
     }
@@ -384,17 +381,17 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
                                                    : ScanDatabase(scan, std::move(targets.targets));
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << HidePasswords(error.what(), options.migrate.database) << '\n';
-        return error.kind() == db::Error::Kind::kQuery ? kNotDone : kUnusable;
+        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
     }
     if (options.migrate.database.empty() && in.bad()) {
         err << "tarvolacrypt: cannot read standard input\n";
-        return kUnusable;
+        return kExitUsage;
     }
     if (failures.is_open()) {
         failures.close();
         if (!failures) {
             err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
-            return kUnusable;
+            return kExitUsage;
         }
     }
     Census totals;
@@ -404,7 +401,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
     } else {
         WriteTable(reports, totals, out);
     }
-    return totals.AllDone() ? kAllDone : kNotDone;
+    return totals.AllDone() ? kExitDone : kExitFailed;
 }
 
 }  // namespace tarvola::tool
