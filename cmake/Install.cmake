@@ -29,9 +29,9 @@ install(FILES
 if(TARGET tarvolacrypt_tool)
     install(TARGETS tarvolacrypt_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     if(NOT WIN32)
-        install(FILES ${PROJECT_SOURCE_DIR}/tools/tarvolacrypt.1
+        install(FILES ${PROJECT_SOURCE_DIR}/tools/doc/tarvolacrypt.1
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-        install(FILES ${PROJECT_SOURCE_DIR}/tools/tarvolacrypt-completion.bash
+        install(FILES ${PROJECT_SOURCE_DIR}/tools/doc/tarvolacrypt-completion.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
             RENAME tarvolacrypt)
     endif()

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "db/database.h"
+#include "migrate/db/database.h"
 
 namespace tarvola::tool::db {
 namespace {

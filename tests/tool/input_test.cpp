@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "input.h"
-#include "secret_text.h"
+#include "cli/input.h"
+#include "values/secret_text.h"
 
 namespace {
 

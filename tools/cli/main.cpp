@@ -1,0 +1,257 @@
+// tarvolacrypt: encrypts, decrypts and reencrypts text values with the
+// TarvolaCrypt library, for administrators preparing, inspecting and
+// migrating stored values.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
+#include "cli/input.h"
+#include "cli/key_source.h"
+#include "cli/output.h"
+#include "cli/platform.h"
+#include "migrate/migrate.h"
+#include "migrate/scan.h"
+#include "values/batch.h"
+
+namespace tarvola::tool {
+namespace {
+
+// Exit statuses, as --help lists them.
+
+int ReportUsageError(const std::string& error) {
+    std::cerr << "tarvolacrypt: " << error << "\nTry 'tarvolacrypt --help' for more information.\n";
+    return kExitUsage;
+}
+
+// Whether a key is certainly used for mode 1, where long key texts make no
+// AES key. Values read in auto mode fail one by one instead: a long key
+// still opens the mode-0 values among them.
+bool UsesEnvelope(const Options& options, bool for_new_key) {
+    switch (options.command) {
+        case Command::kEncrypt:
+            return options.write_mode == Mode::kEnvelope;
+        case Command::kDecrypt:
+            return options.read_mode == ReadMode::kEnvelope;
+        case Command::kReencrypt: {
+            const bool writes = options.write_mode == Mode::kEnvelope;
+            if (for_new_key) return writes;
+            return options.read_mode == ReadMode::kEnvelope ||
+                   (options.new_key.origin == KeyOrigin::kNone && writes);
+        }
+        case Command::kMigrate:
+        case Command::kScan: {
+            const bool writes = options.write_mode == Mode::kEnvelope;
+            if (for_new_key) return writes;
+            return options.read_mode == ReadMode::kEnvelope ||
+                   (options.new_key.origin == KeyOrigin::kNone && writes);
+        }
+    }
+    return false;
+}
+
+// Fetches and checks one key before a single value is read; otherwise every
+// value would fail with the same reason. The error names which key it is.
+std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view role, bool confirm,
+                                    bool envelope_used, bool allow_empty) {
+    FetchedKey fetched = FetchKey(source, confirm);
+    const std::string prefix = role == "key" ? std::string() : std::string(role) + ": ";
+    if (!fetched.key) {
+        ReportUsageError(prefix + fetched.error);
+        return std::nullopt;
+    }
+    if (const auto refusal = KeyRefusal(fetched.key->view(), envelope_used, allow_empty)) {
+        ReportUsageError(prefix + *refusal);
+        return std::nullopt;
+    }
+    for (const std::string& warning : fetched.warnings) {
+        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+    }
+    if (fetched.key->view().empty()) {
+        std::cerr << "tarvolacrypt: warning: the " << role
+                  << " text is empty: values under it are readable by anyone\n";
+    }
+    if (source.origin == KeyOrigin::kArgument) {
+        std::cerr << "tarvolacrypt: warning: " << KeyArgumentRisk() << '\n';
+    }
+    return std::move(fetched.key);
+}
+
+// The address of the database to work on, from --db, --db-file or
+// --db-env; nothing after a usage error was reported. A password on the
+// command line is warned about whatever --quiet says: it is about safety.
+std::optional<std::string> ObtainDatabaseAddress(const MigrateOptions& migrate) {
+    if (migrate.database_origin == KeyOrigin::kArgument) {
+        if (AddressHoldsPassword(migrate.database)) {
+            std::cerr << "tarvolacrypt: warning: " << DatabaseArgumentRisk() << '\n';
+        }
+        return migrate.database;
+    }
+    FetchedKey fetched = FetchDatabaseAddress(migrate.database_origin, migrate.database);
+    if (!fetched.key || fetched.key->view().empty()) {
+        ReportUsageError(fetched.key ? "the database address in '" + migrate.database + "' is empty"
+                                     : fetched.error);
+        return std::nullopt;
+    }
+    for (const std::string& warning : fetched.warnings) {
+        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+    }
+    return std::string(fetched.key->view());
+}
+
+Job MakeJob(const Options& options, std::string_view key, std::string_view new_key) {
+    Job job;
+    job.key = key;
+    job.new_key = new_key;
+    job.read_mode = options.read_mode;
+    job.write_mode = options.write_mode;
+    job.rules.allow_binary = options.allow_binary;
+    // Line mode refuses them with its own reason; --null carries them.
+    job.rules.allow_line_breaks = true;
+    job.separator = options.null_separated ? '\0' : '\n';
+    job.operation = options.command == Command::kEncrypt   ? Operation::kEncrypt
+                    : options.command == Command::kDecrypt ? Operation::kDecrypt
+                                                           : Operation::kReencrypt;
+    return job;
+}
+
+// The progress line would tear through values printed on the same terminal
+// and through a key typed at it, so it only shows for a batch whose output
+// goes elsewhere.
+bool ShowProgress(const Options& options) {
+    if (options.quiet || !IsTerminal(StandardStream::kError)) return false;
+    if (IsTerminal(StandardStream::kOutput)) return false;
+    return !options.texts.empty() || !IsTerminal(StandardStream::kInput);
+}
+
+// A single TEXT argument is a lookup, not a batch.
+bool ShowSummary(const Options& options) {
+    return !options.quiet && options.texts.size() != 1;
+}
+
+int WriteText(std::string_view text, const StandardOutputBuffer& buffer) {
+    std::cout << text << std::flush;
+    if (buffer.error() == 0) return kExitDone;
+    std::cerr << "tarvolacrypt: " << buffer.ErrorMessage() << '\n';
+    return kExitFailed;
+}
+
+unsigned JobCount(const Options& options) {
+    if (options.jobs != 0) return options.jobs;
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
+    ParsedCommandLine parsed = ParseCommandLine(arguments);
+    switch (parsed.action) {
+        case ParsedCommandLine::Action::kHelp:
+            return WriteText(HelpText(), output);
+        case ParsedCommandLine::Action::kVersion:
+            return WriteText("tarvolacrypt " TARVOLA_VERSION "\n", output);
+        case ParsedCommandLine::Action::kUsageError:
+            return ReportUsageError(parsed.error);
+        case ParsedCommandLine::Action::kRun:
+            break;
+    }
+    const Options& options = parsed.options;
+
+    const bool confirm = options.command == Command::kEncrypt;
+    const auto key = ObtainKey(options.key, "key", confirm, UsesEnvelope(options, false),
+                               options.allow_empty_key);
+    if (!key) return kExitUsage;
+    std::optional<SecretText> new_key;
+    if (options.new_key.origin != KeyOrigin::kNone) {
+        new_key = ObtainKey(options.new_key, "new key", false, UsesEnvelope(options, true),
+                            options.allow_empty_key);
+        if (!new_key) return kExitUsage;
+    }
+
+    // scan without a database reads standard input.
+    if (!options.migrate.database.empty()) {
+        std::optional<std::string> address = ObtainDatabaseAddress(options.migrate);
+        if (!address) return kExitUsage;
+        parsed.options.migrate.database = std::move(*address);
+        parsed.options.migrate.database_origin = KeyOrigin::kArgument;
+    }
+    if (options.command == Command::kMigrate) {
+        CatchStopSignals();
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(),
+                          JobCount(options), progress, std::cerr);
+    }
+    if (options.command == Command::kScan) {
+        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
+        // The values scanned are stored ciphertexts, not secrets: std::cin will do.
+        const int status = RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
+                                   JobCount(options), progress, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        if (output.error() == 0) return status;
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return std::max(status, kExitFailed);
+    }
+    CatchStopSignals();
+    const Job job = MakeJob(options, key->view(), new_key ? new_key->view() : key->view());
+    const bool reads_input = options.texts.empty();
+    const BatchSettings settings{
+        options.strict, ShowProgress(options),
+        options.line_buffered || (reads_input && IsTerminal(StandardStream::kInput)),
+        JobCount(options), StopSignal};
+    BatchCounts counts;
+    int read_error = 0;
+    if (reads_input) {
+        WipingInputBuffer input_buffer(ReadFromStandardInput);
+        std::istream input(&input_buffer);
+        counts = RunOnRecords(job, input, settings, std::cout, std::cerr);
+        read_error = input_buffer.error();
+    } else {
+        counts = RunOnTexts(job, options.texts, settings, std::cout, std::cerr);
+    }
+    std::cout.flush();
+    if (output.error() != 0) {
+        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        return kExitFailed;
+    }
+    if (counts.interrupted) {
+        // Every result written is whole: the loop stops between values.
+        std::cerr << "tarvolacrypt: interrupted after " << counts.values
+                  << (counts.values == 1 ? " value" : " values")
+                  << ", the rest of the input was not read\n";
+    }
+    if (ShowSummary(options))
+        std::cerr << "tarvolacrypt: "
+                  << Summary(counts, {.wrong_key_hint = job.operation != Operation::kEncrypt})
+                  << '\n';
+    if (counts.interrupted) return StoppedRunStatus(StopSignal());
+    if (read_error != 0) {
+        std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
+                  << '\n';
+        return kExitFailed;
+    }
+    return counts.failed == 0 ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+}  // namespace tarvola::tool
+
+int main(int argc, char** argv) {
+    using namespace tarvola::tool;
+    std::ios::sync_with_stdio(false);
+    UseBinaryStandardStreams();
+    StandardOutputBuffer output;
+    std::streambuf* const previous = std::cout.rdbuf(&output);
+    int status = 1;
+    try {
+        ArgumentStorage storage;
+        status = Run(ArgumentsAsUtf8(argc, argv, storage), output);
+    } catch (const std::exception& error) {
+        std::cerr << "tarvolacrypt: " << error.what() << '\n';
+    }
+    std::cout.flush();
+    std::cout.rdbuf(previous);
+    return status;
+}

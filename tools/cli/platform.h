@@ -1,0 +1,87 @@
+// What the tool needs from the operating system, with one implementation per
+// platform (platform_posix.cpp, platform_windows.cpp) chosen at configure time.
+#ifndef TARVOLA_TOOLS_CLI_PLATFORM_H
+#define TARVOLA_TOOLS_CLI_PLATFORM_H
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "values/secret_text.h"
+
+namespace tarvola::tool {
+
+enum class StandardStream { kInput, kOutput, kError };
+
+[[nodiscard]] bool IsTerminal(StandardStream stream) noexcept;
+
+// Puts standard input and output in binary mode where the C runtime would
+// otherwise translate line ends or stop at a Ctrl+Z byte.
+void UseBinaryStandardStreams() noexcept;
+
+// Converted copies of the arguments, where the platform needs them.
+struct ArgumentStorage {
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;
+};
+
+// The program's arguments after its name as UTF-8, whatever code page the
+// system passed them in; they may point into `storage`.
+[[nodiscard]] std::span<char*> ArgumentsAsUtf8(int argc, char** argv, ArgumentStorage& storage);
+
+// The environment variable `name` as UTF-8, nothing when it is not set.
+[[nodiscard]] std::optional<SecretText> EnvironmentVariable(const std::string& name);
+
+// Reads up to `size` bytes of standard input, as many as are there (a
+// terminal or pipe gives what it has): 0 with their count in `got`, 0 at the
+// end of the input, or the error number.
+[[nodiscard]] int ReadFromStandardInput(char* data, std::size_t size, std::size_t& got) noexcept;
+
+// Writes all `size` bytes to standard output; 0 or the error number.
+[[nodiscard]] int WriteToStandardOutput(const char* data, std::size_t size) noexcept;
+
+// Why --key is a risk on this platform, for the warning.
+[[nodiscard]] std::string_view KeyArgumentRisk() noexcept;
+
+// From here on SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the
+// console closing) only ask the run to stop: the loops stop after a whole
+// value or before a commit and say what was done. A second signal of the
+// same kind ends the process at once, for input that never comes.
+void CatchStopSignals() noexcept;
+
+// The signal that asked the run to stop (SIGINT's 2, SIGTERM's 15), 0 while
+// none did. Safe to call from any thread.
+[[nodiscard]] int StopSignal() noexcept;
+
+// The exit status of a run stopped by `signal`, as shells report one killed
+// by it: 130 for SIGINT, 143 for SIGTERM.
+[[nodiscard]] constexpr int StoppedRunStatus(int signal) noexcept {
+    return 128 + signal;
+}
+
+// Whether users other than the owner may read the file at `path` (false
+// where the platform has no such bits to look at, or the file is missing).
+[[nodiscard]] bool ReadableByOthers(const std::string& path) noexcept;
+
+// Why a password in --db is a risk on this platform, for the warning.
+[[nodiscard]] std::string_view DatabaseArgumentRisk() noexcept;
+
+struct HiddenLine {
+    std::optional<SecretText> text;
+    // No controlling terminal (or console) to ask on.
+    bool no_terminal = false;
+};
+
+// Writes `prompt` to the controlling terminal (/dev/tty, CONIN$/CONOUT$ on
+// Windows), not to standard input or output, which may carry values, and
+// reads one line from it with echo off; echo comes back on every way out, an
+// interrupt included. Every buffer that held the typed text is wiped. No text
+// at end of input.
+[[nodiscard]] HiddenLine ReadHiddenLine(std::string_view prompt);
+
+}  // namespace tarvola::tool
+
+#endif  // TARVOLA_TOOLS_CLI_PLATFORM_H

@@ -1,0 +1,177 @@
+#include "migrate/db/database.h"
+
+#include <algorithm>
+
+namespace tarvola::tool::db {
+namespace {
+
+enum class Comments { kNone, kFlat, kNested };
+
+// One database's way of reading the text: which characters quote, whether a
+// backslash escapes the next one, and which comments there are. True when a
+// ';' stands outside quotes and comments, where it would end the statement.
+bool HasStatementEnd(std::string_view sql, bool backslash_escapes, bool backticks,
+                     Comments comments) {
+    char quote = 0;
+    int comment_depth = 0;
+    for (std::size_t i = 0; i < sql.size(); ++i) {
+        const char c = sql[i];
+        const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
+        if (comment_depth > 0) {
+            if (c == '*' && next == '/') {
+                --comment_depth;
+                ++i;
+            } else if (comments == Comments::kNested && c == '/' && next == '*') {
+                ++comment_depth;
+                ++i;
+            }
+        } else if (quote != 0) {
+            if (backslash_escapes && c == '\\' && quote != '`') {
+                ++i;
+            } else if (c == quote) {
+                // A quote written twice stands for itself.
+                if (next == quote) {
+                    ++i;
+                } else {
+                    quote = 0;
+                }
+            }
+        } else if (c == ';') {
+            return true;
+        } else if (c == '\'' || c == '"' || (backticks && c == '`')) {
+            quote = c;
+        } else if (comments != Comments::kNone && (c == '#' || (c == '-' && next == '-'))) {
+            const std::size_t end = sql.find('\n', i);
+            if (end == std::string_view::npos) return false;
+            i = end;
+        } else if (comments != Comments::kNone && c == '/' && next == '*') {
+            comment_depth = 1;
+            ++i;
+        }
+    }
+    return false;
+}
+
+std::string WhereClause(const Target& target) {
+    if (target.where.empty()) return {};
+    // Parenthesised so that an OR in the condition cannot escape it.
+    return " WHERE (" + target.where + ")";
+}
+
+}  // namespace
+
+std::unique_ptr<Database> Connect(std::string_view address, Access access) {
+    if (address.starts_with("sqlite:"))
+        return ConnectSqlite(std::string(address.substr(7)), access);
+    if (address.starts_with("odbc:")) return ConnectOdbc(std::string(address.substr(5)), access);
+    if (address.starts_with("postgresql://") || address.starts_with("postgres://"))
+        return ConnectPostgres(std::string(address), access);
+    throw Error(Error::Kind::kUsage,
+                "--db must start with sqlite:, postgresql://, postgres:// or odbc:");
+}
+
+std::string QuoteIdentifier(std::string_view name, std::string_view quote) {
+    if (quote.empty() || quote == " ") return std::string(name);
+    std::string quoted(quote);
+    for (const char c : name) {
+        // A quote inside the name is written twice, as SQL escapes it.
+        if (quote.size() == 1 && c == quote[0]) quoted += c;
+        quoted += c;
+    }
+    quoted += quote;
+    return quoted;
+}
+
+QualifiedName SplitTableName(std::string_view name) {
+    const auto refuse = [&](std::string_view why) {
+        throw Error(Error::Kind::kUsage, "--table '" + std::string(name) +
+                                             "': " + std::string(why) +
+                                             " (write a name holding a dot in double quotes, "
+                                             "e.g. '\"a.b\"')");
+    };
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    for (;;) {
+        std::string part;
+        if (i < name.size() && name[i] == '"') {
+            for (++i;; ++i) {
+                if (i == name.size()) refuse("a double quote is not closed");
+                if (name[i] == '"') {
+                    if (i + 1 == name.size() || name[i + 1] != '"') break;
+                    ++i;
+                }
+                part += name[i];
+            }
+            ++i;
+            if (i < name.size() && name[i] != '.') refuse("only a dot may follow a closing quote");
+        } else {
+            const std::size_t end = std::min(name.find('.', i), name.size());
+            part = name.substr(i, end - i);
+            i = end;
+        }
+        parts.push_back(std::move(part));
+        if (i == name.size()) break;
+        ++i;
+    }
+    if (parts.size() > 2) refuse("expected TABLE or SCHEMA.TABLE");
+    if (parts.size() == 1) return {{}, std::move(parts[0])};
+    if (parts[0].empty() || parts[1].empty()) refuse("an empty name beside a dot");
+    return {std::move(parts[0]), std::move(parts[1])};
+}
+
+void CheckSingleCondition(std::string_view where) {
+    for (const Comments comments : {Comments::kNone, Comments::kFlat, Comments::kNested}) {
+        for (const bool backslash_escapes : {false, true}) {
+            for (const bool backticks : {false, true}) {
+                if (HasStatementEnd(where, backslash_escapes, backticks, comments))
+                    throw Error(Error::Kind::kUsage,
+                                "--where must be one condition: its ';' could end the statement "
+                                "and start another");
+            }
+        }
+    }
+}
+
+std::string LockTimeoutMessage(std::uint64_t seconds) {
+    return "a lock held by another session stopped the run: still waiting after " +
+           std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
+}
+
+std::string SelectRowsAfterSql(const Target& target, std::string_view placeholder) {
+    const std::string after = target.quoted_id + " > " + std::string(placeholder);
+    return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
+           target.quoted_table +
+           (target.where.empty() ? " WHERE " + after : WhereClause(target) + " AND " + after) +
+           " ORDER BY " + target.quoted_id;
+}
+
+std::string SelectRowsSql(const Target& target) {
+    return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
+           target.quoted_table + WhereClause(target) + " ORDER BY " + target.quoted_id;
+}
+
+std::string CountRowsSql(const Target& target) {
+    return "SELECT COUNT(*) FROM " + target.quoted_table + WhereClause(target);
+}
+
+std::string CountSharedIdsSql(const Target& target) {
+    // The whole table, not only the rows --where picks: an update by id
+    // reaches every row holding it.
+    return "SELECT COUNT(*) FROM (SELECT " + target.quoted_id + " FROM " + target.quoted_table +
+           " GROUP BY " + target.quoted_id + " HAVING COUNT(*) > 1) AS shared_ids";
+}
+
+std::string SelectValueSql(const Target& target, std::string_view placeholder_id) {
+    return "SELECT " + target.quoted_column + " FROM " + target.quoted_table + " WHERE " +
+           target.quoted_id + " = " + std::string(placeholder_id);
+}
+
+std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
+                         std::string_view placeholder_id, std::string_view placeholder_old) {
+    return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = " +
+           std::string(placeholder_new) + " WHERE " + target.quoted_id + " = " +
+           std::string(placeholder_id) + " AND " + target.quoted_column + " = " +
+           std::string(placeholder_old);
+}
+
+}  // namespace tarvola::tool::db

@@ -1,0 +1,562 @@
+#include "migrate/migrate.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/exit_status.h"
+#include "cli/key_source.h"
+#include "cli/platform.h"
+#include "migrate/db/database.h"
+#include "migrate/plan.h"
+#include "values/parallel.h"
+#include "values/progress.h"
+#include "values/summary.h"
+#include "values/value_operations.h"
+
+namespace tarvola::tool {
+namespace {
+
+// Rows re-encrypted and written together: the unit of a worker's work and of one
+// multi-row update; with the number of chunks in flight, what bounds memory.
+constexpr std::size_t kChunkRows = 1000;
+// Failing rows named one by one before the rest are only counted.
+constexpr std::uint64_t kListedFailures = 20;
+
+// How a run ended, which decides what is kept and what is said.
+enum class Ending {
+    kCompleted,
+    kValueFailed,  // a value failed: its transaction (or batch) is rolled back
+    kInterrupted,  // a stop signal: the open transaction is rolled back
+    kRefused,      // the database refused a statement or the connection broke
+};
+
+// A cell of only white space is as empty as an empty one: a char(n) column
+// gives an empty value back as blanks.
+bool IsNullOrEmpty(const db::Row& row) noexcept {
+    return row.value_is_null || TrimBlanks(row.value).empty();
+}
+
+// Whether a value a run would still rewrite, by the rule scan counts
+// "to_migrate" with: it opens under the old key and is not already in the
+// target mode under the new one.
+bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    return AssessValue(value, rekeying, rules).outcome == Assessed::Outcome::kToReencrypt;
+}
+
+// Rows read together: the unit of a worker's crypto and of one multi-row
+// update. The buffers are reused from chunk to chunk.
+struct Chunk {
+    std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
+    std::vector<Reencrypted> results = std::vector<Reencrypted>(kChunkRows);
+    // A read-only pass's number for each row (see Migration::Survey).
+    std::vector<std::size_t> measures = std::vector<std::size_t>(kChunkRows);
+    std::size_t count = 0;
+};
+
+// The crypto of a chunk; gives up early when the run is stopping.
+void ReencryptChunk(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
+                    const std::atomic<bool>& stop) {
+    for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
+        const db::Row& row = chunk.rows[i];
+        chunk.results[i] = IsNullOrEmpty(row)
+                               ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
+                               : ReencryptValue(row.value, rekeying, rules);
+    }
+}
+
+// The value as the database holds it, less the blanks a char(n) column pads
+// it with.
+std::string_view Unpadded(const db::Applied& applied, bool blank_padded) noexcept {
+    std::string_view stored = applied.stored;
+    if (blank_padded) stored = stored.substr(0, stored.find_last_not_of(' ') + 1);
+    return stored;
+}
+
+// What the database did to a value it was given, in words for the user.
+std::string StoredDifference(std::string_view written, const db::Applied& applied,
+                             std::string_view stored) {
+    if (applied.stored_is_null) return "the database stored NULL instead of the new value";
+    if (stored.size() < written.size() && written.starts_with(stored))
+        return "the database stored " + std::to_string(stored.size()) + " of " +
+               std::to_string(written.size()) + " characters: the column is too narrow";
+    return "the database changed the value as it stored it: a trigger or rule?";
+}
+
+// Ends the open transaction without a word: a broken connection has rolled
+// it back itself.
+void RollBackQuietly(db::Database& database) noexcept {
+    try {
+        database.Rollback();
+    } catch (const db::Error&) {
+    }
+}
+
+// Runs `work`, which talks to the database. A statement the database refused
+// or a lost connection ends the run: said here, passwords hidden.
+template <class Work>
+Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Work&& work) {
+    try {
+        return work();
+    } catch (const db::Error& error) {
+        if (shown != nullptr) shown->Erase();
+        err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+        // A signal that came while a statement waited (for a lock, say)
+        // ended it: the run was interrupted, not refused.
+        return StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
+    }
+}
+
+class Migration {
+  public:
+    Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
+              const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
+              std::ostream& err, Progress& progress, std::string label)
+        : database_(database),
+          target_(target),
+          rekeying_(rekeying),
+          rules_(rules),
+          options_(options),
+          jobs_(jobs),
+          quiet_(quiet),
+          err_(err),
+          progress_(progress),
+          label_(std::move(label)) {}
+
+    // One target on its own: its transaction, or its batches.
+    int Run() {
+        const Ending ending = Guarded(&progress_, err_, options_.database, [this] {
+            database_.Begin();
+            const Ending worked = Work();
+            // Committed here, so that a refusal at commit (a deferred
+            // constraint) is reported like any other.
+            if (worked == Ending::kCompleted && !options_.dry_run) {
+                database_.Commit();
+                Committed();
+            }
+            return worked;
+        });
+        if (ending != Ending::kCompleted || options_.dry_run) RollBackQuietly(database_);
+        return Report(ending, true);
+    }
+
+    // Reading and writing stay on this thread and this connection; the
+    // chunks in between are re-encrypted by the workers, and written in the order
+    // they were read. Called in a transaction, which it leaves open: in
+    // batches, every full batch is committed and the last one is left.
+    Ending Work() {
+        // A dry run is one transaction whatever the batch size: rolling back
+        // a batch would also end the reading cursor on some databases.
+        const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
+        start_ = std::chrono::steady_clock::now();
+        // Before the first write of this target: a run that would not fit
+        // the column stops here, and the transaction is rolled back.
+        if (target_.enforced_width && !CheckWidth(*target_.enforced_width)) {
+            any_failure_ = true;
+            return Ending::kValueFailed;
+        }
+        const auto cursor = database_.OpenRows(target_);
+        std::vector<Chunk> chunks(SlotsFor(jobs_));
+        std::uint64_t rows_read = 0;
+        bool batch_failed = false;
+        bool interrupted = false;
+        const ChunkSteps steps{
+            [&](std::size_t slot) {
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
+                // A chunk never spans two batches.
+                std::size_t limit = kChunkRows;
+                if (batch_size != 0)
+                    limit = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(limit, batch_size - rows_read % batch_size));
+                Chunk& chunk = chunks[slot];
+                chunk.count = 0;
+                while (chunk.count < limit && cursor->Next(chunk.rows[chunk.count])) ++chunk.count;
+                rows_read += chunk.count;
+                return chunk.count != 0;
+            },
+            [&](std::size_t slot, const std::atomic<bool>& stop) {
+                ReencryptChunk(rekeying_, rules_, chunks[slot], stop);
+            },
+            [&](std::size_t slot) {
+                // Nothing more is written once a stop signal came: the open
+                // transaction is rolled back, the committed batches stay.
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
+                const Chunk& chunk = chunks[slot];
+                const auto rows = std::span(chunk.rows).first(chunk.count);
+                batch_failed |= !CountAndWrite(rows, std::span(chunk.results).first(chunk.count),
+                                               batch_size == 0);
+                in_batch_ += chunk.count;
+                progress_.Update(counts_.values);
+                if (batch_size == 0) return true;
+                if (batch_failed) return false;
+                if (in_batch_ == batch_size) {
+                    database_.Commit();
+                    Committed();
+                    // Outside any transaction, holding no lock.
+                    Pace();
+                    database_.Begin();
+                }
+                return true;
+            },
+        };
+        (void)RunOrdered(jobs_, chunks.size(), steps);
+        if (interrupted) return Ending::kInterrupted;
+        const bool failed = batch_size == 0 ? any_failure_ : batch_failed;
+        return failed ? Ending::kValueFailed : Ending::kCompleted;
+    }
+
+    // The rows since the last commit are committed now.
+    void Committed() noexcept {
+        committed_done_ = counts_.done;
+        committed_rows_ += in_batch_;
+        if (in_batch_ != 0) ++committed_batches_;
+        in_batch_ = 0;
+    }
+
+    // The failures not listed and the summary line; `note` adds what became
+    // of the transaction (a plan in one transaction says it once, for all
+    // targets). Returns the exit status.
+    int Report(Ending ending, bool note) {
+        const bool atomic = options_.batch_size == 0 || options_.dry_run;
+        progress_.Erase();
+        if (counts_.failed > kListedFailures)
+            err_ << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
+                 << " more failing rows not listed\n";
+        if (note) WriteEndingNote(ending, atomic);
+        if (ending != Ending::kCompleted) counts_.done = committed_done_;
+        if (!quiet_ || any_failure_ || ending != Ending::kCompleted) {
+            err_ << "tarvolacrypt: " << label_
+                 << Summary(counts_, {.empty = "null or empty", .every_count = true}) << '\n';
+        }
+        if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
+        switch (ending) {
+            case Ending::kCompleted:
+                return any_failure_ ? kExitFailed : kExitDone;
+            case Ending::kInterrupted:
+                return StoppedRunStatus(StopSignal());
+            case Ending::kValueFailed:
+            case Ending::kRefused:
+                break;
+        }
+        return kExitFailed;
+    }
+
+  private:
+    void WriteEndingNote(Ending ending, bool atomic) {
+        switch (ending) {
+            case Ending::kCompleted:
+                if (options_.dry_run) err_ << "tarvolacrypt: dry run: every change rolled back\n";
+                break;
+            case Ending::kValueFailed:
+                err_ << "tarvolacrypt: rolled back: "
+                     << (atomic ? "nothing was written"
+                                : "the failing batch was not written, earlier batches were")
+                     << '\n';
+                break;
+            case Ending::kInterrupted:
+            case Ending::kRefused:
+                err_ << "tarvolacrypt: "
+                     << (ending == Ending::kInterrupted ? "interrupted" : "stopped") << ": "
+                     << CommittedSoFar(atomic) << '\n';
+                break;
+        }
+    }
+
+    // Between batches: --pause, then as long as --max-rate needs to keep
+    // the rows so far under that many per second.
+    void Pace() const {
+        if (options_.pause_ms != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pause_ms));
+        if (options_.max_rate != 0)
+            std::this_thread::sleep_until(
+                start_ + std::chrono::microseconds(counts_.values * 1'000'000 / options_.max_rate));
+    }
+
+    // Counts a re-encrypted chunk and writes what may be written; false when
+    // a value of this chunk failed (in atomic mode also a row changed
+    // meanwhile).
+    bool CountAndWrite(std::span<const db::Row> rows, std::span<const Reencrypted> results,
+                       bool atomic) {
+        std::vector<db::Update> updates;
+        bool chunk_failed = false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            ++counts_.values;
+            if (rows[i].value_is_blob) {
+                ReportFailure(rows[i], "not text but bytes (a BLOB); left as it is");
+                chunk_failed = true;
+            } else if (IsNullOrEmpty(rows[i])) {
+                ++counts_.empty;
+            } else if (results[i].outcome == Reencrypted::Outcome::kUnchanged) {
+                ++counts_.unchanged;
+            } else if (results[i].outcome == Reencrypted::Outcome::kFailed) {
+                ReportFailure(rows[i], results[i].reason);
+                if (results[i].wrong_key_likely) ++counts_.failed_to_open;
+                chunk_failed = true;
+            } else {
+                updates.push_back(db::Update{&rows[i], results[i].value});
+            }
+        }
+        // After a failure in atomic mode everything is rolled back anyway;
+        // the rest is only checked, to name every failing row.
+        if (chunk_failed || (atomic && any_failure_)) {
+            any_failure_ = true;
+            return false;
+        }
+        const std::vector<db::Applied> applied = database_.Apply(target_, updates);
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const std::string_view stored = Unpadded(applied[i], target_.blank_padded);
+            if (applied[i].rows > 1) {
+                // Cannot happen with a unique id; a safeguard for an index
+                // dropped since the check.
+                ReportFailure(*updates[i].row, "the update changed " +
+                                                   std::to_string(applied[i].rows) +
+                                                   " rows sharing this id: --id is not unique");
+                chunk_failed = true;
+            } else if (applied[i].rows == 1 &&
+                       (applied[i].stored_is_null || stored != updates[i].new_value)) {
+                // What was verified is not what is kept: never commit it.
+                ReportFailure(*updates[i].row,
+                              StoredDifference(updates[i].new_value, applied[i], stored));
+                chunk_failed = true;
+            } else if (applied[i].rows == 1) {
+                ++counts_.done;
+            } else {
+                // In one transaction the rollback takes every row back, and
+                // the closing line says so.
+                ReportFailure(*updates[i].row, atomic
+                                                   ? "changed by someone else since it was read"
+                                                   : "changed by someone else since it was read; "
+                                                     "left as it is, run again to migrate it");
+                any_failure_ = true;
+                chunk_failed = chunk_failed || atomic;
+            }
+        }
+        any_failure_ = any_failure_ || chunk_failed;
+        return !chunk_failed;
+    }
+
+    // Before the first write, in the run's first transaction: every value's
+    // length once migrated against the column's width. False, with the
+    // reason said, when any would not fit.
+    bool CheckWidth(std::uint64_t width) {
+        std::uint64_t too_long = 0;
+        std::size_t needed = 0;
+        Survey(
+            [this](const db::Row& row) -> std::size_t {
+                return IsNullOrEmpty(row)
+                           ? 0
+                           : MigratedLengthOf(row.value, rekeying_, rules_).value_or(0);
+            },
+            [&](std::size_t length) {
+                if (length <= width) return;
+                ++too_long;
+                needed = std::max(needed, length);
+            });
+        if (too_long == 0) return true;
+        progress_.Erase();
+        err_ << "tarvolacrypt: " << label_ << "column '" << target_.column << "' takes at most "
+             << width << " characters, but " << too_long
+             << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
+             << " once migrated: nothing was written; widen the column first\n";
+        return false;
+    }
+
+    // A read-only pass over the target's rows in the open transaction:
+    // `measure` gives each row a number on the workers, `tally` takes the
+    // numbers on this thread. Ends early on a stop signal.
+    template <class Measure, class Tally>
+    void Survey(const Measure& measure, const Tally& tally) {
+        const auto cursor = database_.OpenRows(target_);
+        std::vector<Chunk> chunks(SlotsFor(jobs_));
+        const ChunkSteps steps{
+            [&](std::size_t slot) {
+                Chunk& chunk = chunks[slot];
+                chunk.count = 0;
+                if (StopSignal() != 0) return false;
+                while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
+                    ++chunk.count;
+                return chunk.count != 0;
+            },
+            [&](std::size_t slot, const std::atomic<bool>& stop) {
+                Chunk& chunk = chunks[slot];
+                for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed);
+                     ++i)
+                    chunk.measures[i] = measure(chunk.rows[i]);
+            },
+            [&](std::size_t slot) {
+                const Chunk& chunk = chunks[slot];
+                for (std::size_t i = 0; i < chunk.count; ++i) tally(chunk.measures[i]);
+                return true;
+            },
+        };
+        (void)RunOrdered(jobs_, chunks.size(), steps);
+    }
+
+    void ReportFailure(const db::Row& row, std::string_view reason) {
+        ++counts_.failed;
+        if (counts_.failed > kListedFailures) return;
+        progress_.Erase();
+        err_ << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
+    }
+
+    std::string CommittedSoFar(bool atomic) const {
+        if (atomic || committed_batches_ == 0) return "rolled back, nothing was written";
+        return std::to_string(committed_rows_) + (committed_rows_ == 1 ? " row" : " rows") +
+               " committed in " + std::to_string(committed_batches_) +
+               (committed_batches_ == 1 ? " batch" : " batches") + ", the rest left as they were";
+    }
+
+    // After a batched run, rows written meanwhile by an application still
+    // under the old key (or rows put back) hold values a run would still
+    // migrate: counted in a read-only pass, so that the user knows to run
+    // again rather than retire the old key.
+    void ReportLeftBehind() {
+        std::uint64_t left = 0;
+        try {
+            left = CountLeftBehind();
+        } catch (const db::Error& error) {
+            err_ << "tarvolacrypt: cannot count the rows left to migrate: "
+                 << HidePasswords(error.what(), options_.database) << '\n';
+            RollBackQuietly(database_);
+            return;
+        }
+        if (left == 0) return;
+        err_ << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+             << " still to migrate (written under the old key during the run?): run again to "
+                "migrate "
+             << (left == 1 ? "it" : "them") << '\n';
+    }
+
+    std::uint64_t CountLeftBehind() {
+        database_.Begin();
+        std::uint64_t left = 0;
+        Survey(
+            [this](const db::Row& row) -> std::size_t {
+                return !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_) ? 1 : 0;
+            },
+            [&left](std::size_t still) { left += still; });
+        database_.Rollback();
+        return left;
+    }
+
+    db::Database& database_;
+    const db::Target& target_;
+    const Rekeying& rekeying_;
+    const ValueRules& rules_;
+    const MigrateOptions& options_;
+    unsigned jobs_;
+    bool quiet_;
+    std::ostream& err_;
+    Progress& progress_;
+    // "table.column: " before the messages of a target of a plan.
+    std::string label_;
+    std::chrono::steady_clock::time_point start_;
+    ValueCounts counts_;
+    // Rows read since the last commit.
+    std::uint64_t in_batch_ = 0;
+    bool any_failure_ = false;
+    // Rows written by batches already committed, which a rollback keeps.
+    std::uint64_t committed_done_ = 0;
+    // Rows read (written or not) in committed batches, and those batches.
+    std::uint64_t committed_rows_ = 0;
+    std::uint64_t committed_batches_ = 0;
+};
+
+}  // namespace
+
+int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
+               unsigned jobs, bool show_progress, std::ostream& err) {
+    const MigrateOptions& migrate = options.migrate;
+    const Rekeying rekeying{key, new_key, options.read_mode, options.write_mode};
+    // A database column carries line breaks as well as any other character.
+    const ValueRules rules{options.allow_binary, true};
+    Targets targets = TargetsOf(migrate);
+    if (!targets.error.empty()) {
+        err << "tarvolacrypt: " << targets.error << '\n';
+        return kExitUsage;
+    }
+    const bool plan = !migrate.plan.empty();
+    try {
+        const auto database = db::Connect(migrate.database);
+        // The progress line, once there is one, makes room for the notice.
+        Progress* shown = nullptr;
+        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
+        if (show_progress)
+            lock_wait.on_long_wait = [&err, &shown] {
+                if (shown != nullptr) shown->Erase();
+                err << "tarvolacrypt: waiting for a lock held by another session "
+                       "(--lock-timeout limits the wait)\n";
+            };
+        database->SetLockWait(std::move(lock_wait));
+        // Every name of a plan checked before anything is written.
+        for (db::Target& target : targets.targets) {
+            database->Resolve(target);
+            // A shared id would let one conditional update overwrite several
+            // rows.
+            if (target.id_is_unique) continue;
+            if (const std::uint64_t shared = database->CountSharedIds(target); shared != 0) {
+                err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
+                    << (shared == 1 ? " value is" : " values are")
+                    << " held by more than one row; name a unique column\n";
+                return kExitUsage;
+            }
+        }
+        std::vector<std::unique_ptr<Progress>> progresses;
+        std::vector<std::unique_ptr<Migration>> migrations;
+        for (const db::Target& target : targets.targets) {
+            const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
+            progresses.push_back(std::make_unique<Progress>(err, show_progress, "rows", total));
+            migrations.push_back(std::make_unique<Migration>(
+                *database, target, rekeying, rules, migrate, std::max(1U, jobs), options.quiet, err,
+                *progresses.back(), plan ? TargetName(target) + ": " : std::string()));
+        }
+        // In batches, one target after the other; a failing one stops the run.
+        if (migrate.batch_size != 0 && !migrate.dry_run) {
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                if (const int status = migrations[i]->Run(); status != kExitDone) return status;
+            }
+            return kExitDone;
+        }
+        // Otherwise every target in one transaction: a value failing in any
+        // of them leaves all of them as they were.
+        const Ending ending = Guarded(shown, err, migrate.database, [&] {
+            database->Begin();
+            Ending worst = Ending::kCompleted;
+            for (std::size_t i = 0; i < migrations.size(); ++i) {
+                shown = progresses[i].get();
+                const Ending worked = migrations[i]->Work();
+                if (worked == Ending::kInterrupted) return worked;
+                if (worked != Ending::kCompleted) worst = worked;
+            }
+            if (worst == Ending::kCompleted && !migrate.dry_run) {
+                database->Commit();
+                for (const auto& migration : migrations) migration->Committed();
+            }
+            return worst;
+        });
+        if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(*database);
+        int status = kExitDone;
+        for (std::size_t i = 0; i < migrations.size(); ++i) {
+            status = std::max(status, migrations[i]->Report(ending, i + 1 == migrations.size()));
+        }
+        return status;
+    } catch (const db::Error& error) {
+        err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
+        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+    }
+}
+
+}  // namespace tarvola::tool

@@ -1,0 +1,40 @@
+// The targets of a run over a database: one column of one table from
+// --table and --column, or several from a plan file, one per line:
+//
+//   # TABLE COLUMN [ID]
+//   customers card_number
+//   billing.invoices "Bank Details" invoice_no
+//
+// Fields are separated by blanks; a field in double quotes may hold blanks
+// ("" is a quote). Blank lines and lines starting with # are skipped.
+#ifndef TARVOLA_TOOLS_MIGRATE_PLAN_H
+#define TARVOLA_TOOLS_MIGRATE_PLAN_H
+
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "migrate/db/database.h"
+
+namespace tarvola::tool {
+
+struct Targets {
+    std::vector<db::Target> targets;
+    // Why there are none, ready to print after "tarvolacrypt: ".
+    std::string error;
+};
+
+// The plan in `in`; `name` is how messages call it.
+[[nodiscard]] Targets ParsePlan(std::istream& in, std::string_view name);
+
+// The targets `source` names: its plan file read, or its single target.
+[[nodiscard]] Targets TargetsOf(const MigrateOptions& source);
+
+// "table.column", how summaries and messages name a target.
+[[nodiscard]] std::string TargetName(const db::Target& target);
+
+}  // namespace tarvola::tool
+
+#endif  // TARVOLA_TOOLS_MIGRATE_PLAN_H

@@ -1,0 +1,407 @@
+#include "migrate/scan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/exit_status.h"
+#include "cli/key_source.h"
+#include "migrate/db/database.h"
+#include "migrate/plan.h"
+#include "values/parallel.h"
+#include "values/progress.h"
+#include "values/value_operations.h"
+
+namespace tarvola::tool {
+namespace {
+
+// Rows assessed together by one worker; the buffers are reused.
+constexpr std::size_t kChunkRows = 1000;
+
+enum class Standing { kEmpty, kDone, kToMigrate, kAmbiguous, kFailing };
+
+struct Finding {
+    Standing standing = Standing::kEmpty;
+    std::optional<Mode> shape;
+    // Done and to-migrate values: the length of the value once migrated.
+    std::size_t migrated_length = 0;
+    // Ambiguous and failing values: why.
+    std::string reason;
+};
+
+// The value's standing, as migrate would find it; blanks only count as empty.
+Finding FindingOf(const db::Row& row, const Rekeying& rekeying, const ValueRules& rules) {
+    Finding finding;
+    const std::string_view value = row.value_is_null ? std::string_view() : TrimBlanks(row.value);
+    if (row.value_is_blob) {
+        // migrate refuses to put text in its place.
+        finding.shape = RecognizeMode(value);
+        finding.standing = Standing::kFailing;
+        finding.reason = "not text but bytes (a BLOB); left as it is";
+        return finding;
+    }
+    if (value.empty()) return finding;
+    finding.shape = RecognizeMode(value);
+    Assessed assessed = AssessValue(value, rekeying, rules);
+    switch (assessed.outcome) {
+        case Assessed::Outcome::kUnchanged:
+            finding.standing = Standing::kDone;
+            // Migrate leaves it as it is stored.
+            finding.migrated_length = row.value.size();
+            break;
+        case Assessed::Outcome::kToReencrypt:
+            finding.standing = Standing::kToMigrate;
+            finding.migrated_length =
+                MigratedLength(assessed.opened.plaintext->view().size(), rekeying.to_mode);
+            break;
+        case Assessed::Outcome::kAmbiguous:
+            finding.standing = Standing::kAmbiguous;
+            finding.reason = std::move(assessed.reason);
+            break;
+        case Assessed::Outcome::kFailed:
+            finding.standing = Standing::kFailing;
+            finding.reason = std::move(assessed.reason);
+            break;
+    }
+    return finding;
+}
+
+struct Census {
+    std::uint64_t rows = 0;
+    std::uint64_t empty = 0;
+    std::uint64_t mode0 = 0;
+    std::uint64_t mode1 = 0;
+    std::uint64_t unrecognised = 0;
+    std::uint64_t done = 0;
+    std::uint64_t to_migrate = 0;
+    std::uint64_t ambiguous = 0;
+    std::uint64_t failing = 0;
+    std::optional<std::uint64_t> width;
+    std::uint64_t longest_new = 0;
+
+    void Add(const Finding& finding) {
+        ++rows;
+        if (finding.standing == Standing::kEmpty) {
+            ++empty;
+            return;
+        }
+        ++(!finding.shape ? unrecognised : *finding.shape == Mode::kHexBlock ? mode0 : mode1);
+        switch (finding.standing) {
+            case Standing::kDone:
+                ++done;
+                break;
+            case Standing::kToMigrate:
+                ++to_migrate;
+                break;
+            case Standing::kAmbiguous:
+                ++ambiguous;
+                break;
+            case Standing::kFailing:
+            case Standing::kEmpty:
+                ++failing;
+                break;
+        }
+        longest_new = std::max<std::uint64_t>(longest_new, finding.migrated_length);
+    }
+
+    void Add(const Census& other) {
+        rows += other.rows;
+        empty += other.empty;
+        mode0 += other.mode0;
+        mode1 += other.mode1;
+        unrecognised += other.unrecognised;
+        done += other.done;
+        to_migrate += other.to_migrate;
+        ambiguous += other.ambiguous;
+        failing += other.failing;
+        longest_new = std::max(longest_new, other.longest_new);
+    }
+
+    [[nodiscard]] bool AllDone() const noexcept {
+        return to_migrate == 0 && ambiguous == 0 && failing == 0;
+    }
+};
+
+// One scanned target (or standard input, without a table).
+struct Report {
+    std::optional<db::Target> target;
+    Census census;
+};
+
+bool IsIntegerType(std::string_view type) noexcept {
+    return type == "integer" || type == "bigint" || type == "smallint";
+}
+
+// The id as SQL can take it back in WHERE id IN (…): a number as it is,
+// anything else as a quoted string.
+std::string IdForSql(const db::Row& row, const db::Target* target) {
+    const bool number = row.id_is_integer ||
+                        (target != nullptr && IsIntegerType(target->id_type) && !row.id.empty() &&
+                         row.id.find_first_not_of("-0123456789") == std::string::npos);
+    if (number || target == nullptr) return row.id;
+    std::string quoted = "'";
+    for (const char c : row.id) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+struct Chunk {
+    std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
+    std::vector<Finding> findings = std::vector<Finding>(kChunkRows);
+    std::size_t count = 0;
+};
+
+// Reads every row `next` gives, assesses them on `jobs` threads and counts
+// them here; failing and ambiguous rows go to `failures` when it is open.
+Census Count(const std::function<bool(db::Row&)>& next, const db::Target* target,
+             const Rekeying& rekeying, const ValueRules& rules, unsigned jobs,
+             std::ostream* failures, Progress& progress) {
+    Census census;
+    std::vector<Chunk> chunks(SlotsFor(jobs));
+    const ChunkSteps steps{
+        [&](std::size_t slot) {
+            Chunk& chunk = chunks[slot];
+            chunk.count = 0;
+            while (chunk.count < kChunkRows && next(chunk.rows[chunk.count])) ++chunk.count;
+            return chunk.count != 0;
+        },
+        [&](std::size_t slot, const std::atomic<bool>& stop) {
+            Chunk& chunk = chunks[slot];
+            for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i)
+                chunk.findings[i] = FindingOf(chunk.rows[i], rekeying, rules);
+        },
+        [&](std::size_t slot) {
+            const Chunk& chunk = chunks[slot];
+            for (std::size_t i = 0; i < chunk.count; ++i) {
+                const Finding& finding = chunk.findings[i];
+                census.Add(finding);
+                if (failures != nullptr && (finding.standing == Standing::kAmbiguous ||
+                                            finding.standing == Standing::kFailing))
+                    *failures << IdForSql(chunk.rows[i], target) << '\t' << finding.reason << '\n';
+            }
+            progress.Update(census.rows);
+            return true;
+        },
+    };
+    (void)RunOrdered(std::max(1U, jobs), chunks.size(), steps);
+    return census;
+}
+
+// Records of standard input as rows numbered from 1, as decrypt reads them.
+std::function<bool(db::Row&)> InputRows(std::istream& in, char separator) {
+    return [&in, separator, number = std::uint64_t{0}](db::Row& row) mutable {
+        if (!std::getline(in, row.value, separator)) return false;
+        if (separator == '\n' && !row.value.empty() && row.value.back() == '\r')
+            row.value.pop_back();
+        row.id = std::to_string(++number);
+        row.id_is_integer = true;
+        row.value_is_null = false;
+        return true;
+    };
+}
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            constexpr std::string_view kHex = "0123456789abcdef";
+            json += "\\u00";
+            json += kHex[byte >> 4];
+            json += kHex[byte & 0xF];
+        } else {
+            json += c;
+        }
+    }
+    return json + '"';
+}
+
+void WriteJsonCounts(const Census& census, std::ostream& out) {
+    out << "\"rows\": " << census.rows << ", \"empty\": " << census.empty
+        << ", \"mode0\": " << census.mode0 << ", \"mode1\": " << census.mode1
+        << ", \"unrecognised\": " << census.unrecognised << ", \"done\": " << census.done
+        << ", \"to_migrate\": " << census.to_migrate << ", \"ambiguous\": " << census.ambiguous
+        << ", \"failing\": " << census.failing;
+}
+
+void WriteJson(const std::vector<Report>& reports, const Census& totals, std::ostream& out) {
+    out << "{\"targets\": [";
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const Report& report = reports[i];
+        const Census& census = report.census;
+        out << (i == 0 ? "\n  {" : ",\n  {")
+            << "\"table\": " << (report.target ? JsonString(report.target->table) : "null")
+            << ", \"column\": " << (report.target ? JsonString(report.target->column) : "null")
+            << ", ";
+        WriteJsonCounts(census, out);
+        out << ", \"width\": ";
+        if (census.width) {
+            out << *census.width;
+        } else {
+            out << "null";
+        }
+        out << ", \"longest_new\": " << census.longest_new << '}';
+    }
+    out << "\n], \"totals\": {";
+    WriteJsonCounts(totals, out);
+    out << ", \"longest_new\": " << totals.longest_new << "}}\n";
+}
+
+// A table for people: one line per target, a total line for several, then
+// what stands in the way of retiring the old key, and columns too narrow.
+void WriteTable(const std::vector<Report>& reports, const Census& totals, std::ostream& out) {
+    const std::vector<std::string> heading = {"target",    "rows",         "empty", "mode0",
+                                              "mode1",     "unrecognised", "done",  "to_migrate",
+                                              "ambiguous", "failing",      "width", "longest_new"};
+    std::vector<std::vector<std::string>> lines{heading};
+    const auto line_of = [](std::string name, const Census& census, bool with_width) {
+        std::vector<std::string> line{std::move(name)};
+        for (const std::uint64_t number :
+             {census.rows, census.empty, census.mode0, census.mode1, census.unrecognised,
+              census.done, census.to_migrate, census.ambiguous, census.failing})
+            line.push_back(std::to_string(number));
+        line.push_back(with_width && census.width ? std::to_string(*census.width) : "-");
+        line.push_back(std::to_string(census.longest_new));
+        return line;
+    };
+    for (const Report& report : reports)
+        lines.push_back(line_of(report.target ? TargetName(*report.target) : "standard input",
+                                report.census, true));
+    if (reports.size() > 1) lines.push_back(line_of("total", totals, false));
+    std::vector<std::size_t> widths(heading.size(), 0);
+    for (const auto& line : lines)
+        for (std::size_t i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], line[i].size());
+    for (const auto& line : lines) {
+        std::string text = line[0] + std::string(widths[0] - line[0].size(), ' ');
+        for (std::size_t i = 1; i < line.size(); ++i)
+            text += "  " + std::string(widths[i] - line[i].size(), ' ') + line[i];
+        out << text << '\n';
+    }
+    for (const Report& report : reports) {
+        const Census& census = report.census;
+        if (census.width && census.longest_new > *census.width)
+            out << (report.target ? TargetName(*report.target) : "standard input")
+                << ": the longest value once migrated has " << census.longest_new
+                << " characters, the column holds " << *census.width << '\n';
+    }
+    if (totals.AllDone()) {
+        out << "every value is done: the old key is no longer needed here\n";
+    } else {
+        out << "not done: " << totals.to_migrate << " to migrate, " << totals.ambiguous
+            << " ambiguous, " << totals.failing << " failing\n";
+    }
+}
+
+struct Scan {
+    const Options& options;
+    Rekeying rekeying;
+    ValueRules rules;
+    unsigned jobs;
+    bool show_progress;
+    std::ostream& err;
+    std::ostream* failures = nullptr;
+};
+
+std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
+    Progress progress(scan.err, scan.show_progress, "values");
+    Report report;
+    report.census = Count(InputRows(in, scan.options.null_separated ? '\0' : '\n'), nullptr,
+                          scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
+    return {report};
+}
+
+// Every target through one read-only connection and one transaction, so
+// that their counts come from the same moment where the database can.
+std::vector<Report> ScanDatabase(const Scan& scan, std::vector<db::Target> targets) {
+    const auto database = db::Connect(scan.options.migrate.database, db::Access::kReadOnly);
+    // Every name checked before anything is read.
+    for (db::Target& target : targets) database->Resolve(target);
+    database->Begin();
+    std::vector<Report> reports;
+    for (const db::Target& target : targets) {
+        if (scan.failures != nullptr && targets.size() > 1)
+            *scan.failures << "# " << TargetName(target) << '\n';
+        const std::uint64_t total = scan.show_progress ? database->CountRows(target) : 0;
+        Progress progress(scan.err, scan.show_progress, "rows", total);
+        const auto cursor = database->OpenRows(target);
+        Report report{target, {}};
+        report.census = Count([&cursor](db::Row& row) { return cursor->Next(row); }, &target,
+                              scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
+        report.census.width = target.width;
+        reports.push_back(std::move(report));
+    }
+    // Nothing to keep: the transaction only read.
+    database->Rollback();
+    return reports;
+}
+
+}  // namespace
+
+int RunScan(const Options& options, std::string_view key, std::string_view new_key, unsigned jobs,
+            bool show_progress, std::istream& in, std::ostream& out, std::ostream& err) {
+    // Values in a database or behind -0 carry line breaks as well as any
+    // other character.
+    Scan scan{options,
+              Rekeying{key, new_key, options.read_mode, options.write_mode},
+              ValueRules{options.allow_binary, true},
+              std::max(1U, jobs),
+              show_progress,
+              err};
+    Targets targets;
+    if (!options.migrate.database.empty()) {
+        targets = TargetsOf(options.migrate);
+        if (!targets.error.empty()) {
+            err << "tarvolacrypt: " << targets.error << '\n';
+            return kExitUsage;
+        }
+    }
+    std::ofstream failures;
+    if (!options.scan.failures.empty()) {
+        failures.open(options.scan.failures, std::ios::binary | std::ios::trunc);
+        if (!failures) {
+            err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
+            return kExitUsage;
+        }
+        scan.failures = &failures;
+    }
+    std::vector<Report> reports;
+    try {
+        reports = options.migrate.database.empty() ? ScanInput(scan, in)
+                                                   : ScanDatabase(scan, std::move(targets.targets));
+    } catch (const db::Error& error) {
+        err << "tarvolacrypt: " << HidePasswords(error.what(), options.migrate.database) << '\n';
+        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+    }
+    if (options.migrate.database.empty() && in.bad()) {
+        err << "tarvolacrypt: cannot read standard input\n";
+        return kExitUsage;
+    }
+    if (failures.is_open()) {
+        failures.close();
+        if (!failures) {
+            err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
+            return kExitUsage;
+        }
+    }
+    Census totals;
+    for (const Report& report : reports) totals.Add(report.census);
+    if (options.scan.json) {
+        WriteJson(reports, totals, out);
+    } else {
+        WriteTable(reports, totals, out);
+    }
+    return totals.AllDone() ? kExitDone : kExitFailed;
+}
+
+}  // namespace tarvola::tool
