@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,9 +99,41 @@ inline void secure_wipe(void* data, std::size_t size) noexcept {
     for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
 }
 
+// An allocator that zeros each block before handing it back, including the
+// old block a string leaves behind when it grows: for text that holds a key
+// or a plaintext while it changes size.
+template <class T>
+struct wiping_allocator {
+    using value_type = T;
+
+    wiping_allocator() noexcept = default;
+    template <class U>
+    wiping_allocator(const wiping_allocator<U>& /*other*/) noexcept {}
+
+    [[nodiscard]] T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        secure_wipe(p, n * sizeof(T));
+        std::allocator<T>{}.deallocate(p, n);
+    }
+
+    template <class U>
+    bool operator==(const wiping_allocator<U>& /*other*/) const noexcept {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const wiping_allocator<U>& /*other*/) const noexcept {
+        return false;
+    }
+};
+
+// A string whose heap blocks are zeroed when they go. Its short-string
+// buffer is part of the object, which no allocator sees: `wipe` clears that.
+using secret_string = std::basic_string<char, std::char_traits<char>, wiping_allocator<char>>;
+
 // Zeros every byte `text` owns, up to its capacity (the short-string buffer
 // included), and leaves it empty.
-inline void wipe(std::string& text) noexcept {
+template <class Allocator>
+inline void wipe(std::basic_string<char, std::char_traits<char>, Allocator>& text) noexcept {
     text.resize(text.capacity());
     secure_wipe(text.data(), text.size());
     text.clear();

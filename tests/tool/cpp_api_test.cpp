@@ -161,6 +161,11 @@ TEST(CppApi, WipeEmptiesResults) {
     ASSERT_TRUE(result);
     tarvola::wipe(result);
     EXPECT_TRUE(result.value->empty());
+
+    tarvola::secret_string grown(100, 'x');
+    grown += grown;
+    tarvola::wipe(grown);
+    EXPECT_TRUE(grown.empty());
 }
 
 }  // namespace
