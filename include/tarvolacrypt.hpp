@@ -99,29 +99,34 @@ inline void secure_wipe(void* data, std::size_t size) noexcept {
     for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
 }
 
+// What wiping_allocator zeros a block with unless told otherwise.
+struct secure_wiper {
+    void operator()(void* data, std::size_t size) const noexcept { secure_wipe(data, size); }
+};
+
 // An allocator that zeros each block before handing it back, including the
-// old block a string leaves behind when it grows: for text that holds a key
-// or a plaintext while it changes size.
-template <class T>
+// old block a string or vector leaves behind when it grows: for text that
+// holds a key or a plaintext while it changes size. `Wiper` does the zeroing.
+template <class T, class Wiper = secure_wiper>
 struct wiping_allocator {
     using value_type = T;
 
     wiping_allocator() noexcept = default;
     template <class U>
-    wiping_allocator(const wiping_allocator<U>& /*other*/) noexcept {}
+    wiping_allocator(const wiping_allocator<U, Wiper>& /*other*/) noexcept {}
 
     [[nodiscard]] T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
     void deallocate(T* p, std::size_t n) noexcept {
-        secure_wipe(p, n * sizeof(T));
+        Wiper{}(p, n * sizeof(T));
         std::allocator<T>{}.deallocate(p, n);
     }
 
     template <class U>
-    bool operator==(const wiping_allocator<U>& /*other*/) const noexcept {
+    bool operator==(const wiping_allocator<U, Wiper>& /*other*/) const noexcept {
         return true;
     }
     template <class U>
-    bool operator!=(const wiping_allocator<U>& /*other*/) const noexcept {
+    bool operator!=(const wiping_allocator<U, Wiper>& /*other*/) const noexcept {
         return false;
     }
 };
