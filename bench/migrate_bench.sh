@@ -17,9 +17,7 @@ sqlite_rows=${1:-1000000} pg_rows=${2:-200000} jobs=${3:-$(nproc)}
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${MIGRATE_PACKAGES[@]}" time
 cd "$ROOT"
-cmake --preset default >/dev/null
-cmake --build --preset default --target tarvolacrypt_tool >/dev/null
-tool=$ROOT/build/default/tools/tarvolacrypt
+tool=$(build_default_tool "$ROOT")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

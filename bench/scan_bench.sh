@@ -15,9 +15,7 @@ values=${1:-500000} jobs=${2:-$(nproc)}
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${MIGRATE_PACKAGES[@]}"
 cd "$ROOT"
-cmake --preset default >/dev/null
-cmake --build --preset default --target tarvolacrypt_tool >/dev/null
-tool=$ROOT/build/default/tools/tarvolacrypt
+tool=$(build_default_tool "$ROOT")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -14,9 +14,7 @@ cd "$ROOT"
 rounds=${1:-3}
 values=1000000
 ensure_packages "${BUILD_PACKAGES[@]}"
-cmake --preset default >/dev/null
-cmake --build --preset default --target tarvolacrypt_tool
-tool=$ROOT/build/default/tools/tarvolacrypt
+tool=$(build_default_tool "$ROOT")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -155,3 +155,11 @@ MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-
 BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 
 step() { printf '\n==== %s\n' "$*"; }
+
+# build_default_tool ROOT: builds the tool in ROOT's default preset, as the
+# benchmark scripts run it, and prints its path.
+build_default_tool() {
+    (cd "$1" && cmake --preset default >/dev/null &&
+        cmake --build --preset default --target tarvolacrypt_tool >/dev/null) || return
+    echo "$1/build/default/tools/tarvolacrypt"
+}
