@@ -49,6 +49,24 @@ constexpr std::uint64_t SpaceBytes(std::uint64_t chars) noexcept {
     return (InRange(chars, '\t', '\r') | InRange(chars, ' ', ' ')) & ~chars;
 }
 
+// Whether every character of `text` passes: `word_test` marks the passing
+// bytes of eight characters at a time with their bit 7, `char_test` tests
+// the rest one by one. No early exit: a mode-0 body is megabytes of valid
+// digits far more often than it is refused.
+template <class WordTest, class CharTest>
+bool EveryChar(std::string_view text, WordTest word_test, CharTest char_test) noexcept {
+    std::uint64_t passed = kHighBits;
+    std::size_t i = 0;
+    for (; i + sizeof passed <= text.size(); i += sizeof passed) {
+        std::uint64_t chars;
+        std::memcpy(&chars, text.data() + i, sizeof chars);
+        passed &= word_test(chars);
+    }
+    unsigned tail_passed = 1;
+    for (; i < text.size(); ++i) tail_passed &= static_cast<unsigned>(char_test(text[i]));
+    return passed == kHighBits && tail_passed != 0;
+}
+
 }  // namespace
 
 void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noexcept {
@@ -65,39 +83,25 @@ std::string_view TrimWhitespace(std::string_view text) noexcept {
     return text;
 }
 
-// No early exit in either pass: a mode-0 body is megabytes of valid digits
-// far more often than it is refused.
 bool IsUpperHex(std::string_view text) noexcept {
-    std::uint64_t valid = kHighBits;
-    std::size_t i = 0;
-    for (; i + sizeof valid <= text.size(); i += sizeof valid) {
-        std::uint64_t chars;
-        std::memcpy(&chars, text.data() + i, sizeof chars);
-        valid &= DigitBytes(chars) | SpaceBytes(chars);
-    }
-    unsigned tail_valid = 1;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        tail_valid &=
-            static_cast<unsigned>(IsUpperHexDigit(c)) | static_cast<unsigned>(IsCLocaleSpace(c));
-    }
-    return valid == kHighBits && tail_valid != 0;
+    return EveryChar(
+        text, [](std::uint64_t chars) { return DigitBytes(chars) | SpaceBytes(chars); },
+        [](char c) {
+            return static_cast<unsigned>(IsUpperHexDigit(c)) |
+                   static_cast<unsigned>(IsCLocaleSpace(c));
+        });
 }
 
 // Looking for digits alone takes half the work of also accepting white
 // space, so a body of digits only, which is what encryption writes, is
 // classified by that pass alone; any other body takes the full check.
 HexText ClassifyHexText(std::string_view text) noexcept {
-    std::uint64_t digits = kHighBits;
-    std::size_t i = 0;
-    for (; i + sizeof digits <= text.size(); i += sizeof digits) {
-        std::uint64_t chars;
-        std::memcpy(&chars, text.data() + i, sizeof chars);
-        digits &= DigitBytes(chars);
-    }
-    unsigned tail_digits = 1;
-    for (; i < text.size(); ++i) tail_digits &= static_cast<unsigned>(IsUpperHexDigit(text[i]));
-    if (digits == kHighBits && tail_digits != 0) return HexText::kDigitsOnly;
+    // Lambdas rather than the functions themselves, so that the tests are
+    // inlined into the loops.
+    if (EveryChar(
+            text, [](std::uint64_t chars) { return DigitBytes(chars); },
+            [](char c) { return IsUpperHexDigit(c); }))
+        return HexText::kDigitsOnly;
     return IsUpperHex(text) ? HexText::kWithWhiteSpace : HexText::kRefused;
 }
 
