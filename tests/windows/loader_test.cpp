@@ -63,6 +63,20 @@ std::string RoundTrip(const Functions& f, const std::string& text, const char* k
     return opened.data();
 }
 
+// Tests that call the two entry points of the library, loaded for each test.
+class LoadedDll : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(library_.get(), nullptr);
+        f_ = {library_.Function("Encrypt"), library_.Function("Decrypt")};
+        ASSERT_NE(f_.encrypt, nullptr);
+        ASSERT_NE(f_.decrypt, nullptr);
+    }
+
+    const LoadedLibrary library_;
+    Functions f_{};
+};
+
 TEST(DllLoader, LoadsFromTheProgramDirectory) {
     const LoadedLibrary library;
     ASSERT_NE(library.get(), nullptr) << "LoadLibraryA failed: " << GetLastError();
@@ -93,12 +107,8 @@ TEST(DllLoader, OrdinalsAndNamesFindTheSameFunctions) {
     EXPECT_EQ(library.ByOrdinal(3), nullptr);
 }
 
-TEST(DllLoader, RoundTripsInBothModesThroughLoadedFunctions) {
-    const LoadedLibrary library;
-    ASSERT_NE(library.get(), nullptr);
-    const Functions f{library.Function("Encrypt"), library.Function("Decrypt")};
-    ASSERT_NE(f.encrypt, nullptr);
-    ASSERT_NE(f.decrypt, nullptr);
+TEST_F(LoadedDll, RoundTripsInBothModes) {
+    const Functions& f = f_;
     const struct {
         const char* text;
         const char* key;
@@ -124,14 +134,10 @@ TEST(DllLoader, RoundTripsInBothModesThroughLoadedFunctions) {
     EXPECT_STREQ(out.data(), "0B000000BD56B7AE1F496D44127632B841226DC1");
 }
 
-TEST(DllLoader, CallsFromThreadsStartedAfterLoadingSucceed) {
+TEST_F(LoadedDll, CallsFromThreadsStartedAfterLoadingSucceed) {
     // Threads started after the load reach DllMain with thread attach and
     // detach notifications on their way in and out.
-    const LoadedLibrary library;
-    ASSERT_NE(library.get(), nullptr);
-    const Functions f{library.Function("Encrypt"), library.Function("Decrypt")};
-    ASSERT_NE(f.encrypt, nullptr);
-    ASSERT_NE(f.decrypt, nullptr);
+    const Functions& f = f_;
     std::vector<std::string> results(4);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < results.size(); ++i) {
