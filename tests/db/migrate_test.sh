@@ -148,6 +148,8 @@ grant_reading() {
 expect_census() { grep -qF -- "$1" census.txt || { cat census.txt >&2; fail "scan did not report '$1'"; }; }
 migrate() { tool migrate --db "$address" --key-file old.key --new-key-file new.key "$@"; }
 dump() { sql "SELECT id, coalesce(v, '<null>') FROM secrets ORDER BY id" > "$1"; }
+# expect_as_before MESSAGE: the table holds what `dump before.txt` saw.
+expect_as_before() { dump after.txt; cmp -s before.txt after.txt || fail "$1"; }
 
 create_secrets() {
     sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v VARCHAR(200))"
@@ -168,15 +170,13 @@ case_mixed() {
     expect_status 1 migrate --table secrets --column v
     expect_err "row 6: "
     expect_err "nothing was written"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a failed run changed the table"
+    expect_as_before "a failed run changed the table"
 
     sql "UPDATE secrets SET v = '$long' WHERE id = 6"
     dump before.txt
     expect_status 0 migrate --table secrets --column v --dry-run
     expect_err "6 values, 3 done, 0 failed, 1 unchanged, 2 null or empty"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "--dry-run changed the table"
+    expect_as_before "--dry-run changed the table"
 
     expect_status 0 migrate --table secrets --column v --jobs 2
     expect_err "6 values, 3 done, 0 failed, 1 unchanged, 2 null or empty"
@@ -192,8 +192,7 @@ case_mixed() {
     dump before.txt
     expect_status 0 migrate --table secrets --column v
     expect_err "6 values, 0 done, 0 failed, 4 unchanged, 2 null or empty"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a re-run changed the table"
+    expect_as_before "a re-run changed the table"
 }
 
 case_names() {
@@ -206,8 +205,7 @@ case_names() {
     expect_err "has no column"
     expect_status 2 migrate --table secrets --column v --id 'id; DELETE FROM secrets'
     expect_err "has no column"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a hostile name changed the table"
+    expect_as_before "a hostile name changed the table"
     expect_status 2 tool migrate --db "sqlite:$work/missing.db" --table secrets --column v \
         --key-file old.key
     expect_err "cannot open"
@@ -279,8 +277,7 @@ SQL
     expect_err "nothing was written"
     ! grep -q "run again" err.txt || fail "a rolled-back run told to run again for one row"
     sql "UPDATE secrets SET v = '$(sed -n 3p before.txt | cut -d'|' -f2)' WHERE id = 3"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "the atomic run wrote despite the conflict"
+    expect_as_before "the atomic run wrote despite the conflict"
 
     write_meanwhile "$theirs"
     expect_status 1 migrate --table secrets --column v --batch-size 2
@@ -360,13 +357,11 @@ case_stored() {
     expect_err "row 3: the database changed the value as it stored it: a trigger or rule?"
     expect_err "nothing was written"
     if grep -q "key is probably wrong" err.txt; then fail "a rewritten value blamed on the key"; fi
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a rewritten value was committed"
+    expect_as_before "a rewritten value was committed"
     # Rows far apart are read back one by one rather than as a range.
     expect_status 1 migrate --table secrets --column v --where "id IN (3, 100)"
     expect_err "row 3: the database changed the value"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a rewritten value was committed"
+    expect_as_before "a rewritten value was committed"
     expect_status 1 migrate --table secrets --column v --batch-size 2
     expect_err "row 3: the database changed the value"
     [ "$(sql "SELECT count(*), min(id), max(id) FROM secrets WHERE v LIKE '%\$%'")" = "2|1|2" ] ||
@@ -430,8 +425,7 @@ case_scan() {
     grep -qF "neither a mode-0 nor a mode-1 value" failing.txt || fail "failures file without reasons"
     [ "$(sql "SELECT count(*) FROM secrets WHERE id IN ($(cut -f1 failing.txt | paste -sd,))")" = 2 ] ||
         fail "the ids of the failures file do not select the failing rows"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "scan changed the table"
+    expect_as_before "scan changed the table"
     [ ! -e db.sqlite ] || sha256sum -c --quiet file.sum || fail "scan changed the database file"
     local predicted
     predicted=$(grep -o '"longest_new": [0-9]*' census.txt | head -n 1 | grep -o '[0-9]*$')
@@ -556,8 +550,7 @@ case_interrupt() {
     [ "$got" = 143 ] || { cat err.txt >&2; fail "exit status $got after SIGTERM, expected 143"; }
     expect_err "interrupted: rolled back, nothing was written"
     expect_err " values, 0 done, 0 failed"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "an interrupted one-transaction run changed the table"
+    expect_as_before "an interrupted one-transaction run changed the table"
 
     ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
         --new-key-file new.key --table secrets --column v --batch-size 1000 --quiet 2>err.txt &
@@ -608,8 +601,7 @@ case_refused() {
     expect_status 1 migrate --table secrets --column v
     expect_err "stopped: rolled back, nothing was written"
     expect_err "5 values, 0 done, 0 failed"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a refused one-transaction run changed the table"
+    expect_as_before "a refused one-transaction run changed the table"
 
     expect_status 1 migrate --table secrets --column v --batch-size 2 --quiet
     expect_err "stopped: 2 rows committed in 1 batch, the rest left as they were"
@@ -715,8 +707,7 @@ case_statements() {
             expect_err "--where must be one condition"
         done
     done
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a refused --where changed the table"
+    expect_as_before "a refused --where changed the table"
     local tables="information_schema.tables WHERE table_name"
     case $backend in *sqlite) tables="sqlite_master WHERE name" ;; esac
     [ "$(sql "SELECT count(*) FROM $tables = 'pwned'")" = 0 ] || fail "a --where created a table"
@@ -745,8 +736,7 @@ case_schema() {
     expect_err "1 value, 1 done"
     [ "$(sql 'SELECT v FROM "a.b"' | tool decrypt --key-file new.key)" = dotted ] ||
         fail "the table with a dot in its name did not migrate"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "the namesake on the search path changed"
+    expect_as_before "the namesake on the search path changed"
     expect_status 2 migrate --table 'no_such_schema.secrets' --column v
     expect_err "no table 'no_such_schema.secrets'"
     expect_status 2 migrate --table 'a.b.c' --column v
@@ -792,8 +782,7 @@ SQL
     [ "$SECONDS" -lt 6 ] || fail "--lock-timeout 1 waited $SECONDS s"
     expect_err "a lock held by another session stopped the run"
     wait "$holder"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "the run stopped by a lock wrote something"
+    expect_as_before "the run stopped by a lock wrote something"
 
     # On a terminal (script gives the run one), a wait longer than a few
     # seconds is told; the run then finishes.
@@ -817,8 +806,7 @@ case_sqlite_files() {
     dump before.txt
     expect_status 1 migrate --table secrets --column v
     expect_err "row 1: not text but bytes"
-    dump after.txt
-    cmp -s before.txt after.txt || fail "a BLOB value was rewritten"
+    expect_as_before "a BLOB value was rewritten"
 
     sql "CREATE TABLE keyed (k TEXT PRIMARY KEY, v TEXT) WITHOUT ROWID"
     sql "INSERT INTO keyed VALUES ('a', '$(encrypt 0 old.key 'keyed')')"
