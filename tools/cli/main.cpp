@@ -22,8 +22,6 @@
 namespace tarvola::tool {
 namespace {
 
-// Exit statuses, as --help lists them.
-
 int ReportUsageError(const std::string& error) {
     std::cerr << "tarvolacrypt: " << error << "\nTry 'tarvolacrypt --help' for more information.\n";
     return kExitUsage;
@@ -38,12 +36,7 @@ bool UsesEnvelope(const Options& options, bool for_new_key) {
             return options.write_mode == Mode::kEnvelope;
         case Command::kDecrypt:
             return options.read_mode == ReadMode::kEnvelope;
-        case Command::kReencrypt: {
-            const bool writes = options.write_mode == Mode::kEnvelope;
-            if (for_new_key) return writes;
-            return options.read_mode == ReadMode::kEnvelope ||
-                   (options.new_key.origin == KeyOrigin::kNone && writes);
-        }
+        case Command::kReencrypt:
         case Command::kMigrate:
         case Command::kScan: {
             const bool writes = options.write_mode == Mode::kEnvelope;
