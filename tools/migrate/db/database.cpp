@@ -61,13 +61,22 @@ std::string WhereClause(const Target& target) {
 }  // namespace
 
 std::unique_ptr<Database> Connect(std::string_view address, Access access) {
-    if (address.starts_with("sqlite:"))
-        return ConnectSqlite(std::string(address.substr(7)), access);
-    if (address.starts_with("odbc:")) return ConnectOdbc(std::string(address.substr(5)), access);
-    if (address.starts_with("postgresql://") || address.starts_with("postgres://"))
-        return ConnectPostgres(std::string(address), access);
-    throw Error(Error::Kind::kUsage,
-                "--db must start with sqlite:, postgresql://, postgres:// or odbc:");
+    const std::span<const Backend> backends = Backends();
+    for (const Backend& backend : backends) {
+        if (!address.starts_with(backend.prefix)) continue;
+        if (backend.connect == nullptr)
+            throw Error(Error::Kind::kUsage, "this build of tarvolacrypt has no " +
+                                                 std::string(backend.name) + " support");
+        const std::string_view handed =
+            backend.keeps_prefix ? address : address.substr(backend.prefix.size());
+        return backend.connect(std::string(handed), access);
+    }
+    std::string prefixes;
+    for (std::size_t i = 0; i < backends.size(); ++i) {
+        if (i != 0) prefixes += i + 1 == backends.size() ? " or " : ", ";
+        prefixes += backends[i].prefix;
+    }
+    throw Error(Error::Kind::kUsage, "--db must start with " + prefixes);
 }
 
 std::string QuoteIdentifier(std::string_view name, std::string_view quote) {

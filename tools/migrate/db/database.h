@@ -186,12 +186,27 @@ void CheckSingleCondition(std::string_view where);
                                        std::string_view placeholder_id,
                                        std::string_view placeholder_old);
 
-// Backends; each throws Error(kUnreachable) when it cannot connect and
-// Error(kUsage) when it was not compiled in.
+// The backends; each throws Error(kUnreachable) when it cannot connect.
 [[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);
 [[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access);
 [[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string,
                                                     Access access);
+
+// How Connect finds a backend by the prefix of the address.
+struct Backend {
+    std::string_view prefix;
+    // How "this build of tarvolacrypt has no … support" names it.
+    std::string_view name;
+    // The address is handed on whole (a URI), else only what follows the
+    // prefix.
+    bool keeps_prefix;
+    // nullptr: this build has no such backend (its client library was not
+    // found).
+    std::unique_ptr<Database> (*connect)(const std::string& address, Access access);
+};
+// Every backend --db can name, built or not, in the order the prefixes are
+// matched and listed. Defined in the source CMake generates (backends.cpp.in).
+[[nodiscard]] std::span<const Backend> Backends() noexcept;
 
 }  // namespace tarvola::tool::db
 
