@@ -115,7 +115,7 @@ Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Wor
 
 class Migration {
   public:
-    Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
+    Migration(db::Database& database, const db::ResolvedTarget& target, const Rekeying& rekeying,
               const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
               std::ostream& err, Progress& progress, std::string label)
         : database_(database),
@@ -452,7 +452,7 @@ class Migration {
     }
 
     db::Database& database_;
-    const db::Target& target_;
+    const db::ResolvedTarget& target_;
     const Rekeying& rekeying_;
     const ValueRules& rules_;
     const MigrateOptions& options_;
@@ -501,8 +501,9 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
             };
         database->SetLockWait(std::move(lock_wait));
         // Every name of a plan checked before anything is written.
-        for (db::Target& target : targets.targets) {
-            database->Resolve(target);
+        std::vector<db::ResolvedTarget> resolved;
+        for (const db::Target& named : targets.targets) {
+            const db::ResolvedTarget& target = resolved.emplace_back(database->Resolve(named));
             // A shared id would let one conditional update overwrite several
             // rows.
             if (target.id_is_unique) continue;
@@ -515,7 +516,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         }
         std::vector<std::unique_ptr<Progress>> progresses;
         std::vector<std::unique_ptr<Migration>> migrations;
-        for (const db::Target& target : targets.targets) {
+        for (const db::ResolvedTarget& target : resolved) {
             const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
             progresses.push_back(std::make_unique<Progress>(err, show_progress, "rows", total));
             migrations.push_back(std::make_unique<Migration>(

@@ -146,7 +146,7 @@ std::string LockTimeoutMessage(std::uint64_t seconds) {
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
 }
 
-std::string SelectRowsAfterSql(const Target& target, std::string_view placeholder) {
+std::string SelectRowsAfterSql(const ResolvedTarget& target, std::string_view placeholder) {
     const std::string after = target.quoted_id + " > " + std::string(placeholder);
     return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
            target.quoted_table +
@@ -154,28 +154,28 @@ std::string SelectRowsAfterSql(const Target& target, std::string_view placeholde
            " ORDER BY " + target.quoted_id;
 }
 
-std::string SelectRowsSql(const Target& target) {
+std::string SelectRowsSql(const ResolvedTarget& target) {
     return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
            target.quoted_table + WhereClause(target) + " ORDER BY " + target.quoted_id;
 }
 
-std::string CountRowsSql(const Target& target) {
+std::string CountRowsSql(const ResolvedTarget& target) {
     return "SELECT COUNT(*) FROM " + target.quoted_table + WhereClause(target);
 }
 
-std::string CountSharedIdsSql(const Target& target) {
+std::string CountSharedIdsSql(const ResolvedTarget& target) {
     // The whole table, not only the rows --where picks: an update by id
     // reaches every row holding it.
     return "SELECT COUNT(*) FROM (SELECT " + target.quoted_id + " FROM " + target.quoted_table +
            " GROUP BY " + target.quoted_id + " HAVING COUNT(*) > 1) AS shared_ids";
 }
 
-std::string SelectValueSql(const Target& target, std::string_view placeholder_id) {
+std::string SelectValueSql(const ResolvedTarget& target, std::string_view placeholder_id) {
     return "SELECT " + target.quoted_column + " FROM " + target.quoted_table + " WHERE " +
            target.quoted_id + " = " + std::string(placeholder_id);
 }
 
-std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
+std::string UpdateRowSql(const ResolvedTarget& target, std::string_view placeholder_new,
                          std::string_view placeholder_id, std::string_view placeholder_old) {
     return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = " +
            std::string(placeholder_new) + " WHERE " + target.quoted_id + " = " +
