@@ -146,6 +146,21 @@ std::string LockTimeoutMessage(std::uint64_t seconds) {
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
 }
 
+Error NoSuchTable(std::string_view table) {
+    return {Error::Kind::kUsage, "no table '" + std::string(table) + "'"};
+}
+
+Error NoSuchColumn(std::string_view table, std::string_view column) {
+    return {Error::Kind::kUsage,
+            "table '" + std::string(table) + "' has no column '" + std::string(column) + "'"};
+}
+
+Error NoSingleColumnKey(std::string_view table) {
+    return {Error::Kind::kUsage, "table '" + std::string(table) +
+                                     "' has no single-column primary key: name the id column "
+                                     "with --id"};
+}
+
 std::string SelectRowsAfterSql(const ResolvedTarget& target, std::string_view placeholder) {
     const std::string after = target.quoted_id + " > " + std::string(placeholder);
     return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +

@@ -180,6 +180,11 @@ struct QualifiedName {
 // that takes exactly one; this check makes the refusal the same everywhere.
 void CheckSingleCondition(std::string_view where);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
+// What Resolve throws (kUsage) for a name the catalogue does not hold, in
+// the same words whichever database said it.
+[[nodiscard]] Error NoSuchTable(std::string_view table);
+[[nodiscard]] Error NoSuchColumn(std::string_view table, std::string_view column);
+[[nodiscard]] Error NoSingleColumnKey(std::string_view table);
 // Like SelectRowsSql, only the rows whose id follows `placeholder`: reading
 // page by page where a cursor does not survive a commit.
 [[nodiscard]] std::string SelectRowsAfterSql(const ResolvedTarget& target,

@@ -312,13 +312,9 @@ class OdbcDatabase final : public Database {
             id_found = id_found || name == target.id;
         }
         SQLCloseCursor(columns.handle);
-        if (!any) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
-        if (target.column_type.empty())
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
-        if (!id_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+        if (!any) throw NoSuchTable(target.table);
+        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
+        if (!id_found) throw NoSuchColumn(target.table, target.id);
         if (target.id.empty()) {
             target.id = PrimaryKey(target.table, qualified);
             target.id_is_unique = true;
@@ -515,10 +511,7 @@ class OdbcDatabase final : public Database {
             GetText(keys, 4, name);
             names.push_back(name);
         }
-        if (names.size() != 1)
-            throw Error(Error::Kind::kUsage, "table '" + table +
-                                                 "' has no single-column primary key: name the "
-                                                 "id column with --id");
+        if (names.size() != 1) throw NoSingleColumnKey(table);
         return names.front();
     }
 

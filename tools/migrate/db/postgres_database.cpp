@@ -219,7 +219,7 @@ class PostgresDatabase final : public Database {
             Error::Kind::kQuery);
         ResultPtr columns = session_.Await(what);
         const int count = PQntuples(columns.get());
-        if (count == 0) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
+        if (count == 0) throw NoSuchTable(target.table);
         std::string primary_key;
         std::string primary_key_type;
         for (int i = 0; i < count; ++i) {
@@ -236,19 +236,13 @@ class PostgresDatabase final : public Database {
                 primary_key_type = type;
             }
         }
-        if (target.column_type.empty())
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
+        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
         if (target.id.empty()) {
-            if (primary_key.empty())
-                throw Error(Error::Kind::kUsage, "table '" + target.table +
-                                                     "' has no single-column primary key: "
-                                                     "name the id column with --id");
+            if (primary_key.empty()) throw NoSingleColumnKey(target.table);
             target.id = primary_key;
             target.id_type = primary_key_type;
         } else if (target.id_type.empty()) {
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+            throw NoSuchColumn(target.table, target.id);
         }
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = QuoteIdentifier(target.id, "\"");

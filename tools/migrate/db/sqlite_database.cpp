@@ -183,13 +183,9 @@ class SqliteDatabase final : public Database {
             }
             id_found = id_found || name == target.id;
         }
-        if (!any) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
-        if (!column_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
-        if (!id_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+        if (!any) throw NoSuchTable(target.table);
+        if (!column_found) throw NoSuchColumn(target.table, target.column);
+        if (!id_found) throw NoSuchColumn(target.table, target.id);
         target.quoted_table = QuoteIdentifier(qualified.table, "\"");
         if (!qualified.schema.empty())
             target.quoted_table =
