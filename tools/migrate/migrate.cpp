@@ -115,34 +115,30 @@ Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Wor
 
 class Migration {
   public:
-    Migration(db::Database& database, const db::Target& target, const Rekeying& rekeying,
-              const ValueRules& rules, const MigrateOptions& options, unsigned jobs, bool quiet,
-              std::ostream& err, Progress& progress, std::string label)
+    // `label`: "table.column: " before the messages of a target of a plan.
+    Migration(db::Database& database, const MigrationSettings& settings,
+              const db::ResolvedTarget& target, Progress& progress, std::string label)
         : database_(database),
+          settings_(settings),
           target_(target),
-          rekeying_(rekeying),
-          rules_(rules),
-          options_(options),
-          jobs_(jobs),
-          quiet_(quiet),
-          err_(err),
           progress_(progress),
           label_(std::move(label)) {}
 
     // One target on its own: its transaction, or its batches.
     int Run() {
-        const Ending ending = Guarded(&progress_, err_, options_.database, [this] {
-            database_.Begin();
-            const Ending worked = Work();
-            // Committed here, so that a refusal at commit (a deferred
-            // constraint) is reported like any other.
-            if (worked == Ending::kCompleted && !options_.dry_run) {
-                database_.Commit();
-                Committed();
-            }
-            return worked;
-        });
-        if (ending != Ending::kCompleted || options_.dry_run) RollBackQuietly(database_);
+        const Ending ending =
+            Guarded(&progress_, settings_.err, settings_.options.database, [this] {
+                database_.Begin();
+                const Ending worked = Work();
+                // Committed here, so that a refusal at commit (a deferred
+                // constraint) is reported like any other.
+                if (worked == Ending::kCompleted && !settings_.options.dry_run) {
+                    database_.Commit();
+                    Committed();
+                }
+                return worked;
+            });
+        if (ending != Ending::kCompleted || settings_.options.dry_run) RollBackQuietly(database_);
         return Report(ending, true);
     }
 
@@ -153,7 +149,8 @@ class Migration {
     Ending Work() {
         // A dry run is one transaction whatever the batch size: rolling back
         // a batch would also end the reading cursor on some databases.
-        const std::uint64_t batch_size = options_.dry_run ? 0 : options_.batch_size;
+        const std::uint64_t batch_size =
+            settings_.options.dry_run ? 0 : settings_.options.batch_size;
         start_ = std::chrono::steady_clock::now();
         // Before the first write of this target: a run that would not fit
         // the column stops here, and the transaction is rolled back.
@@ -162,7 +159,7 @@ class Migration {
             return Ending::kValueFailed;
         }
         const auto cursor = database_.OpenRows(target_);
-        std::vector<Chunk> chunks(SlotsFor(jobs_));
+        std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
         std::uint64_t rows_read = 0;
         bool batch_failed = false;
         bool interrupted = false;
@@ -184,7 +181,7 @@ class Migration {
                 return chunk.count != 0;
             },
             [&](std::size_t slot, const std::atomic<bool>& stop) {
-                ReencryptChunk(rekeying_, rules_, chunks[slot], stop);
+                ReencryptChunk(settings_.rekeying, settings_.rules, chunks[slot], stop);
             },
             [&](std::size_t slot) {
                 // Nothing more is written once a stop signal came: the open
@@ -211,7 +208,7 @@ class Migration {
                 return true;
             },
         };
-        (void)RunOrdered(jobs_, chunks.size(), steps);
+        (void)RunOrdered(settings_.jobs, chunks.size(), steps);
         if (interrupted) return Ending::kInterrupted;
         const bool failed = batch_size == 0 ? any_failure_ : batch_failed;
         return failed ? Ending::kValueFailed : Ending::kCompleted;
@@ -229,16 +226,17 @@ class Migration {
     // of the transaction (a plan in one transaction says it once, for all
     // targets). Returns the exit status.
     int Report(Ending ending, bool note) {
-        const bool atomic = options_.batch_size == 0 || options_.dry_run;
+        const bool atomic = settings_.options.batch_size == 0 || settings_.options.dry_run;
         progress_.Erase();
         if (counts_.failed > kListedFailures)
-            err_ << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
-                 << " more failing rows not listed\n";
+            settings_.err << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
+                          << " more failing rows not listed\n";
         if (note) WriteEndingNote(ending, atomic);
         if (ending != Ending::kCompleted) counts_.done = committed_done_;
-        if (!quiet_ || any_failure_ || ending != Ending::kCompleted) {
-            err_ << "tarvolacrypt: " << label_
-                 << Summary(counts_, {.empty = "null or empty", .every_count = true}) << '\n';
+        if (!settings_.quiet || any_failure_ || ending != Ending::kCompleted) {
+            settings_.err << "tarvolacrypt: " << label_
+                          << Summary(counts_, {.empty = "null or empty", .every_count = true})
+                          << '\n';
         }
         if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
         switch (ending) {
@@ -257,19 +255,21 @@ class Migration {
     void WriteEndingNote(Ending ending, bool atomic) {
         switch (ending) {
             case Ending::kCompleted:
-                if (options_.dry_run) err_ << "tarvolacrypt: dry run: every change rolled back\n";
+                if (settings_.options.dry_run)
+                    settings_.err << "tarvolacrypt: dry run: every change rolled back\n";
                 break;
             case Ending::kValueFailed:
-                err_ << "tarvolacrypt: rolled back: "
-                     << (atomic ? "nothing was written"
-                                : "the failing batch was not written, earlier batches were")
-                     << '\n';
+                settings_.err << "tarvolacrypt: rolled back: "
+                              << (atomic
+                                      ? "nothing was written"
+                                      : "the failing batch was not written, earlier batches were")
+                              << '\n';
                 break;
             case Ending::kInterrupted:
             case Ending::kRefused:
-                err_ << "tarvolacrypt: "
-                     << (ending == Ending::kInterrupted ? "interrupted" : "stopped") << ": "
-                     << CommittedSoFar(atomic) << '\n';
+                settings_.err << "tarvolacrypt: "
+                              << (ending == Ending::kInterrupted ? "interrupted" : "stopped")
+                              << ": " << CommittedSoFar(atomic) << '\n';
                 break;
         }
     }
@@ -277,11 +277,12 @@ class Migration {
     // Between batches: --pause, then as long as --max-rate needs to keep
     // the rows so far under that many per second.
     void Pace() const {
-        if (options_.pause_ms != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pause_ms));
-        if (options_.max_rate != 0)
+        if (settings_.options.pause_ms != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(settings_.options.pause_ms));
+        if (settings_.options.max_rate != 0)
             std::this_thread::sleep_until(
-                start_ + std::chrono::microseconds(counts_.values * 1'000'000 / options_.max_rate));
+                start_ +
+                std::chrono::microseconds(counts_.values * 1'000'000 / settings_.options.max_rate));
     }
 
     // Counts a re-encrypted chunk and writes what may be written; false when
@@ -357,7 +358,8 @@ class Migration {
             [this](const db::Row& row) -> std::size_t {
                 return IsNullOrEmpty(row)
                            ? 0
-                           : MigratedLengthOf(row.value, rekeying_, rules_).value_or(0);
+                           : MigratedLengthOf(row.value, settings_.rekeying, settings_.rules)
+                                 .value_or(0);
             },
             [&](std::size_t length) {
                 if (length <= width) return;
@@ -366,10 +368,10 @@ class Migration {
             });
         if (too_long == 0) return true;
         progress_.Erase();
-        err_ << "tarvolacrypt: " << label_ << "column '" << target_.column << "' takes at most "
-             << width << " characters, but " << too_long
-             << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
-             << " once migrated: nothing was written; widen the column first\n";
+        settings_.err << "tarvolacrypt: " << label_ << "column '" << target_.column
+                      << "' takes at most " << width << " characters, but " << too_long
+                      << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
+                      << " once migrated: nothing was written; widen the column first\n";
         return false;
     }
 
@@ -379,7 +381,7 @@ class Migration {
     template <class Measure, class Tally>
     void Survey(const Measure& measure, const Tally& tally) {
         const auto cursor = database_.OpenRows(target_);
-        std::vector<Chunk> chunks(SlotsFor(jobs_));
+        std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
         const ChunkSteps steps{
             [&](std::size_t slot) {
                 Chunk& chunk = chunks[slot];
@@ -401,14 +403,14 @@ class Migration {
                 return true;
             },
         };
-        (void)RunOrdered(jobs_, chunks.size(), steps);
+        (void)RunOrdered(settings_.jobs, chunks.size(), steps);
     }
 
     void ReportFailure(const db::Row& row, std::string_view reason) {
         ++counts_.failed;
         if (counts_.failed > kListedFailures) return;
         progress_.Erase();
-        err_ << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
+        settings_.err << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
     }
 
     std::string CommittedSoFar(bool atomic) const {
@@ -427,16 +429,17 @@ class Migration {
         try {
             left = CountLeftBehind();
         } catch (const db::Error& error) {
-            err_ << "tarvolacrypt: cannot count the rows left to migrate: "
-                 << HidePasswords(error.what(), options_.database) << '\n';
+            settings_.err << "tarvolacrypt: cannot count the rows left to migrate: "
+                          << HidePasswords(error.what(), settings_.options.database) << '\n';
             RollBackQuietly(database_);
             return;
         }
         if (left == 0) return;
-        err_ << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
-             << " still to migrate (written under the old key during the run?): run again to "
-                "migrate "
-             << (left == 1 ? "it" : "them") << '\n';
+        settings_.err
+            << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+            << " still to migrate (written under the old key during the run?): run again to "
+               "migrate "
+            << (left == 1 ? "it" : "them") << '\n';
     }
 
     std::uint64_t CountLeftBehind() {
@@ -444,7 +447,10 @@ class Migration {
         std::uint64_t left = 0;
         Survey(
             [this](const db::Row& row) -> std::size_t {
-                return !IsNullOrEmpty(row) && StillToMigrate(row.value, rekeying_, rules_) ? 1 : 0;
+                return !IsNullOrEmpty(row) &&
+                               StillToMigrate(row.value, settings_.rekeying, settings_.rules)
+                           ? 1
+                           : 0;
             },
             [&left](std::size_t still) { left += still; });
         database_.Rollback();
@@ -452,15 +458,9 @@ class Migration {
     }
 
     db::Database& database_;
-    const db::Target& target_;
-    const Rekeying& rekeying_;
-    const ValueRules& rules_;
-    const MigrateOptions& options_;
-    unsigned jobs_;
-    bool quiet_;
-    std::ostream& err_;
+    const MigrationSettings& settings_;
+    const db::ResolvedTarget& target_;
     Progress& progress_;
-    // "table.column: " before the messages of a target of a plan.
     std::string label_;
     std::chrono::steady_clock::time_point start_;
     ValueCounts counts_;
@@ -474,39 +474,67 @@ class Migration {
     std::uint64_t committed_batches_ = 0;
 };
 
+// A database error that ends a run outside the work Guarded watches, said
+// with passwords hidden: a refused statement fails the run, a connection or
+// a name that is unusable is the user's to fix.
+int ReportDatabaseError(const db::Error& error, std::string_view address, std::ostream& err) {
+    err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+    return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+}
+
 }  // namespace
 
 int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
                unsigned jobs, bool show_progress, std::ostream& err) {
     const MigrateOptions& migrate = options.migrate;
-    const Rekeying rekeying{key, new_key, options.read_mode, options.write_mode};
-    // A database column carries line breaks as well as any other character.
-    const ValueRules rules{options.allow_binary, true};
-    Targets targets = TargetsOf(migrate);
+    const Targets targets = TargetsOf(migrate);
     if (!targets.error.empty()) {
         err << "tarvolacrypt: " << targets.error << '\n';
         return kExitUsage;
     }
-    const bool plan = !migrate.plan.empty();
+    std::unique_ptr<db::Database> database;
     try {
-        const auto database = db::Connect(migrate.database);
+        database = db::Connect(migrate.database);
+    } catch (const db::Error& error) {
+        return ReportDatabaseError(error, migrate.database, err);
+    }
+    const MigrationSettings settings{
+        .options = migrate,
+        .rekeying = {key, new_key, options.read_mode, options.write_mode},
+        // A database column carries line breaks as well as any other
+        // character.
+        .rules = {options.allow_binary, true},
+        .jobs = std::max(1U, jobs),
+        .quiet = options.quiet,
+        .show_progress = show_progress,
+        .err = err,
+    };
+    return Migrate(*database, targets.targets, settings);
+}
+
+int Migrate(db::Database& database, std::span<const db::Target> targets,
+            const MigrationSettings& settings) {
+    const MigrateOptions& migrate = settings.options;
+    std::ostream& err = settings.err;
+    try {
         // The progress line, once there is one, makes room for the notice.
         Progress* shown = nullptr;
         db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
-        if (show_progress)
+        if (settings.show_progress)
             lock_wait.on_long_wait = [&err, &shown] {
                 if (shown != nullptr) shown->Erase();
                 err << "tarvolacrypt: waiting for a lock held by another session "
                        "(--lock-timeout limits the wait)\n";
             };
-        database->SetLockWait(std::move(lock_wait));
+        database.SetLockWait(std::move(lock_wait));
         // Every name of a plan checked before anything is written.
-        for (db::Target& target : targets.targets) {
-            database->Resolve(target);
+        std::vector<db::ResolvedTarget> resolved;
+        for (const db::Target& named : targets) {
+            const db::ResolvedTarget& target = resolved.emplace_back(database.Resolve(named));
             // A shared id would let one conditional update overwrite several
             // rows.
             if (target.id_is_unique) continue;
-            if (const std::uint64_t shared = database->CountSharedIds(target); shared != 0) {
+            if (const std::uint64_t shared = database.CountSharedIds(target); shared != 0) {
                 err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
                     << (shared == 1 ? " value is" : " values are")
                     << " held by more than one row; name a unique column\n";
@@ -515,12 +543,13 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         }
         std::vector<std::unique_ptr<Progress>> progresses;
         std::vector<std::unique_ptr<Migration>> migrations;
-        for (const db::Target& target : targets.targets) {
-            const std::uint64_t total = show_progress ? database->CountRows(target) : 0;
-            progresses.push_back(std::make_unique<Progress>(err, show_progress, "rows", total));
+        for (const db::ResolvedTarget& target : resolved) {
+            const std::uint64_t total = settings.show_progress ? database.CountRows(target) : 0;
+            progresses.push_back(
+                std::make_unique<Progress>(err, settings.show_progress, "rows", total));
             migrations.push_back(std::make_unique<Migration>(
-                *database, target, rekeying, rules, migrate, std::max(1U, jobs), options.quiet, err,
-                *progresses.back(), plan ? TargetName(target) + ": " : std::string()));
+                database, settings, target, *progresses.back(),
+                migrate.plan.empty() ? std::string() : TargetName(target) + ": "));
         }
         // In batches, one target after the other; a failing one stops the run.
         if (migrate.batch_size != 0 && !migrate.dry_run) {
@@ -533,7 +562,7 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
         // Otherwise every target in one transaction: a value failing in any
         // of them leaves all of them as they were.
         const Ending ending = Guarded(shown, err, migrate.database, [&] {
-            database->Begin();
+            database.Begin();
             Ending worst = Ending::kCompleted;
             for (std::size_t i = 0; i < migrations.size(); ++i) {
                 shown = progresses[i].get();
@@ -542,20 +571,19 @@ int RunMigrate(const Options& options, std::string_view key, std::string_view ne
                 if (worked != Ending::kCompleted) worst = worked;
             }
             if (worst == Ending::kCompleted && !migrate.dry_run) {
-                database->Commit();
+                database.Commit();
                 for (const auto& migration : migrations) migration->Committed();
             }
             return worst;
         });
-        if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(*database);
+        if (ending != Ending::kCompleted || migrate.dry_run) RollBackQuietly(database);
         int status = kExitDone;
         for (std::size_t i = 0; i < migrations.size(); ++i) {
             status = std::max(status, migrations[i]->Report(ending, i + 1 == migrations.size()));
         }
         return status;
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << HidePasswords(error.what(), migrate.database) << '\n';
-        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+        return ReportDatabaseError(error, migrate.database, err);
     }
 }
 

@@ -5,11 +5,18 @@
 #define TARVOLA_TOOLS_MIGRATE_MIGRATE_H
 
 #include <ostream>
+#include <span>
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "values/value_operations.h"
 
 namespace tarvola::tool {
+
+namespace db {
+class Database;
+struct Target;
+}  // namespace db
 
 // The crypto runs on `jobs` threads (at least one), the database work on the
 // calling thread. The exit status: 0 done (nothing to do included), 1 a value
@@ -17,6 +24,26 @@ namespace tarvola::tool {
 // unusable.
 [[nodiscard]] int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
                              unsigned jobs, bool show_progress, std::ostream& err);
+
+// What a run works by, besides its database and targets.
+struct MigrationSettings {
+    // The command line's --db (whose passwords messages hide), batches,
+    // pacing, lock timeout, dry run; a plan names each target's messages.
+    const MigrateOptions& options;
+    Rekeying rekeying;
+    ValueRules rules;
+    // Threads for the crypto, at least one.
+    unsigned jobs = 1;
+    bool quiet = false;
+    bool show_progress = false;
+    std::ostream& err;
+};
+
+// RunMigrate once connected: checks `targets` in `database`, then migrates
+// them; the same exit status. Apart from RunMigrate, for tests, which hand
+// it a database of their own.
+[[nodiscard]] int Migrate(db::Database& database, std::span<const db::Target> targets,
+                          const MigrationSettings& settings);
 
 }  // namespace tarvola::tool
 

@@ -139,7 +139,7 @@ bool IsIntegerType(std::string_view type) noexcept {
 
 // The id as SQL can take it back in WHERE id IN (…): a number as it is,
 // anything else as a quoted string.
-std::string IdForSql(const db::Row& row, const db::Target* target) {
+std::string IdForSql(const db::Row& row, const db::ResolvedTarget* target) {
     const bool number = row.id_is_integer ||
                         (target != nullptr && IsIntegerType(target->id_type) && !row.id.empty() &&
                          row.id.find_first_not_of("-0123456789") == std::string::npos);
@@ -160,7 +160,7 @@ struct Chunk {
 
 // Reads every row `next` gives, assesses them on `jobs` threads and counts
 // them here; failing and ambiguous rows go to `failures` when it is open.
-Census Count(const std::function<bool(db::Row&)>& next, const db::Target* target,
+Census Count(const std::function<bool(db::Row&)>& next, const db::ResolvedTarget* target,
              const Rekeying& rekeying, const ValueRules& rules, unsigned jobs,
              std::ostream* failures, Progress& progress) {
     Census census;
@@ -323,19 +323,20 @@ std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
 
 // Every target through one read-only connection and one transaction, so
 // that their counts come from the same moment where the database can.
-std::vector<Report> ScanDatabase(const Scan& scan, std::vector<db::Target> targets) {
+std::vector<Report> ScanDatabase(const Scan& scan, const std::vector<db::Target>& targets) {
     const auto database = db::Connect(scan.options.migrate.database, db::Access::kReadOnly);
     // Every name checked before anything is read.
-    for (db::Target& target : targets) database->Resolve(target);
+    std::vector<db::ResolvedTarget> resolved;
+    for (const db::Target& target : targets) resolved.push_back(database->Resolve(target));
     database->Begin();
     std::vector<Report> reports;
-    for (const db::Target& target : targets) {
-        if (scan.failures != nullptr && targets.size() > 1)
+    for (const db::ResolvedTarget& target : resolved) {
+        if (scan.failures != nullptr && resolved.size() > 1)
             *scan.failures << "# " << TargetName(target) << '\n';
         const std::uint64_t total = scan.show_progress ? database->CountRows(target) : 0;
         Progress progress(scan.err, scan.show_progress, "rows", total);
         const auto cursor = database->OpenRows(target);
-        Report report{target, {}};
+        Report report{db::Target(target), {}};
         report.census = Count([&cursor](db::Row& row) { return cursor->Next(row); }, &target,
                               scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
         report.census.width = target.width;
@@ -378,7 +379,7 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
     std::vector<Report> reports;
     try {
         reports = options.migrate.database.empty() ? ScanInput(scan, in)
-                                                   : ScanDatabase(scan, std::move(targets.targets));
+                                                   : ScanDatabase(scan, targets.targets);
     } catch (const db::Error& error) {
         err << "tarvolacrypt: " << HidePasswords(error.what(), options.migrate.database) << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;

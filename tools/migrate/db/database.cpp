@@ -61,13 +61,22 @@ std::string WhereClause(const Target& target) {
 }  // namespace
 
 std::unique_ptr<Database> Connect(std::string_view address, Access access) {
-    if (address.starts_with("sqlite:"))
-        return ConnectSqlite(std::string(address.substr(7)), access);
-    if (address.starts_with("odbc:")) return ConnectOdbc(std::string(address.substr(5)), access);
-    if (address.starts_with("postgresql://") || address.starts_with("postgres://"))
-        return ConnectPostgres(std::string(address), access);
-    throw Error(Error::Kind::kUsage,
-                "--db must start with sqlite:, postgresql://, postgres:// or odbc:");
+    const std::span<const Backend> backends = Backends();
+    for (const Backend& backend : backends) {
+        if (!address.starts_with(backend.prefix)) continue;
+        if (backend.connect == nullptr)
+            throw Error(Error::Kind::kUsage, "this build of tarvolacrypt has no " +
+                                                 std::string(backend.name) + " support");
+        const std::string_view handed =
+            backend.keeps_prefix ? address : address.substr(backend.prefix.size());
+        return backend.connect(std::string(handed), access);
+    }
+    std::string prefixes;
+    for (std::size_t i = 0; i < backends.size(); ++i) {
+        if (i != 0) prefixes += i + 1 == backends.size() ? " or " : ", ";
+        prefixes += backends[i].prefix;
+    }
+    throw Error(Error::Kind::kUsage, "--db must start with " + prefixes);
 }
 
 std::string QuoteIdentifier(std::string_view name, std::string_view quote) {
@@ -137,7 +146,22 @@ std::string LockTimeoutMessage(std::uint64_t seconds) {
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
 }
 
-std::string SelectRowsAfterSql(const Target& target, std::string_view placeholder) {
+Error NoSuchTable(std::string_view table) {
+    return {Error::Kind::kUsage, "no table '" + std::string(table) + "'"};
+}
+
+Error NoSuchColumn(std::string_view table, std::string_view column) {
+    return {Error::Kind::kUsage,
+            "table '" + std::string(table) + "' has no column '" + std::string(column) + "'"};
+}
+
+Error NoSingleColumnKey(std::string_view table) {
+    return {Error::Kind::kUsage, "table '" + std::string(table) +
+                                     "' has no single-column primary key: name the id column "
+                                     "with --id"};
+}
+
+std::string SelectRowsAfterSql(const ResolvedTarget& target, std::string_view placeholder) {
     const std::string after = target.quoted_id + " > " + std::string(placeholder);
     return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
            target.quoted_table +
@@ -145,28 +169,28 @@ std::string SelectRowsAfterSql(const Target& target, std::string_view placeholde
            " ORDER BY " + target.quoted_id;
 }
 
-std::string SelectRowsSql(const Target& target) {
+std::string SelectRowsSql(const ResolvedTarget& target) {
     return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
            target.quoted_table + WhereClause(target) + " ORDER BY " + target.quoted_id;
 }
 
-std::string CountRowsSql(const Target& target) {
+std::string CountRowsSql(const ResolvedTarget& target) {
     return "SELECT COUNT(*) FROM " + target.quoted_table + WhereClause(target);
 }
 
-std::string CountSharedIdsSql(const Target& target) {
+std::string CountSharedIdsSql(const ResolvedTarget& target) {
     // The whole table, not only the rows --where picks: an update by id
     // reaches every row holding it.
     return "SELECT COUNT(*) FROM (SELECT " + target.quoted_id + " FROM " + target.quoted_table +
            " GROUP BY " + target.quoted_id + " HAVING COUNT(*) > 1) AS shared_ids";
 }
 
-std::string SelectValueSql(const Target& target, std::string_view placeholder_id) {
+std::string SelectValueSql(const ResolvedTarget& target, std::string_view placeholder_id) {
     return "SELECT " + target.quoted_column + " FROM " + target.quoted_table + " WHERE " +
            target.quoted_id + " = " + std::string(placeholder_id);
 }
 
-std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
+std::string UpdateRowSql(const ResolvedTarget& target, std::string_view placeholder_new,
                          std::string_view placeholder_id, std::string_view placeholder_old) {
     return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = " +
            std::string(placeholder_new) + " WHERE " + target.quoted_id + " = " +

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvola::tool::db {
@@ -35,8 +36,7 @@ class Error : public std::runtime_error {
     Kind kind_;
 };
 
-// What to migrate, as the user named it. `Resolve` checks the names and
-// fills in the quoted forms and the id column.
+// What to migrate, as the user named it.
 struct Target {
     std::string table;
     std::string column;
@@ -44,31 +44,37 @@ struct Target {
     std::string id;
     // Raw SQL limiting the rows; empty for all rows.
     std::string where;
+};
 
-    // Set by Resolve: the names quoted for SQL, and each column's type where
-    // the backend needs it to bind a text parameter.
+// A target as Database::Resolve found it in the catalogue: the names quoted
+// for SQL, and what the columns are. `id` names the column found for an
+// empty one (the primary key; still empty for SQLite's rowid).
+struct ResolvedTarget : Target {
+    explicit ResolvedTarget(Target named) : Target(std::move(named)) {}
+
     std::string quoted_table;
     std::string quoted_column;
     std::string quoted_id;
+    // Each column's type where the backend needs it to bind a text parameter.
     std::string column_type;
     std::string id_type;
     // The column's declared maximum length in characters (VARCHAR(200):
     // 200); none for types without one.
     std::optional<std::uint64_t> width;
-    // Set by Resolve: the longest value the database accepts in the column,
-    // which a migration checks before its first write: the declared width
-    // where the database enforces it (not SQLite's, which it ignores), the
-    // least of a domain's levels on PostgreSQL.
+    // The longest value the database accepts in the column, which a
+    // migration checks before its first write: the declared width where the
+    // database enforces it (not SQLite's, which it ignores), the least of a
+    // domain's levels on PostgreSQL.
     std::optional<std::uint64_t> enforced_width;
-    // Set by Resolve where parameters are cast (PostgreSQL): the types to
-    // cast them to, without the length an explicit cast would cut a value to.
+    // Where parameters are cast (PostgreSQL): the types to cast them to,
+    // without the length an explicit cast would cut a value to.
     std::string column_cast_type;
     std::string id_cast_type;
     // Whether the column pads a shorter value with blanks (char(n)), which a
     // read-back then drops.
     bool blank_padded = false;
-    // Set by Resolve: the id is the primary key or has a unique index of its
-    // own, so no two rows can share one.
+    // The id is the primary key or has a unique index of its own, so no two
+    // rows can share one.
     bool id_is_unique = false;
 };
 
@@ -126,24 +132,23 @@ class Database {
     // Before Resolve. Waiting past the timeout throws Error(kQuery) with
     // LockTimeoutMessage.
     virtual void SetLockWait(LockWait wait) = 0;
-    // Checks table, column and id against the catalogue (throws kUsage) and
-    // fills in the quoted names and types.
-    virtual void Resolve(Target& target) = 0;
-    [[nodiscard]] virtual std::uint64_t CountRows(const Target& target) = 0;
+    // Checks table, column and id against the catalogue (throws kUsage).
+    [[nodiscard]] virtual ResolvedTarget Resolve(const Target& target) = 0;
+    [[nodiscard]] virtual std::uint64_t CountRows(const ResolvedTarget& target) = 0;
     // The number of id values that more than one row of the table holds.
-    [[nodiscard]] virtual std::uint64_t CountSharedIds(const Target& target) = 0;
+    [[nodiscard]] virtual std::uint64_t CountSharedIds(const ResolvedTarget& target) = 0;
     virtual void Begin() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
     // Opened inside a transaction; stays valid across later Commit and Begin
     // calls (not after Rollback).
-    [[nodiscard]] virtual std::unique_ptr<RowCursor> OpenRows(const Target& target) = 0;
+    [[nodiscard]] virtual std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) = 0;
     // Sets each row's column to its new value WHERE id = row.id AND column =
     // row.value, then reads the changed rows back; one result per update.
     // Nothing is cast to a length-limited type on the way: a value too long
     // for the column is the database's to refuse, or to cut, which the
     // read-back shows.
-    [[nodiscard]] virtual std::vector<Applied> Apply(const Target& target,
+    [[nodiscard]] virtual std::vector<Applied> Apply(const ResolvedTarget& target,
                                                      std::span<const Update> updates) = 0;
 };
 
@@ -175,23 +180,46 @@ struct QualifiedName {
 // that takes exactly one; this check makes the refusal the same everywhere.
 void CheckSingleCondition(std::string_view where);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
+// What Resolve throws (kUsage) for a name the catalogue does not hold, in
+// the same words whichever database said it.
+[[nodiscard]] Error NoSuchTable(std::string_view table);
+[[nodiscard]] Error NoSuchColumn(std::string_view table, std::string_view column);
+[[nodiscard]] Error NoSingleColumnKey(std::string_view table);
 // Like SelectRowsSql, only the rows whose id follows `placeholder`: reading
 // page by page where a cursor does not survive a commit.
-[[nodiscard]] std::string SelectRowsAfterSql(const Target& target, std::string_view placeholder);
-[[nodiscard]] std::string SelectRowsSql(const Target& target);
-[[nodiscard]] std::string CountRowsSql(const Target& target);
-[[nodiscard]] std::string CountSharedIdsSql(const Target& target);
-[[nodiscard]] std::string SelectValueSql(const Target& target, std::string_view placeholder_id);
-[[nodiscard]] std::string UpdateRowSql(const Target& target, std::string_view placeholder_new,
+[[nodiscard]] std::string SelectRowsAfterSql(const ResolvedTarget& target,
+                                             std::string_view placeholder);
+[[nodiscard]] std::string SelectRowsSql(const ResolvedTarget& target);
+[[nodiscard]] std::string CountRowsSql(const ResolvedTarget& target);
+[[nodiscard]] std::string CountSharedIdsSql(const ResolvedTarget& target);
+[[nodiscard]] std::string SelectValueSql(const ResolvedTarget& target,
+                                         std::string_view placeholder_id);
+[[nodiscard]] std::string UpdateRowSql(const ResolvedTarget& target,
+                                       std::string_view placeholder_new,
                                        std::string_view placeholder_id,
                                        std::string_view placeholder_old);
 
-// Backends; each throws Error(kUnreachable) when it cannot connect and
-// Error(kUsage) when it was not compiled in.
+// The backends; each throws Error(kUnreachable) when it cannot connect.
 [[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);
 [[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access);
 [[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string,
                                                     Access access);
+
+// How Connect finds a backend by the prefix of the address.
+struct Backend {
+    std::string_view prefix;
+    // How "this build of tarvolacrypt has no … support" names it.
+    std::string_view name;
+    // The address is handed on whole (a URI), else only what follows the
+    // prefix.
+    bool keeps_prefix;
+    // nullptr: this build has no such backend (its client library was not
+    // found).
+    std::unique_ptr<Database> (*connect)(const std::string& address, Access access);
+};
+// Every backend --db can name, built or not, in the order the prefixes are
+// matched and listed. Defined in the source CMake generates (backends.cpp.in).
+[[nodiscard]] std::span<const Backend> Backends() noexcept;
 
 }  // namespace tarvola::tool::db
 

@@ -279,7 +279,8 @@ class OdbcDatabase final : public Database {
 
     void SetLockWait(LockWait wait) override { wait_ = std::move(wait); }
 
-    void Resolve(Target& target) override {
+    ResolvedTarget Resolve(const Target& named) override {
+        ResolvedTarget target(named);
         CheckSingleCondition(target.where);
         const QualifiedName qualified = SplitTableName(target.table);
         const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
@@ -311,13 +312,9 @@ class OdbcDatabase final : public Database {
             id_found = id_found || name == target.id;
         }
         SQLCloseCursor(columns.handle);
-        if (!any) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
-        if (target.column_type.empty())
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
-        if (!id_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+        if (!any) throw NoSuchTable(target.table);
+        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
+        if (!id_found) throw NoSuchColumn(target.table, target.id);
         if (target.id.empty()) {
             target.id = PrimaryKey(target.table, qualified);
             target.id_is_unique = true;
@@ -330,9 +327,10 @@ class OdbcDatabase final : public Database {
         target.quoted_column = QuoteIdentifier(target.column, quote);
         target.quoted_id = QuoteIdentifier(target.id, quote);
         DescribeTypes(target);
+        return target;
     }
 
-    std::uint64_t CountRows(const Target& target) override {
+    std::uint64_t CountRows(const ResolvedTarget& target) override {
         const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
         const Handle& statement = *handle;
         {
@@ -346,7 +344,7 @@ class OdbcDatabase final : public Database {
         return std::stoull(count);
     }
 
-    std::uint64_t CountSharedIds(const Target& target) override {
+    std::uint64_t CountSharedIds(const ResolvedTarget& target) override {
         const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
         const Handle& statement = *handle;
         Check(SQLExecDirect(statement.handle, Chars(CountSharedIdsSql(target)), SQL_NTS), statement,
@@ -361,7 +359,7 @@ class OdbcDatabase final : public Database {
     void Commit() override { EndTransaction(SQL_COMMIT, "COMMIT"); }
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
-    std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
+    std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
         const bool integer_ids = id_type_ == SQL_INTEGER || id_type_ == SQL_SMALLINT ||
                                  id_type_ == SQL_BIGINT || id_type_ == SQL_TINYINT;
         ReadPlan plan{connection_->handle,   SelectRowsSql(target), {},         id_type_,
@@ -370,7 +368,8 @@ class OdbcDatabase final : public Database {
         return std::make_unique<OdbcCursor>(std::move(plan));
     }
 
-    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const ResolvedTarget& target,
+                               std::span<const Update> updates) override {
         // One statement per target: a plan updates several tables in turn.
         std::string sql = UpdateRowSql(target, "?", "?", "?");
         if (!update_ || sql != update_sql_) {
@@ -426,7 +425,7 @@ class OdbcDatabase final : public Database {
 
     // SELECT id, column FROM table WHERE id IN (?, …): a round trip per row
     // would double the cost of a run, so the rows are read back in groups.
-    static std::string ReadBackSql(const Target& target) {
+    static std::string ReadBackSql(const ResolvedTarget& target) {
         std::string sql = "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
                           target.quoted_table + " WHERE " + target.quoted_id + " IN (";
         for (std::size_t i = 0; i < kReadBackRows; ++i) sql += i == 0 ? "?" : ",?";
@@ -466,7 +465,7 @@ class OdbcDatabase final : public Database {
     // From a row of SQLColumns: the declared width of a character column
     // (column 5 DATA_TYPE, 7 COLUMN_SIZE in characters); long types such as
     // TEXT are left without one.
-    static void DescribeWidth(const Handle& columns, Target& target) {
+    static void DescribeWidth(const Handle& columns, ResolvedTarget& target) {
         SQLSMALLINT type = 0;
         SQLINTEGER size = 0;
         SQLLEN indicator = 0;
@@ -512,16 +511,13 @@ class OdbcDatabase final : public Database {
             GetText(keys, 4, name);
             names.push_back(name);
         }
-        if (names.size() != 1)
-            throw Error(Error::Kind::kUsage, "table '" + table +
-                                                 "' has no single-column primary key: name the "
-                                                 "id column with --id");
+        if (names.size() != 1) throw NoSingleColumnKey(table);
         return names.front();
     }
 
     // The SQL types of id and value, to bind text parameters as what the
     // columns hold (a driver may refuse to compare an integer with text).
-    void DescribeTypes(Target& target) {
+    void DescribeTypes(ResolvedTarget& target) {
         Handle statement(SQL_HANDLE_STMT, connection_->handle);
         Check(SQLPrepare(statement.handle, Chars(SelectRowsSql(target)), SQL_NTS), statement,
               "cannot read the rows", Error::Kind::kUsage);

@@ -132,7 +132,7 @@ class PostgresCursor final : public RowCursor {
 // The types carry no length: an explicit cast to varchar(n) or char(n) cuts
 // a longer value silently, where assigning it to the column is refused.
 // RETURNING gives the row as stored, after any BEFORE trigger.
-std::string MultiRowUpdateSql(const Target& target, std::size_t rows) {
+std::string MultiRowUpdateSql(const ResolvedTarget& target, std::size_t rows) {
     std::string sql = "UPDATE " + target.quoted_table + " AS t SET " + target.quoted_column +
                       " = v.n::" + target.column_cast_type + " FROM (VALUES ";
     for (std::size_t i = 0; i < rows; ++i) {
@@ -191,7 +191,8 @@ class PostgresDatabase final : public Database {
         session_.SetLockWait(std::move(wait));
     }
 
-    void Resolve(Target& target) override {
+    ResolvedTarget Resolve(const Target& named) override {
+        ResolvedTarget target(named);
         CheckSingleCondition(target.where);
         // Everything from here on, the checks and the count included, runs
         // in the transaction that a failure or a dry run rolls back.
@@ -218,7 +219,7 @@ class PostgresDatabase final : public Database {
             Error::Kind::kQuery);
         ResultPtr columns = session_.Await(what);
         const int count = PQntuples(columns.get());
-        if (count == 0) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
+        if (count == 0) throw NoSuchTable(target.table);
         std::string primary_key;
         std::string primary_key_type;
         for (int i = 0; i < count; ++i) {
@@ -235,33 +236,28 @@ class PostgresDatabase final : public Database {
                 primary_key_type = type;
             }
         }
-        if (target.column_type.empty())
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
+        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
         if (target.id.empty()) {
-            if (primary_key.empty())
-                throw Error(Error::Kind::kUsage, "table '" + target.table +
-                                                     "' has no single-column primary key: "
-                                                     "name the id column with --id");
+            if (primary_key.empty()) throw NoSingleColumnKey(target.table);
             target.id = primary_key;
             target.id_type = primary_key_type;
         } else if (target.id_type.empty()) {
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+            throw NoSuchColumn(target.table, target.id);
         }
         target.quoted_column = QuoteIdentifier(target.column, "\"");
         target.quoted_id = QuoteIdentifier(target.id, "\"");
         DescribeColumns(target);
         // A bad --where fails here, before any work.
         session_.Execute("EXPLAIN " + SelectRowsSql(target), Error::Kind::kUsage);
+        return target;
     }
 
-    std::uint64_t CountRows(const Target& target) override {
+    std::uint64_t CountRows(const ResolvedTarget& target) override {
         ResultPtr count = session_.Execute(CountRowsSql(target));
         return std::stoull(Text(count.get(), 0, 0));
     }
 
-    std::uint64_t CountSharedIds(const Target& target) override {
+    std::uint64_t CountSharedIds(const ResolvedTarget& target) override {
         ResultPtr count = session_.Execute(CountSharedIdsSql(target));
         return std::stoull(Text(count.get(), 0, 0));
     }
@@ -280,7 +276,7 @@ class PostgresDatabase final : public Database {
         session_.Execute("ROLLBACK");
     }
 
-    std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
+    std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
         // A name per cursor: a held one lives on after its commit, and a
         // plan opens one per target on the same connection.
         std::string name = "tarvola_rows_" + std::to_string(++cursors_);
@@ -289,7 +285,8 @@ class PostgresDatabase final : public Database {
         return std::make_unique<PostgresCursor>(session_, std::move(name));
     }
 
-    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const ResolvedTarget& target,
+                               std::span<const Update> updates) override {
         if (!planner_set_) {
             // Each update touches a few hundred rows by key. Without fresh
             // statistics (a table just loaded) the planner prefers hashing
@@ -332,7 +329,7 @@ class PostgresDatabase final : public Database {
         return description;
     }
 
-    void DescribeColumns(Target& target) {
+    void DescribeColumns(ResolvedTarget& target) {
         const ColumnDescription column = Describe(target.quoted_table, target.column);
         const ColumnDescription id = Describe(target.quoted_table, target.id);
         target.column_cast_type = column.base_type.empty() ? target.column_type : column.base_type;
@@ -342,7 +339,7 @@ class PostgresDatabase final : public Database {
         target.id_is_unique = id.unique;
     }
 
-    void ApplyChunk(const Target& target, std::span<const Update> chunk,
+    void ApplyChunk(const ResolvedTarget& target, std::span<const Update> chunk,
                     std::unordered_map<std::string, Applied>& changed) {
         std::vector<const char*> values;
         std::vector<int> lengths;

@@ -159,7 +159,8 @@ class SqliteDatabase final : public Database {
 
     void SetLockWait(LockWait wait) override { busy_.Set(std::move(wait)); }
 
-    void Resolve(Target& target) override {
+    ResolvedTarget Resolve(const Target& named) override {
+        ResolvedTarget target(named);
         CheckSingleCondition(target.where);
         // The schema is that of an attached database ("main" for the file
         // itself); none searches them all.
@@ -176,17 +177,15 @@ class SqliteDatabase final : public Database {
             if (name == target.column) {
                 column_found = true;
                 const std::string type = ColumnText(columns.get(), 1);
+                // No enforced_width: SQLite keeps any length whatever the
+                // declared type says.
                 if (IsCharacterType(type)) target.width = DeclaredWidth(type);
             }
             id_found = id_found || name == target.id;
         }
-        if (!any) throw Error(Error::Kind::kUsage, "no table '" + target.table + "'");
-        if (!column_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.column + "'");
-        if (!id_found)
-            throw Error(Error::Kind::kUsage,
-                        "table '" + target.table + "' has no column '" + target.id + "'");
+        if (!any) throw NoSuchTable(target.table);
+        if (!column_found) throw NoSuchColumn(target.table, target.column);
+        if (!id_found) throw NoSuchColumn(target.table, target.id);
         target.quoted_table = QuoteIdentifier(qualified.table, "\"");
         if (!qualified.schema.empty())
             target.quoted_table =
@@ -203,21 +202,20 @@ class SqliteDatabase final : public Database {
                                                      "' has no rowid (WITHOUT ROWID): name "
                                                      "the id column with --id");
         }
-        // Fails here, before any work, for a bad --where.
         target.id_is_unique = target.id.empty() || IsUniqueColumn(qualified, target.id);
-        // SQLite keeps any length whatever the declared type says.
-        target.enforced_width.reset();
+        // Fails here, before any work, for a bad --where.
         Prepare(db_.get(), SelectRowsSql(target), Error::Kind::kUsage);
+        return target;
     }
 
-    std::uint64_t CountRows(const Target& target) override {
+    std::uint64_t CountRows(const ResolvedTarget& target) override {
         Statement count = Prepare(db_.get(), CountRowsSql(target));
         if (sqlite3_step(count.get()) != SQLITE_ROW)
             Fail(db_.get(), Error::Kind::kQuery, "count", &busy_);
         return static_cast<std::uint64_t>(sqlite3_column_int64(count.get(), 0));
     }
 
-    std::uint64_t CountSharedIds(const Target& target) override {
+    std::uint64_t CountSharedIds(const ResolvedTarget& target) override {
         Statement count = Prepare(db_.get(), CountSharedIdsSql(target));
         if (sqlite3_step(count.get()) != SQLITE_ROW) Fail(db_.get(), Error::Kind::kQuery, "count");
         return static_cast<std::uint64_t>(sqlite3_column_int64(count.get(), 0));
@@ -232,12 +230,13 @@ class SqliteDatabase final : public Database {
     void Commit() override { Execute("COMMIT"); }
     void Rollback() override { Execute("ROLLBACK"); }
 
-    std::unique_ptr<RowCursor> OpenRows(const Target& target) override {
+    std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
         return std::make_unique<SqliteCursor>(db_.get(), Prepare(db_.get(), SelectRowsSql(target)),
                                               busy_);
     }
 
-    std::vector<Applied> Apply(const Target& target, std::span<const Update> updates) override {
+    std::vector<Applied> Apply(const ResolvedTarget& target,
+                               std::span<const Update> updates) override {
         // One statement per target: a plan updates several tables in turn.
         std::string sql = UpdateRowSql(target, "?1", "?2", "?3");
         if (!update_ || sql != update_sql_) {
@@ -288,7 +287,7 @@ class SqliteDatabase final : public Database {
     // of one short range: one scan over it costs a fraction of a look-up per
     // row. Only for integer ids spread no wider than a few times the rows
     // (a sparse --where falls back to look-ups); false when not used.
-    bool ReadBackRange(const Target& target, std::span<const Update> updates,
+    bool ReadBackRange(const ResolvedTarget& target, std::span<const Update> updates,
                        std::vector<Applied>& applied) {
         constexpr std::int64_t kMaxSpread = 4;
         std::int64_t first = 0;

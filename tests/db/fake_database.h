@@ -1,0 +1,97 @@
+// A database in memory for the unit tests of a migration's transactions:
+// one column of values with ids "1", "2", …, what is committed and what the
+// open transaction holds, and switches for what a real database may do to a
+// run (keep a value other than the one written, find a row changed or
+// shared, refuse a commit).
+#ifndef TARVOLA_TESTS_DB_FAKE_DATABASE_H
+#define TARVOLA_TESTS_DB_FAKE_DATABASE_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "migrate/db/database.h"
+
+namespace tarvola::tool::db {
+
+class FakeDatabase final : public Database {
+  public:
+    explicit FakeDatabase(std::vector<std::string> values)
+        : committed_(values), pending_(std::move(values)) {}
+
+    // What the database keeps of `written` in row `id`: unset, the value
+    // itself.
+    std::function<std::string(std::size_t id, const std::string& written)> store;
+    // An update of this row finds it changed since it was read (0 rows);
+    // 0 for none.
+    std::size_t changed_row = 0;
+    // An update of this row also changes a second row holding its id.
+    std::size_t shared_row = 0;
+    // The commit, counted from 1, that the database refuses; 0 for none.
+    int refused_commit = 0;
+
+    [[nodiscard]] const std::vector<std::string>& committed() const { return committed_; }
+    [[nodiscard]] int commits() const { return commits_; }
+
+    void SetLockWait(LockWait /*wait*/) override {}
+    ResolvedTarget Resolve(const Target& target) override {
+        ResolvedTarget resolved(target);
+        resolved.id_is_unique = true;
+        return resolved;
+    }
+    std::uint64_t CountRows(const ResolvedTarget& /*target*/) override { return pending_.size(); }
+    std::uint64_t CountSharedIds(const ResolvedTarget& /*target*/) override { return 0; }
+    void Begin() override { pending_ = committed_; }
+    void Commit() override {
+        if (++commits_ == refused_commit)
+            throw Error(Error::Kind::kQuery, "COMMIT: deferred constraint violated");
+        committed_ = pending_;
+    }
+    void Rollback() override { pending_ = committed_; }
+
+    // The rows as the transaction holds them when the cursor opens.
+    std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& /*target*/) override {
+        return std::make_unique<Cursor>(pending_);
+    }
+
+    std::vector<Applied> Apply(const ResolvedTarget& /*target*/,
+                               std::span<const Update> updates) override {
+        std::vector<Applied> applied(updates.size());
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const Row& row = *updates[i].row;
+            const std::size_t id = std::stoul(row.id);
+            std::string& value = pending_.at(id - 1);
+            if (id == changed_row || value != row.value) continue;
+            value = std::string(updates[i].new_value);
+            if (store) value = store(id, value);
+            applied[i] = {id == shared_row ? 2U : 1U, false, value};
+        }
+        return applied;
+    }
+
+  private:
+    class Cursor final : public RowCursor {
+      public:
+        explicit Cursor(std::vector<std::string> values) : values_(std::move(values)) {}
+        bool Next(Row& row) override {
+            if (next_ == values_.size()) return false;
+            row = {std::to_string(next_ + 1), true, false, false, values_[next_]};
+            ++next_;
+            return true;
+        }
+
+      private:
+        std::vector<std::string> values_;
+        std::size_t next_ = 0;
+    };
+
+    std::vector<std::string> committed_;
+    std::vector<std::string> pending_;
+    int commits_ = 0;
+};
+
+}  // namespace tarvola::tool::db
+
+#endif  // TARVOLA_TESTS_DB_FAKE_DATABASE_H
