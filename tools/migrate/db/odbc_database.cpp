@@ -331,28 +331,11 @@ class OdbcDatabase final : public Database {
     }
 
     std::uint64_t CountRows(const ResolvedTarget& target) override {
-        const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
-        const Handle& statement = *handle;
-        {
-            const LongWaitNotice notice(wait_.on_long_wait);
-            Check(SQLExecDirect(statement.handle, Chars(CountRowsSql(target)), SQL_NTS), statement,
-                  "cannot count the rows", Error::Kind::kQuery, wait_.timeout_seconds);
-        }
-        std::string count;
-        Check(SQLFetch(statement.handle), statement, "cannot count the rows");
-        GetText(statement, 1, count);
-        return std::stoull(count);
+        return Count(CountRowsSql(target), "cannot count the rows");
     }
 
     std::uint64_t CountSharedIds(const ResolvedTarget& target) override {
-        const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
-        const Handle& statement = *handle;
-        Check(SQLExecDirect(statement.handle, Chars(CountSharedIdsSql(target)), SQL_NTS), statement,
-              "cannot count the ids", Error::Kind::kQuery, wait_.timeout_seconds);
-        std::string count;
-        Check(SQLFetch(statement.handle), statement, "cannot count the ids");
-        GetText(statement, 1, count);
-        return std::stoull(count);
+        return Count(CountSharedIdsSql(target), "cannot count the ids");
     }
 
     void Begin() override {}
@@ -408,6 +391,22 @@ class OdbcDatabase final : public Database {
     }
 
   private:
+    // The number a counting query gives; the terminal hears of a long wait
+    // for a lock, as for every statement that may wait on one.
+    std::uint64_t Count(const std::string& sql, const char* failure) {
+        const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
+        const Handle& statement = *handle;
+        {
+            const LongWaitNotice notice(wait_.on_long_wait);
+            Check(SQLExecDirect(statement.handle, Chars(sql), SQL_NTS), statement, failure,
+                  Error::Kind::kQuery, wait_.timeout_seconds);
+        }
+        std::string count;
+        Check(SQLFetch(statement.handle), statement, failure);
+        GetText(statement, 1, count);
+        return std::stoull(count);
+    }
+
     std::string Info(SQLUSMALLINT what) {
         std::array<char, 64> text{};
         SQLSMALLINT length = 0;
