@@ -35,6 +35,7 @@ class FakeDatabase final : public Database {
     [[nodiscard]] const std::vector<std::string>& committed() const { return committed_; }
     [[nodiscard]] int commits() const { return commits_; }
 
+    Dialect dialect() const noexcept override { return Dialect::kOther; }
     void SetLockWait(LockWait /*wait*/) override {}
     ResolvedTarget Resolve(const Target& target) override {
         ResolvedTarget resolved(target);

@@ -81,5 +81,18 @@ TEST(SqlText, TableNameSplitsAtDotsOutsideQuotes) {
     }
 }
 
+TEST(SqlText, DialectFollowsTheDriversDatabaseName) {
+    const std::pair<const char*, Dialect> names[] = {
+        {"PostgreSQL", Dialect::kPostgres},
+        {"MariaDB", Dialect::kMySql},
+        {"MySQL", Dialect::kMySql},
+        {"Microsoft SQL Server", Dialect::kSqlServer},
+        {"SQLite", Dialect::kSqlite},
+        {"Oracle", Dialect::kOther},
+        {"", Dialect::kOther},
+    };
+    for (const auto& [name, dialect] : names) EXPECT_EQ(DialectOfDbmsName(name), dialect) << name;
+}
+
 }  // namespace
 }  // namespace tarvola::tool::db

@@ -60,6 +60,19 @@ std::string WhereClause(const Target& target) {
 
 }  // namespace
 
+Dialect DialectOfDbmsName(std::string_view name) noexcept {
+    const auto has = [name](std::string_view part) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return std::search(name.begin(), name.end(), part.begin(), part.end(),
+                           [&](char a, char b) { return lower(a) == b; }) != name.end();
+    };
+    if (has("postgres")) return Dialect::kPostgres;
+    if (has("mariadb") || has("mysql")) return Dialect::kMySql;
+    if (has("sql server")) return Dialect::kSqlServer;
+    if (has("sqlite")) return Dialect::kSqlite;
+    return Dialect::kOther;
+}
+
 std::unique_ptr<Database> Connect(std::string_view address, Access access) {
     const std::span<const Backend> backends = Backends();
     for (const Backend& backend : backends) {

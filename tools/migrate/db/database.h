@@ -114,6 +114,16 @@ class RowCursor {
     [[nodiscard]] virtual bool Next(Row& row) = 0;
 };
 
+// The SQL a connection speaks where databases differ: how they quote, escape
+// and comment (what --where may hold), how a session is made read-only or
+// bounds its lock waits, how a string literal is written. Through ODBC it is
+// read from the driver's SQL_DBMS_NAME; kOther where nothing more is known.
+enum class Dialect { kSqlite, kPostgres, kMySql, kSqlServer, kOther };
+
+// The dialect of a database by the name its ODBC driver gives it
+// ("PostgreSQL", "MariaDB", "MySQL", "Microsoft SQL Server", "SQLite", …).
+[[nodiscard]] Dialect DialectOfDbmsName(std::string_view name) noexcept;
+
 // How long to wait for a lock another session holds. A timeout of zero
 // waits as long as it takes; `on_long_wait`, when set, is called once a
 // statement has waited a few seconds, so that a terminal can say why nothing
@@ -129,6 +139,7 @@ inline constexpr int kLongWaitSeconds = 3;
 class Database {
   public:
     virtual ~Database() = default;
+    [[nodiscard]] virtual Dialect dialect() const noexcept = 0;
     // Before Resolve. Waiting past the timeout throws Error(kQuery) with
     // LockTimeoutMessage.
     virtual void SetLockWait(LockWait wait) = 0;

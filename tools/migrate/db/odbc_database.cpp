@@ -268,7 +268,9 @@ class OdbcCursor final : public RowCursor {
 class OdbcDatabase final : public Database {
   public:
     OdbcDatabase(std::unique_ptr<Handle> environment, std::unique_ptr<Handle> connection)
-        : environment_(std::move(environment)), connection_(std::move(connection)) {}
+        : environment_(std::move(environment)),
+          connection_(std::move(connection)),
+          dialect_(DialectOfDbmsName(Info(SQL_DBMS_NAME))) {}
 
     ~OdbcDatabase() override {
         update_.reset();
@@ -277,6 +279,7 @@ class OdbcDatabase final : public Database {
         SQLDisconnect(connection_->handle);
     }
 
+    Dialect dialect() const noexcept override { return dialect_; }
     void SetLockWait(LockWait wait) override { wait_ = std::move(wait); }
 
     ResolvedTarget Resolve(const Target& named) override {
@@ -547,6 +550,7 @@ class OdbcDatabase final : public Database {
 
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
+    Dialect dialect_;
     std::unique_ptr<Handle> update_;
     std::unique_ptr<Handle> select_;
     std::string update_sql_;

@@ -184,6 +184,8 @@ class PostgresDatabase final : public Database {
             session_.Execute("SET default_transaction_read_only = on", Error::Kind::kUnreachable);
     }
 
+    Dialect dialect() const noexcept override { return Dialect::kPostgres; }
+
     void SetLockWait(LockWait wait) override {
         // Session-wide, before any transaction, so that no rollback undoes it.
         if (wait.timeout_seconds != 0)

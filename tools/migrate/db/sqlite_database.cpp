@@ -157,6 +157,7 @@ class SqliteDatabase final : public Database {
         sqlite3_busy_handler(db_.get(), &BusyWait::Retry, &busy_);
     }
 
+    Dialect dialect() const noexcept override { return Dialect::kSqlite; }
     void SetLockWait(LockWait wait) override { busy_.Set(std::move(wait)); }
 
     ResolvedTarget Resolve(const Target& named) override {
