@@ -24,11 +24,17 @@ class FakeDatabase final : public Database {
     // What the database keeps of `written` in row `id`: unset, the value
     // itself.
     std::function<std::string(std::size_t id, const std::string& written)> store;
-    // An update of this row finds it changed since it was read (0 rows);
-    // 0 for none.
+    // Another session changes this row to `changed_value` just before the
+    // run's update, which then finds it changed (0 rows); 0 for none.
     std::size_t changed_row = 0;
+    std::string changed_value;
     // An update of this row also changes a second row holding its id.
     std::size_t shared_row = 0;
+    // An update of this row counts it changed, but the row keeps its value.
+    std::size_t dropped_row = 0;
+    // A check deferred to the commit rewrites this row, when the open
+    // transaction wrote it.
+    std::size_t deferred_row = 0;
     // The commit, counted from 1, that the database refuses; 0 for none.
     int refused_commit = 0;
 
@@ -39,7 +45,8 @@ class FakeDatabase final : public Database {
     void SetLockWait(LockWait /*wait*/) override {}
     ResolvedTarget Resolve(const Target& target) override {
         ResolvedTarget resolved(target);
-        resolved.id_is_unique = true;
+        resolved.key = {{"id", "id", {}, 0, true}};
+        resolved.key_is_unique = true;
         return resolved;
     }
     std::uint64_t CountRows(const ResolvedTarget& /*target*/) override { return pending_.size(); }
@@ -57,19 +64,34 @@ class FakeDatabase final : public Database {
         return std::make_unique<Cursor>(pending_);
     }
 
-    std::vector<Applied> Apply(const ResolvedTarget& /*target*/,
-                               std::span<const Update> updates) override {
-        std::vector<Applied> applied(updates.size());
+    std::vector<std::uint64_t> Apply(const ResolvedTarget& /*target*/,
+                                     std::span<const Update> updates) override {
+        std::vector<std::uint64_t> applied(updates.size());
         for (std::size_t i = 0; i < updates.size(); ++i) {
             const Row& row = *updates[i].row;
-            const std::size_t id = std::stoul(row.id);
+            const std::size_t id = std::stoul(row.key.front().text);
             std::string& value = pending_.at(id - 1);
-            if (id == changed_row || value != row.value) continue;
+            if (id == changed_row) value = changed_value;
+            if (value != row.value) continue;
+            applied[i] = id == shared_row ? 2U : 1U;
+            if (id == dropped_row) continue;
             value = std::string(updates[i].new_value);
             if (store) value = store(id, value);
-            applied[i] = {id == shared_row ? 2U : 1U, false, value};
         }
         return applied;
+    }
+
+    void RunDeferredChecks() override {
+        if (deferred_row != 0 && pending_.at(deferred_row - 1) != committed_.at(deferred_row - 1))
+            pending_[deferred_row - 1] += "!";
+    }
+
+    std::vector<Stored> ReadBack(const ResolvedTarget& /*target*/,
+                                 std::span<const RowKey> keys) override {
+        std::vector<Stored> stored;
+        for (const RowKey& key : keys)
+            stored.push_back({true, false, pending_.at(std::stoul(key.front().text) - 1)});
+        return stored;
     }
 
   private:
@@ -78,7 +100,7 @@ class FakeDatabase final : public Database {
         explicit Cursor(std::vector<std::string> values) : values_(std::move(values)) {}
         bool Next(Row& row) override {
             if (next_ == values_.size()) return false;
-            row = {std::to_string(next_ + 1), true, false, false, values_[next_]};
+            row = {{{std::to_string(next_ + 1), false, true}}, false, false, values_[next_]};
             ++next_;
             return true;
         }

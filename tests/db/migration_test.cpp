@@ -23,7 +23,17 @@ std::string Plaintext(std::size_t row) {
 
 // What goes wrong in a run, at which row (counted from 1) or commit.
 struct Fault {
-    enum Kind { kNone, kUnreadable, kCut, kTrigger, kChanged, kShared, kRefusedCommit };
+    enum Kind {
+        kNone,
+        kUnreadable,
+        kCut,
+        kTrigger,
+        kChanged,
+        kShared,
+        kDropped,
+        kDeferred,
+        kRefusedCommit
+    };
     Kind kind = kNone;
     std::size_t at = 0;
 };
@@ -49,10 +59,18 @@ void Arrange(db::FakeDatabase& database, Fault fault) {
             };
             break;
         case Fault::kChanged:
+            // As an application still under the old key would write it.
             database.changed_row = fault.at;
+            database.changed_value = *SealValue("theirs", kOldKey, Mode::kHexBlock).value;
             break;
         case Fault::kShared:
             database.shared_row = fault.at;
+            break;
+        case Fault::kDropped:
+            database.dropped_row = fault.at;
+            break;
+        case Fault::kDeferred:
+            database.deferred_row = fault.at;
             break;
         case Fault::kRefusedCommit:
             database.refused_commit = static_cast<int>(fault.at);
@@ -107,14 +125,14 @@ const Case kCases[] = {
       "tarvolacrypt: 30 values, 0 done, 1 failed, 0 unchanged, 0 null or empty\n"}},
     {"a value stored cut short is rolled back", 10, 0, {Fault::kCut, 5}, kExitFailed, 0,
      "oooooooooo",
-     {"tarvolacrypt: row 5: the database stored 20 of ", "characters: the column is too narrow\n",
+     {"tarvolacrypt: row 5: the database stored 20 of ", "characters: the column is too narrow, or a trigger or rule cut the value\n",
       "tarvolacrypt: rolled back: nothing was written\n"}},
     {"a value a trigger changed is rolled back", 10, 5, {Fault::kTrigger, 7}, kExitFailed, 1,
      "MMMMMooooo",
      {"tarvolacrypt: row 7: the database changed the value as it stored it: a trigger or rule?\n",
       "tarvolacrypt: rolled back: the failing batch was not written, earlier batches were\n"}},
     {"a row changed meanwhile is left for the next run", 10, 5, {Fault::kChanged, 3}, kExitFailed,
-     3, "MMoMMMMMMM",
+     3, "MM?MMMMMMM",
      {"tarvolacrypt: row 3: changed by someone else since it was read; left as it is, run again "
       "to migrate it\n",
       "tarvolacrypt: 10 values, 9 done, 1 failed, 0 unchanged, 0 null or empty\n",
@@ -126,7 +144,15 @@ const Case kCases[] = {
       "tarvolacrypt: rolled back: nothing was written\n"}},
     {"an update of two rows is rolled back", 10, 0, {Fault::kShared, 4}, kExitFailed, 0,
      "oooooooooo",
-     {"tarvolacrypt: row 4: the update changed 2 rows sharing this id: --id is not unique\n"}},
+     {"tarvolacrypt: row 4: the update changed 2 rows sharing this key: --id is not unique\n"}},
+    {"a write the database did not keep is named as that, not left for a re-run", 10, 5,
+     {Fault::kDropped, 8}, kExitFailed, 1, "MMMMMooooo",
+     {"tarvolacrypt: row 8: the database did not keep the write: a trigger or rule?\n",
+      "tarvolacrypt: rolled back: the failing batch was not written, earlier batches were\n"}},
+    {"what a check deferred to the commit changes is rolled back", 10, 0, {Fault::kDeferred, 2},
+     kExitFailed, 0, "oooooooooo",
+     {"tarvolacrypt: row 2: the database changed the value as it stored it: a trigger or rule?\n",
+      "tarvolacrypt: rolled back: nothing was written\n"}},
     {"a refused commit keeps the batches before it", 30, 10, {Fault::kRefusedCommit, 3},
      kExitFailed, 3, "MMMMMMMMMMMMMMMMMMMMoooooooooo",
      {"tarvolacrypt: COMMIT: deferred constraint violated\n",

@@ -26,8 +26,21 @@ namespace {
 // Rows re-encrypted and written together: the unit of a worker's work and of one
 // multi-row update; with the number of chunks in flight, what bounds memory.
 constexpr std::size_t kChunkRows = 1000;
+// Rows read back together before a commit.
+constexpr std::size_t kReadBackRows = 1000;
 // Failing rows named one by one before the rest are only counted.
 constexpr std::uint64_t kListedFailures = 20;
+
+constexpr std::string_view kHiddenRows =
+    "row-level security hides rows of this table from this role";
+
+// The key's columns as --id names them.
+std::string KeyNames(const db::ResolvedTarget& target) {
+    std::string names;
+    for (std::size_t i = 0; i < target.key.size(); ++i)
+        names += (i == 0 ? "" : ",") + target.key[i].name;
+    return names;
+}
 
 // How a run ended, which decides what is kept and what is said.
 enum class Ending {
@@ -71,22 +84,42 @@ void ReencryptChunk(const Rekeying& rekeying, const ValueRules& rules, Chunk& ch
     }
 }
 
-// The value as the database holds it, less the blanks a char(n) column pads
-// it with.
-std::string_view Unpadded(const db::Applied& applied, bool blank_padded) noexcept {
-    std::string_view stored = applied.stored;
-    if (blank_padded) stored = stored.substr(0, stored.find_last_not_of(' ') + 1);
-    return stored;
+// A short fingerprint of an old value: enough to tell whether a row still
+// holds it after a write, without keeping every old value of a transaction.
+std::uint64_t Fingerprint(std::string_view value) noexcept {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : value) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
 }
 
-// What the database did to a value it was given, in words for the user.
-std::string StoredDifference(std::string_view written, const db::Applied& applied,
-                             std::string_view stored) {
-    if (applied.stored_is_null) return "the database stored NULL instead of the new value";
-    if (stored.size() < written.size() && written.starts_with(stored))
-        return "the database stored " + std::to_string(stored.size()) + " of " +
-               std::to_string(written.size()) + " characters: the column is too narrow";
+constexpr std::string_view kNotKept = "the database did not keep the write: a trigger or rule?";
+
+// Why `stored` is not the value `written`, in words for the user; `old`
+// tells a write the database dropped from one it changed.
+std::string StoredDifference(std::string_view written, const db::Stored& stored, bool blank_padded,
+                             std::uint64_t old) {
+    if (!stored.found) return "the row is gone after the write: a trigger or rule deleted it?";
+    if (stored.is_null) return "the database stored NULL instead of the new value";
+    if (Fingerprint(stored.value) == old) return std::string(kNotKept);
+    std::string_view kept = stored.value;
+    if (blank_padded) kept = kept.substr(0, kept.find_last_not_of(' ') + 1);
+    if (kept.size() < written.size() && written.starts_with(kept))
+        return "the database stored " + std::to_string(kept.size()) + " of " +
+               std::to_string(written.size()) +
+               " characters: the column is too narrow, or a trigger or rule cut the value";
     return "the database changed the value as it stored it: a trigger or rule?";
+}
+
+// Whether the database holds exactly `written` (a char(n) column's blank
+// padding aside).
+bool Holds(const db::Stored& stored, std::string_view written, bool blank_padded) noexcept {
+    if (!stored.found || stored.is_null) return false;
+    std::string_view kept = stored.value;
+    if (blank_padded) kept = kept.substr(0, kept.find_last_not_of(' ') + 1);
+    return kept == written;
 }
 
 // Ends the open transaction without a word: a broken connection has rolled
@@ -106,7 +139,7 @@ Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Wor
         return work();
     } catch (const db::Error& error) {
         if (shown != nullptr) shown->Erase();
-        err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+        err << db::PrefixLines("tarvolacrypt: ", HidePasswords(error.what(), address)) << '\n';
         // A signal that came while a statement waited (for a lock, say)
         // ended it: the run was interrupted, not refused.
         return StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
@@ -129,9 +162,11 @@ class Migration {
         const Ending ending =
             Guarded(&progress_, settings_.err, settings_.options.database, [this] {
                 database_.Begin();
-                const Ending worked = Work();
+                Ending worked = Work();
                 // Committed here, so that a refusal at commit (a deferred
                 // constraint) is reported like any other.
+                if (worked == Ending::kCompleted && !VerifiedBeforeCommit())
+                    worked = Ending::kValueFailed;
                 if (worked == Ending::kCompleted && !settings_.options.dry_run) {
                     database_.Commit();
                     Committed();
@@ -156,6 +191,7 @@ class Migration {
         // the column stops here, and the transaction is rolled back.
         if (target_.enforced_width && !CheckWidth(*target_.enforced_width)) {
             any_failure_ = true;
+            width_refused_ = true;
             return Ending::kValueFailed;
         }
         const auto cursor = database_.OpenRows(target_);
@@ -199,6 +235,10 @@ class Migration {
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
                 if (in_batch_ == batch_size) {
+                    if (!VerifiedBeforeCommit()) {
+                        batch_failed = true;
+                        return false;
+                    }
                     database_.Commit();
                     Committed();
                     // Outside any transaction, holding no lock.
@@ -220,6 +260,43 @@ class Migration {
         committed_rows_ += in_batch_;
         if (in_batch_ != 0) ++committed_batches_;
         in_batch_ = 0;
+        written_keys_.clear();
+        written_values_.clear();
+        written_old_.clear();
+    }
+
+    // What is about to be committed is what was verified: every row written
+    // since the last commit, read again from the target in the open
+    // transaction after the last write (and after any checks the database
+    // defers to the commit, run now), holds exactly the value verified.
+    // The rows that do not are named; false when any does not.
+    bool VerifiedBeforeCommit() {
+        database_.RunDeferredChecks();
+        return VerifyWritten();
+    }
+
+    // Without the deferred checks: for a plan in one transaction, whose
+    // caller runs them once for all its targets.
+    bool VerifyWritten() {
+        bool kept = true;
+        for (std::size_t first = 0; first < written_keys_.size(); first += kReadBackRows) {
+            const auto keys =
+                std::span(written_keys_)
+                    .subspan(first, std::min(kReadBackRows, written_keys_.size() - first));
+            const std::vector<db::Stored> stored = database_.ReadBack(target_, keys);
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                const std::string& written = written_values_[first + i];
+                if (Holds(stored[i], written, target_.blank_padded)) continue;
+                ReportFailure(keys[i], StoredDifference(written, stored[i], target_.blank_padded,
+                                                        written_old_[first + i]));
+                kept = false;
+            }
+        }
+        if (!kept) {
+            any_failure_ = true;
+            counts_.done = committed_done_;
+        }
+        return kept;
     }
 
     // The failures not listed and the summary line; `note` adds what became
@@ -231,17 +308,23 @@ class Migration {
         if (counts_.failed > kListedFailures)
             settings_.err << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
                           << " more failing rows not listed\n";
-        if (note) WriteEndingNote(ending, atomic);
+        if (note && !width_refused_) WriteEndingNote(ending, atomic);
         if (ending != Ending::kCompleted) counts_.done = committed_done_;
         if (!settings_.quiet || any_failure_ || ending != Ending::kCompleted) {
             settings_.err << "tarvolacrypt: " << label_
                           << Summary(counts_, {.empty = "null or empty", .every_count = true})
                           << '\n';
         }
-        if (ending == Ending::kCompleted && !atomic) ReportLeftBehind();
+        if (target_.hidden_by_row_security)
+            settings_.err << "tarvolacrypt: " << label_ << kHiddenRows
+                          << ": they were not looked at; keep the old key until a role that "
+                             "sees every row has migrated them\n";
+        // Rows an application wrote under the old key meanwhile: a run that
+        // leaves them has not finished.
+        const bool left_behind = ending == Ending::kCompleted && !atomic && ReportLeftBehind();
         switch (ending) {
             case Ending::kCompleted:
-                return any_failure_ ? kExitFailed : kExitDone;
+                return any_failure_ || left_behind ? kExitFailed : kExitDone;
             case Ending::kInterrupted:
                 return StoppedRunStatus(StopSignal());
             case Ending::kValueFailed:
@@ -260,7 +343,7 @@ class Migration {
                 break;
             case Ending::kValueFailed:
                 settings_.err << "tarvolacrypt: rolled back: "
-                              << (atomic
+                              << (atomic || committed_batches_ == 0
                                       ? "nothing was written"
                                       : "the failing batch was not written, earlier batches were")
                               << '\n';
@@ -287,7 +370,8 @@ class Migration {
 
     // Counts a re-encrypted chunk and writes what may be written; false when
     // a value of this chunk failed (in atomic mode also a row changed
-    // meanwhile).
+    // meanwhile). The rows written wait in written_keys_ for the read-back
+    // before the commit.
     bool CountAndWrite(std::span<const db::Row> rows, std::span<const Reencrypted> results,
                        bool atomic) {
         std::vector<db::Update> updates;
@@ -295,15 +379,21 @@ class Migration {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++counts_.values;
             if (rows[i].value_is_blob) {
-                ReportFailure(rows[i], "not text but bytes (a BLOB); left as it is");
+                ReportFailure(rows[i].key, "not text but bytes (a BLOB); left as it is");
                 chunk_failed = true;
             } else if (IsNullOrEmpty(rows[i])) {
                 ++counts_.empty;
             } else if (results[i].outcome == Reencrypted::Outcome::kUnchanged) {
                 ++counts_.unchanged;
             } else if (results[i].outcome == Reencrypted::Outcome::kFailed) {
-                ReportFailure(rows[i], results[i].reason);
+                ReportFailure(rows[i].key, results[i].reason);
                 if (results[i].wrong_key_likely) ++counts_.failed_to_open;
+                chunk_failed = true;
+            } else if (std::any_of(rows[i].key.begin(), rows[i].key.end(),
+                                   [](const db::KeyValue& key) { return key.is_null; })) {
+                ReportFailure(rows[i].key,
+                              "its key is NULL, so no update can find it: name key columns "
+                              "without NULLs in --id");
                 chunk_failed = true;
             } else {
                 updates.push_back(db::Update{&rows[i], results[i].value});
@@ -315,37 +405,83 @@ class Migration {
             any_failure_ = true;
             return false;
         }
-        const std::vector<db::Applied> applied = database_.Apply(target_, updates);
+        const std::vector<std::uint64_t> changed = database_.Apply(target_, updates);
+        std::vector<std::size_t> unchanged;
         for (std::size_t i = 0; i < updates.size(); ++i) {
-            const std::string_view stored = Unpadded(applied[i], target_.blank_padded);
-            if (applied[i].rows > 1) {
-                // Cannot happen with a unique id; a safeguard for an index
+            const db::Row& row = *updates[i].row;
+            if (changed[i] > 1) {
+                // Cannot happen with a unique key; a safeguard for an index
                 // dropped since the check.
-                ReportFailure(*updates[i].row, "the update changed " +
-                                                   std::to_string(applied[i].rows) +
-                                                   " rows sharing this id: --id is not unique");
+                ReportFailure(row.key, "the update changed " + std::to_string(changed[i]) +
+                                           " rows sharing this key: --id is not unique");
                 chunk_failed = true;
-            } else if (applied[i].rows == 1 &&
-                       (applied[i].stored_is_null || stored != updates[i].new_value)) {
-                // What was verified is not what is kept: never commit it.
-                ReportFailure(*updates[i].row,
-                              StoredDifference(updates[i].new_value, applied[i], stored));
-                chunk_failed = true;
-            } else if (applied[i].rows == 1) {
-                ++counts_.done;
+            } else if (changed[i] == 0) {
+                unchanged.push_back(i);
             } else {
-                // In one transaction the rollback takes every row back, and
-                // the closing line says so.
-                ReportFailure(*updates[i].row, atomic
-                                                   ? "changed by someone else since it was read"
-                                                   : "changed by someone else since it was read; "
-                                                     "left as it is, run again to migrate it");
-                any_failure_ = true;
-                chunk_failed = chunk_failed || atomic;
+                ++counts_.done;
+                written_keys_.push_back(row.key);
+                written_values_.emplace_back(updates[i].new_value);
+                written_old_.push_back(Fingerprint(row.value));
             }
         }
+        if (!unchanged.empty()) chunk_failed |= !ExplainUnchanged(updates, unchanged, atomic);
         any_failure_ = any_failure_ || chunk_failed;
         return !chunk_failed;
+    }
+
+    // Updates the database counted as changing no row, read again: a row
+    // that still holds the value read was refused the write by the database
+    // itself (a trigger, rule or policy), which no re-run can finish; one
+    // that holds the new value was written by a trigger the count missed (an
+    // INSTEAD OF trigger on an SQLite view); one that is gone, or holds
+    // anything else in a table, was changed by someone else since it was
+    // read. In a view, whose triggers write what the count does not show,
+    // anything but another stored value is what they made of the new value,
+    // and must never be committed. False when the chunk must not be.
+    bool ExplainUnchanged(std::span<const db::Update> updates, std::span<const std::size_t> which,
+                          bool atomic) {
+        std::vector<db::RowKey> keys;
+        for (const std::size_t i : which) keys.push_back(updates[i].row->key);
+        const std::vector<db::Stored> stored = database_.ReadBack(target_, keys);
+        bool committable = true;
+        for (std::size_t k = 0; k < which.size(); ++k) {
+            const db::Update& update = updates[which[k]];
+            const db::Row& row = *update.row;
+            const db::Stored& now = stored[k];
+            if (now.found && !now.is_null && now.value == row.value) {
+                ReportFailure(row.key, std::string(kNotKept) + (target_.hidden_by_row_security
+                                                                    ? " (or a row security policy)"
+                                                                    : ""));
+                committable = false;
+            } else if (Holds(now, update.new_value, target_.blank_padded)) {
+                ++counts_.done;
+                written_keys_.push_back(row.key);
+                written_values_.emplace_back(update.new_value);
+                written_old_.push_back(Fingerprint(row.value));
+            } else if (!now.found || now.is_null || !target_.is_view || IsStoredValue(now.value)) {
+                // In one transaction the rollback takes every row back, and
+                // the closing line says so.
+                ReportFailure(row.key, atomic ? "changed by someone else since it was read"
+                                              : "changed by someone else since it was read; left "
+                                                "as it is, run again to migrate it");
+                any_failure_ = true;
+                committable = committable && !atomic;
+            } else {
+                ReportFailure(row.key, StoredDifference(update.new_value, now, target_.blank_padded,
+                                                        Fingerprint(row.value)));
+                committable = false;
+            }
+        }
+        return committable;
+    }
+
+    // Whether `value` is one another program could have stored: it opens
+    // under the old key or, in the target mode, under the new one.
+    bool IsStoredValue(std::string_view value) const {
+        const Assessed::Outcome outcome =
+            AssessValue(TrimBlanks(value), settings_.rekeying, settings_.rules).outcome;
+        return outcome == Assessed::Outcome::kUnchanged ||
+               outcome == Assessed::Outcome::kToReencrypt;
     }
 
     // Before the first write, in the run's first transaction: every value's
@@ -406,11 +542,12 @@ class Migration {
         (void)RunOrdered(settings_.jobs, chunks.size(), steps);
     }
 
-    void ReportFailure(const db::Row& row, std::string_view reason) {
+    void ReportFailure(const db::RowKey& key, std::string_view reason) {
         ++counts_.failed;
         if (counts_.failed > kListedFailures) return;
         progress_.Erase();
-        settings_.err << "tarvolacrypt: " << label_ << "row " << row.id << ": " << reason << '\n';
+        settings_.err << "tarvolacrypt: " << label_ << "row " << db::RowName(key) << ": " << reason
+                      << '\n';
     }
 
     std::string CommittedSoFar(bool atomic) const {
@@ -424,22 +561,27 @@ class Migration {
     // under the old key (or rows put back) hold values a run would still
     // migrate: counted in a read-only pass, so that the user knows to run
     // again rather than retire the old key.
-    void ReportLeftBehind() {
+    // True when there are such rows, or they could not be counted.
+    bool ReportLeftBehind() {
         std::uint64_t left = 0;
         try {
             left = CountLeftBehind();
         } catch (const db::Error& error) {
-            settings_.err << "tarvolacrypt: cannot count the rows left to migrate: "
-                          << HidePasswords(error.what(), settings_.options.database) << '\n';
+            settings_.err << db::PrefixLines(
+                                 "tarvolacrypt: ",
+                                 "cannot count the rows left to migrate: " +
+                                     HidePasswords(error.what(), settings_.options.database))
+                          << '\n';
             RollBackQuietly(database_);
-            return;
+            return true;
         }
-        if (left == 0) return;
+        if (left == 0) return false;
         settings_.err
-            << "tarvolacrypt: " << left << (left == 1 ? " row" : " rows")
+            << "tarvolacrypt: " << label_ << left << (left == 1 ? " row" : " rows")
             << " still to migrate (written under the old key during the run?): run again to "
                "migrate "
             << (left == 1 ? "it" : "them") << '\n';
+        return true;
     }
 
     std::uint64_t CountLeftBehind() {
@@ -467,6 +609,14 @@ class Migration {
     // Rows read since the last commit.
     std::uint64_t in_batch_ = 0;
     bool any_failure_ = false;
+    // A value too long for the column stopped the run before any write.
+    bool width_refused_ = false;
+    // The rows written since the last commit, their values as verified, and
+    // a fingerprint of the value each held before: what the read-back before
+    // the commit compares against.
+    std::vector<db::RowKey> written_keys_;
+    std::vector<std::string> written_values_;
+    std::vector<std::uint64_t> written_old_;
     // Rows written by batches already committed, which a rollback keeps.
     std::uint64_t committed_done_ = 0;
     // Rows read (written or not) in committed batches, and those batches.
@@ -478,7 +628,7 @@ class Migration {
 // with passwords hidden: a refused statement fails the run, a connection or
 // a name that is unusable is the user's to fix.
 int ReportDatabaseError(const db::Error& error, std::string_view address, std::ostream& err) {
-    err << "tarvolacrypt: " << HidePasswords(error.what(), address) << '\n';
+    err << db::PrefixLines("tarvolacrypt: ", HidePasswords(error.what(), address)) << '\n';
     return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
 }
 
@@ -531,11 +681,14 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
         std::vector<db::ResolvedTarget> resolved;
         for (const db::Target& named : targets) {
             const db::ResolvedTarget& target = resolved.emplace_back(database.Resolve(named));
-            // A shared id would let one conditional update overwrite several
+            if (target.hidden_by_row_security)
+                err << "tarvolacrypt: warning: " << TargetName(target) << ": " << kHiddenRows
+                    << ": only the rows this role sees are migrated\n";
+            // A shared key would let one conditional update overwrite several
             // rows.
-            if (target.id_is_unique) continue;
+            if (target.key_is_unique) continue;
             if (const std::uint64_t shared = database.CountSharedIds(target); shared != 0) {
-                err << "tarvolacrypt: --id '" << target.id << "' is not unique: " << shared
+                err << "tarvolacrypt: --id '" << KeyNames(target) << "' is not unique: " << shared
                     << (shared == 1 ? " value is" : " values are")
                     << " held by more than one row; name a unique column\n";
                 return kExitUsage;
@@ -569,6 +722,11 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
                 const Ending worked = migrations[i]->Work();
                 if (worked == Ending::kInterrupted) return worked;
                 if (worked != Ending::kCompleted) worst = worked;
+            }
+            if (worst == Ending::kCompleted) {
+                database.RunDeferredChecks();
+                for (const auto& migration : migrations)
+                    if (!migration->VerifyWritten()) worst = Ending::kValueFailed;
             }
             if (worst == Ending::kCompleted && !migrate.dry_run) {
                 database.Commit();

@@ -7,36 +7,37 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r";
 
-// Splits one line into fields; false (with `error` set) on an unclosed quote.
+// Splits one line into fields at blanks outside double quotes, each field
+// as written, quotes kept; false (with `error` set) on an unclosed quote.
 bool SplitFields(std::string_view line, std::vector<std::string>& fields, std::string& error) {
     std::size_t at = 0;
     for (;;) {
         at = line.find_first_not_of(kBlanks, at);
         if (at == std::string_view::npos) return true;
-        std::string field;
-        if (line[at] != '"') {
-            const std::size_t end = std::min(line.find_first_of(kBlanks, at), line.size());
-            fields.emplace_back(line.substr(at, end - at));
-            at = end;
-            continue;
+        const std::size_t start = at;
+        bool quoted = false;
+        for (; at < line.size() && (quoted || kBlanks.find(line[at]) == std::string_view::npos);
+             ++at) {
+            if (line[at] == '"') quoted = !quoted;
         }
-        for (++at;; ++at) {
-            if (at >= line.size()) {
-                error = "a quoted name has no closing quote";
-                return false;
-            }
-            if (line[at] == '"') {
-                if (at + 1 < line.size() && line[at + 1] == '"') {
-                    ++at;
-                } else {
-                    break;
-                }
-            }
-            field += line[at];
+        if (quoted) {
+            error = "a quoted name has no closing quote";
+            return false;
         }
-        fields.push_back(std::move(field));
-        ++at;
+        fields.emplace_back(line.substr(start, at - start));
     }
+}
+
+// A column name written in double quotes (to hold blanks), as the name
+// itself: "" inside stands for one quote.
+std::string Unquoted(const std::string& field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') return field;
+    std::string name;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        name += field[i];
+        if (field[i] == '"' && field[i + 1] == '"') ++i;
+    }
+    return name;
 }
 
 }  // namespace
@@ -57,9 +58,12 @@ Targets ParsePlan(std::istream& in, std::string_view name) {
             plan.error = std::string(name) + " line " + std::to_string(number) + ": " + error;
             return plan;
         }
+        // The table and the key as --table and --id take them, quotes and
+        // all, so that '"a.b"' stays one name; the column as --column takes
+        // it, the name itself.
         db::Target target;
         target.table = std::move(fields[0]);
-        target.column = std::move(fields[1]);
+        target.column = Unquoted(fields[1]);
         if (fields.size() == 3) target.id = std::move(fields[2]);
         plan.targets.push_back(std::move(target));
     }

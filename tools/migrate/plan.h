@@ -4,9 +4,13 @@
 //   # TABLE COLUMN [ID]
 //   customers card_number
 //   billing.invoices "Bank Details" invoice_no
+//   "a.b" secret tenant_id,id
 //
-// Fields are separated by blanks; a field in double quotes may hold blanks
-// ("" is a quote). Blank lines and lines starting with # are skipped.
+// Fields are separated by blanks; a part in double quotes may hold blanks
+// ("" is a quote). TABLE and ID are read as --table and --id read them
+// (quotes keep a dot or a comma inside a name); COLUMN is the name itself,
+// in double quotes when it holds blanks. Blank lines and lines starting
+// with # are skipped.
 #ifndef TARVOLA_TOOLS_MIGRATE_PLAN_H
 #define TARVOLA_TOOLS_MIGRATE_PLAN_H
 

@@ -131,26 +131,17 @@ struct Census {
 struct Report {
     std::optional<db::Target> target;
     Census census;
+    // Row-level security hid rows of the table: the census is not all.
+    bool hidden_by_row_security = false;
 };
 
-bool IsIntegerType(std::string_view type) noexcept {
-    return type == "integer" || type == "bigint" || type == "smallint";
-}
-
-// The id as SQL can take it back in WHERE id IN (…): a number as it is,
-// anything else as a quoted string.
-std::string IdForSql(const db::Row& row, const db::ResolvedTarget* target) {
-    const bool number = row.id_is_integer ||
-                        (target != nullptr && IsIntegerType(target->id_type) && !row.id.empty() &&
-                         row.id.find_first_not_of("-0123456789") == std::string::npos);
-    if (number || target == nullptr) return row.id;
-    std::string quoted = "'";
-    for (const char c : row.id) {
-        if (c == '\'') quoted += '\'';
-        quoted += c;
-    }
-    return quoted + "'";
-}
+// Where a failing row's key goes: the failures file, with the rules of the
+// database it is to be pasted into.
+struct FailuresFile {
+    std::ostream* out = nullptr;
+    db::Dialect dialect = db::Dialect::kOther;
+    bool backslash_escapes = false;
+};
 
 struct Chunk {
     std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
@@ -159,10 +150,11 @@ struct Chunk {
 };
 
 // Reads every row `next` gives, assesses them on `jobs` threads and counts
-// them here; failing and ambiguous rows go to `failures` when it is open.
+// them here; failing and ambiguous rows go to `failures` when it is open,
+// each by its key as SQL (a line number for standard input, no target).
 Census Count(const std::function<bool(db::Row&)>& next, const db::ResolvedTarget* target,
              const Rekeying& rekeying, const ValueRules& rules, unsigned jobs,
-             std::ostream* failures, Progress& progress) {
+             const FailuresFile& failures, Progress& progress) {
     Census census;
     std::vector<Chunk> chunks(SlotsFor(jobs));
     const ChunkSteps steps{
@@ -182,9 +174,14 @@ Census Count(const std::function<bool(db::Row&)>& next, const db::ResolvedTarget
             for (std::size_t i = 0; i < chunk.count; ++i) {
                 const Finding& finding = chunk.findings[i];
                 census.Add(finding);
-                if (failures != nullptr && (finding.standing == Standing::kAmbiguous ||
-                                            finding.standing == Standing::kFailing))
-                    *failures << IdForSql(chunk.rows[i], target) << '\t' << finding.reason << '\n';
+                if (failures.out == nullptr || (finding.standing != Standing::kAmbiguous &&
+                                                finding.standing != Standing::kFailing))
+                    continue;
+                const db::RowKey& key = chunk.rows[i].key;
+                *failures.out << (target == nullptr ? key.front().text
+                                                    : db::KeyLiteral(*target, key, failures.dialect,
+                                                                     failures.backslash_escapes))
+                              << '\t' << finding.reason << '\n';
             }
             progress.Update(census.rows);
             return true;
@@ -200,8 +197,8 @@ std::function<bool(db::Row&)> InputRows(std::istream& in, char separator) {
         if (!std::getline(in, row.value, separator)) return false;
         if (separator == '\n' && !row.value.empty() && row.value.back() == '\r')
             row.value.pop_back();
-        row.id = std::to_string(++number);
-        row.id_is_integer = true;
+        row.key.resize(1);
+        row.key.front() = {std::to_string(++number), false, true};
         row.value_is_null = false;
         return true;
     };
@@ -250,12 +247,17 @@ void WriteJson(const std::vector<Report>& reports, const Census& totals, std::os
         } else {
             out << "null";
         }
-        out << ", \"longest_new\": " << census.longest_new << '}';
+        out << ", \"longest_new\": " << census.longest_new << ", \"hidden_by_row_security\": "
+            << (report.hidden_by_row_security ? "true" : "false") << '}';
     }
     out << "\n], \"totals\": {";
     WriteJsonCounts(totals, out);
     out << ", \"longest_new\": " << totals.longest_new << "}}\n";
 }
+
+constexpr std::string_view kHiddenRows =
+    "row-level security hides rows of this table from this role: they were not counted, and "
+    "the old key may still protect them";
 
 // A table for people: one line per target, a total line for several, then
 // what stands in the way of retiring the old key, and columns too narrow.
@@ -295,11 +297,22 @@ void WriteTable(const std::vector<Report>& reports, const Census& totals, std::o
                 << ": the longest value once migrated has " << census.longest_new
                 << " characters, the column holds " << *census.width << '\n';
     }
-    if (totals.AllDone()) {
-        out << "every value is done: the old key is no longer needed here\n";
-    } else {
+    bool hidden = false;
+    for (const Report& report : reports) {
+        if (!report.hidden_by_row_security) continue;
+        hidden = true;
+        out << TargetName(*report.target) << ": " << kHiddenRows << '\n';
+    }
+    if (!totals.AllDone()) {
         out << "not done: " << totals.to_migrate << " to migrate, " << totals.ambiguous
-            << " ambiguous, " << totals.failing << " failing\n";
+            << " ambiguous, " << totals.failing << " failing"
+            << (hidden ? "; rows hidden by row-level security were not looked at" : "") << '\n';
+    } else if (hidden) {
+        out << "not done: rows hidden by row-level security were not looked at\n";
+    } else if (totals.rows == totals.empty) {
+        out << "no values: nothing here is stored under either key\n";
+    } else {
+        out << "every value is done: the old key is no longer needed here\n";
     }
 }
 
@@ -310,7 +323,7 @@ struct Scan {
     unsigned jobs;
     bool show_progress;
     std::ostream& err;
-    std::ostream* failures = nullptr;
+    FailuresFile failures;
 };
 
 std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
@@ -323,20 +336,22 @@ std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
 
 // Every target through one read-only connection and one transaction, so
 // that their counts come from the same moment where the database can.
-std::vector<Report> ScanDatabase(const Scan& scan, const std::vector<db::Target>& targets) {
+std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targets) {
     const auto database = db::Connect(scan.options.migrate.database, db::Access::kReadOnly);
+    scan.failures.dialect = database->dialect();
+    scan.failures.backslash_escapes = database->backslash_escapes();
     // Every name checked before anything is read.
     std::vector<db::ResolvedTarget> resolved;
     for (const db::Target& target : targets) resolved.push_back(database->Resolve(target));
     database->Begin();
     std::vector<Report> reports;
     for (const db::ResolvedTarget& target : resolved) {
-        if (scan.failures != nullptr && resolved.size() > 1)
-            *scan.failures << "# " << TargetName(target) << '\n';
+        if (scan.failures.out != nullptr && resolved.size() > 1)
+            *scan.failures.out << "# " << TargetName(target) << '\n';
         const std::uint64_t total = scan.show_progress ? database->CountRows(target) : 0;
         Progress progress(scan.err, scan.show_progress, "rows", total);
         const auto cursor = database->OpenRows(target);
-        Report report{db::Target(target), {}};
+        Report report{db::Target(target), {}, target.hidden_by_row_security};
         report.census = Count([&cursor](db::Row& row) { return cursor->Next(row); }, &target,
                               scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
         report.census.width = target.width;
@@ -358,7 +373,8 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
               ValueRules{options.allow_binary, true},
               std::max(1U, jobs),
               show_progress,
-              err};
+              err,
+              {}};
     Targets targets;
     if (!options.migrate.database.empty()) {
         targets = TargetsOf(options.migrate);
@@ -374,14 +390,16 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
             err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
             return kExitUsage;
         }
-        scan.failures = &failures;
+        scan.failures.out = &failures;
     }
     std::vector<Report> reports;
     try {
         reports = options.migrate.database.empty() ? ScanInput(scan, in)
                                                    : ScanDatabase(scan, targets.targets);
     } catch (const db::Error& error) {
-        err << "tarvolacrypt: " << HidePasswords(error.what(), options.migrate.database) << '\n';
+        err << db::PrefixLines("tarvolacrypt: ",
+                               HidePasswords(error.what(), options.migrate.database))
+            << '\n';
         return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
     }
     if (options.migrate.database.empty() && in.bad()) {
@@ -396,13 +414,22 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
         }
     }
     Census totals;
-    for (const Report& report : reports) totals.Add(report.census);
+    bool hidden = false;
+    for (const Report& report : reports) {
+        totals.Add(report.census);
+        hidden = hidden || report.hidden_by_row_security;
+    }
+    // Values under a new key already, scanned with the old key alone.
+    if (options.new_key.origin == KeyOrigin::kNone && totals.failing != 0 &&
+        totals.failing == totals.rows - totals.empty)
+        err << "tarvolacrypt: every value failed under the key: if they were migrated to a new "
+               "key, give that one with --new-key-file\n";
     if (options.scan.json) {
         WriteJson(reports, totals, out);
     } else {
         WriteTable(reports, totals, out);
     }
-    return totals.AllDone() ? kExitDone : kExitFailed;
+    return totals.AllDone() && !hidden ? kExitDone : kExitFailed;
 }
 
 }  // namespace tarvola::tool

@@ -159,6 +159,17 @@ std::string LockTimeoutMessage(std::uint64_t seconds) {
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
 }
 
+std::string PrefixLines(std::string_view prefix, std::string_view text) {
+    std::string lines;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines += std::string(prefix) + std::string(text.substr(at, end - at));
+        at = end + 1;
+        if (at <= text.size()) lines += '\n';
+    }
+    return lines;
+}
+
 Error NoSuchTable(std::string_view table) {
     return {Error::Kind::kUsage, "no table '" + std::string(table) + "'"};
 }
@@ -168,23 +179,104 @@ Error NoSuchColumn(std::string_view table, std::string_view column) {
             "table '" + std::string(table) + "' has no column '" + std::string(column) + "'"};
 }
 
-Error NoSingleColumnKey(std::string_view table) {
+Error NoPrimaryKey(std::string_view table) {
     return {Error::Kind::kUsage, "table '" + std::string(table) +
-                                     "' has no single-column primary key: name the id column "
-                                     "with --id"};
+                                     "' has no primary key: name the id column (or columns, "
+                                     "separated by commas) with --id"};
 }
 
-std::string SelectRowsAfterSql(const ResolvedTarget& target, std::string_view placeholder) {
-    const std::string after = target.quoted_id + " > " + std::string(placeholder);
-    return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
-           target.quoted_table +
-           (target.where.empty() ? " WHERE " + after : WhereClause(target) + " AND " + after) +
-           " ORDER BY " + target.quoted_id;
+Error NotTextColumn(std::string_view column, std::string_view type) {
+    return {Error::Kind::kUsage, "column '" + std::string(column) + "' is of type " +
+                                     std::string(type) +
+                                     ", which holds no text: stored values are text"};
+}
+
+std::vector<std::string> SplitKeyColumns(std::string_view id) {
+    const auto refuse = [&](std::string_view why) {
+        throw Error(Error::Kind::kUsage,
+                    "--id '" + std::string(id) + "': " + std::string(why) +
+                        " (separate several columns by commas; write a name holding a comma in "
+                        "double quotes)");
+    };
+    std::vector<std::string> names;
+    if (id.empty()) return names;
+    std::size_t i = 0;
+    for (;;) {
+        std::string name;
+        if (i < id.size() && id[i] == '"') {
+            for (++i;; ++i) {
+                if (i == id.size()) refuse("a double quote is not closed");
+                if (id[i] == '"') {
+                    if (i + 1 == id.size() || id[i + 1] != '"') break;
+                    ++i;
+                }
+                name += id[i];
+            }
+            ++i;
+            if (i < id.size() && id[i] != ',') refuse("only a comma may follow a closing quote");
+        } else {
+            const std::size_t end = std::min(id.find(',', i), id.size());
+            name = id.substr(i, end - i);
+            i = end;
+        }
+        if (name.empty()) refuse("an empty column name");
+        if (std::find(names.begin(), names.end(), name) != names.end())
+            refuse("column '" + name + "' is named twice");
+        names.push_back(std::move(name));
+        if (i == id.size()) return names;
+        ++i;
+    }
+}
+
+std::string RowName(const RowKey& key) {
+    const auto text = [](const KeyValue& value) { return value.is_null ? "NULL" : value.text; };
+    if (key.size() == 1) return text(key.front());
+    std::string name = "(";
+    for (std::size_t i = 0; i < key.size(); ++i) name += (i == 0 ? "" : ", ") + text(key[i]);
+    return name + ")";
+}
+
+namespace {
+
+std::string KeyListSql(const ResolvedTarget& target, std::string_view prefix = {}) {
+    std::string list;
+    for (std::size_t i = 0; i < target.key.size(); ++i)
+        list += (i == 0 ? "" : ", ") + std::string(prefix) + target.key[i].quoted;
+    return list;
+}
+
+// "(k0 > ?) OR (k0 = ? AND k1 > ?) OR …": the rows after a key in key
+// order, written without row values, which not every database compares.
+std::string KeyAfterSql(const ResolvedTarget& target) {
+    std::string sql;
+    for (std::size_t i = 0; i < target.key.size(); ++i) {
+        sql += i == 0 ? "(" : " OR (";
+        for (std::size_t j = 0; j < i; ++j) sql += target.key[j].quoted + " = ? AND ";
+        sql += target.key[i].quoted + " > ?)";
+    }
+    return sql;
+}
+
+}  // namespace
+
+std::vector<std::size_t> KeyAfterParameters(std::size_t columns) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < columns; ++i)
+        for (std::size_t j = 0; j <= i; ++j) order.push_back(j);
+    return order;
 }
 
 std::string SelectRowsSql(const ResolvedTarget& target) {
-    return "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
-           target.quoted_table + WhereClause(target) + " ORDER BY " + target.quoted_id;
+    return "SELECT " + KeyListSql(target) + ", " + target.quoted_column + " FROM " +
+           target.quoted_table + WhereClause(target) + " ORDER BY " + KeyListSql(target);
+}
+
+std::string SelectRowsAfterSql(const ResolvedTarget& target) {
+    const std::string after = "(" + KeyAfterSql(target) + ")";
+    return "SELECT " + KeyListSql(target) + ", " + target.quoted_column + " FROM " +
+           target.quoted_table +
+           (target.where.empty() ? " WHERE " + after : WhereClause(target) + " AND " + after) +
+           " ORDER BY " + KeyListSql(target);
 }
 
 std::string CountRowsSql(const ResolvedTarget& target) {
@@ -192,23 +284,146 @@ std::string CountRowsSql(const ResolvedTarget& target) {
 }
 
 std::string CountSharedIdsSql(const ResolvedTarget& target) {
-    // The whole table, not only the rows --where picks: an update by id
+    // The whole table, not only the rows --where picks: an update by key
     // reaches every row holding it.
-    return "SELECT COUNT(*) FROM (SELECT " + target.quoted_id + " FROM " + target.quoted_table +
-           " GROUP BY " + target.quoted_id + " HAVING COUNT(*) > 1) AS shared_ids";
+    return "SELECT COUNT(*) FROM (SELECT " + KeyListSql(target) + " FROM " + target.quoted_table +
+           " GROUP BY " + KeyListSql(target) + " HAVING COUNT(*) > 1) AS shared_ids";
 }
 
-std::string SelectValueSql(const ResolvedTarget& target, std::string_view placeholder_id) {
+std::string KeyMatchSql(const ResolvedTarget& target, std::string_view prefix) {
+    std::string sql;
+    for (std::size_t i = 0; i < target.key.size(); ++i)
+        sql += (i == 0 ? "" : " AND ") + std::string(prefix) + target.key[i].quoted + " = ?";
+    return sql;
+}
+
+std::string SameBytesSql(Dialect dialect, std::string_view column, std::string_view placeholder) {
+    const std::string compared = std::string(column) + " = " + std::string(placeholder);
+    switch (dialect) {
+        case Dialect::kMySql:
+            return "BINARY " + compared;
+        case Dialect::kSqlServer:
+            return compared + " COLLATE Latin1_General_100_BIN2";
+        case Dialect::kSqlite:
+            return compared + " COLLATE BINARY";
+        case Dialect::kPostgres:
+        case Dialect::kOther:
+            break;
+    }
+    return compared;
+}
+
+std::string UpdateRowSql(const ResolvedTarget& target, Dialect dialect) {
+    return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = ? WHERE " +
+           KeyMatchSql(target, {}) + " AND " + SameBytesSql(dialect, target.quoted_column, "?");
+}
+
+std::string SelectValueSql(const ResolvedTarget& target) {
     return "SELECT " + target.quoted_column + " FROM " + target.quoted_table + " WHERE " +
-           target.quoted_id + " = " + std::string(placeholder_id);
+           KeyMatchSql(target, {});
 }
 
-std::string UpdateRowSql(const ResolvedTarget& target, std::string_view placeholder_new,
-                         std::string_view placeholder_id, std::string_view placeholder_old) {
-    return "UPDATE " + target.quoted_table + " SET " + target.quoted_column + " = " +
-           std::string(placeholder_new) + " WHERE " + target.quoted_id + " = " +
-           std::string(placeholder_id) + " AND " + target.quoted_column + " = " +
-           std::string(placeholder_old);
+namespace {
+
+bool IsControl(char c) noexcept {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// A literal of the dialect with escapes: PostgreSQL's E'…' (\xHH for any
+// byte) or MySQL's '…' with backslash escapes.
+std::string EscapedLiteral(std::string_view text, bool postgres) {
+    std::string literal = postgres ? "E'" : "'";
+    for (const char c : text) {
+        switch (c) {
+            case '\\':
+                literal += "\\\\";
+                break;
+            case '\'':
+                literal += "''";
+                break;
+            case '\n':
+                literal += "\\n";
+                break;
+            case '\r':
+                literal += "\\r";
+                break;
+            case '\t':
+                literal += "\\t";
+                break;
+            default:
+                if (IsControl(c) && postgres) {
+                    constexpr std::string_view kHex = "0123456789ABCDEF";
+                    const auto byte = static_cast<unsigned char>(c);
+                    literal += "\\x";
+                    literal += kHex[byte >> 4];
+                    literal += kHex[byte & 0xF];
+                } else if (c == '\0') {
+                    literal += "\\0";
+                } else {
+                    literal += c;
+                }
+        }
+    }
+    return literal + "'";
+}
+
+// Plain '…' pieces, every control character as the dialect's character
+// function, joined by its concatenation.
+std::string ConcatenatedLiteral(std::string_view text, Dialect dialect) {
+    const bool mysql = dialect == Dialect::kMySql;
+    const std::string join = mysql ? ", " : dialect == Dialect::kSqlServer ? " + " : " || ";
+    const std::string function = dialect == Dialect::kSqlite  ? "char("
+                                 : dialect == Dialect::kOther ? "CHR("
+                                                              : "CHAR(";
+    std::vector<std::string> pieces;
+    std::string quoted;
+    bool open = false;
+    for (const char c : text) {
+        if (IsControl(c)) {
+            if (open) pieces.push_back(quoted + "'");
+            open = false;
+            pieces.push_back(function + std::to_string(static_cast<unsigned char>(c)) +
+                             (mysql ? " USING utf8mb4)" : ")"));
+            continue;
+        }
+        if (!open) quoted = "'";
+        open = true;
+        quoted += c;
+        if (c == '\'') quoted += c;
+    }
+    if (open) pieces.push_back(quoted + "'");
+    if (pieces.empty()) return "''";
+    if (pieces.size() == 1) return pieces.front();
+    std::string literal = mysql ? "CONCAT(" : "(";
+    for (std::size_t i = 0; i < pieces.size(); ++i) literal += (i == 0 ? "" : join) + pieces[i];
+    return literal + ")";
+}
+
+}  // namespace
+
+std::string SqlLiteral(std::string_view text, Dialect dialect, bool backslash_escapes) {
+    const bool plain = std::none_of(text.begin(), text.end(), IsControl);
+    if (dialect == Dialect::kPostgres && (!plain || text.find('\\') != std::string_view::npos))
+        return EscapedLiteral(text, true);
+    if (dialect == Dialect::kMySql && backslash_escapes) return EscapedLiteral(text, false);
+    return ConcatenatedLiteral(text, dialect);
+}
+
+std::string KeyLiteral(const ResolvedTarget& target, const RowKey& key, Dialect dialect,
+                       bool backslash_escapes) {
+    const auto literal = [&](std::size_t i) {
+        const KeyValue& value = key[i];
+        if (value.is_null) return std::string("NULL");
+        const bool number =
+            (value.is_integer || (i < target.key.size() && target.key[i].is_integer)) &&
+            !value.text.empty() && value.text.find_first_not_of("-0123456789") == std::string::npos;
+        return number ? value.text : SqlLiteral(value.text, dialect, backslash_escapes);
+    };
+    if (key.size() == 1) return literal(0);
+    std::string row = "(";
+    for (std::size_t i = 0; i < key.size(); ++i) row += (i == 0 ? "" : ", ") + literal(i);
+    return row + ")";
 }
 
 }  // namespace tarvola::tool::db

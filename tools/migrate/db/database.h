@@ -38,57 +38,95 @@ class Error : public std::runtime_error {
 
 // What to migrate, as the user named it.
 struct Target {
+    // As --table takes it: "table" or "schema.table", a part holding a dot
+    // in double quotes.
     std::string table;
     std::string column;
-    // Empty: SQLite's rowid, or the table's single-column primary key.
+    // As --id takes it: empty for SQLite's rowid or the table's primary key,
+    // else one column or several separated by commas ("tenant_id,id"), a
+    // name holding a comma in double quotes.
     std::string id;
     // Raw SQL limiting the rows; empty for all rows.
     std::string where;
 };
 
+// One column of the key a row is found by.
+struct KeyColumn {
+    // The name as the catalogue has it; empty for SQLite's rowid.
+    std::string name;
+    std::string quoted;
+    // Where parameters are cast (PostgreSQL): the type to cast to.
+    std::string cast_type;
+    // The SQL type an ODBC driver gives the column, to bind its values as.
+    int odbc_type = 0;
+    // Numbers are written back bare in the failures file.
+    bool is_integer = false;
+};
+
 // A target as Database::Resolve found it in the catalogue: the names quoted
-// for SQL, and what the columns are. `id` names the column found for an
-// empty one (the primary key; still empty for SQLite's rowid).
+// for SQL, and what the columns are. Everything a backend needs to work on
+// the target is here, so that the targets of a plan never share state.
 struct ResolvedTarget : Target {
     explicit ResolvedTarget(Target named) : Target(std::move(named)) {}
 
     std::string quoted_table;
     std::string quoted_column;
-    std::string quoted_id;
-    // Each column's type where the backend needs it to bind a text parameter.
+    // The columns that identify a row, in the order of the key: what --id
+    // named, or the primary key (SQLite's rowid by default).
+    std::vector<KeyColumn> key;
+    // The value column's type as the catalogue names it.
     std::string column_type;
-    std::string id_type;
-    // The column's declared maximum length in characters (VARCHAR(200):
-    // 200); none for types without one.
+    int column_odbc_type = 0;
+    // The column's maximum length in characters as far as the catalogue
+    // declares one (VARCHAR(200): 200; through a PostgreSQL domain, the
+    // least of its levels); none for types without one.
     std::optional<std::uint64_t> width;
     // The longest value the database accepts in the column, which a
-    // migration checks before its first write: the declared width where the
-    // database enforces it (not SQLite's, which it ignores), the least of a
-    // domain's levels on PostgreSQL.
+    // migration checks before its first write: `width` where the database
+    // enforces it (not SQLite's, which it ignores).
     std::optional<std::uint64_t> enforced_width;
-    // Where parameters are cast (PostgreSQL): the types to cast them to,
+    // Where parameters are cast (PostgreSQL): the type to cast the value to,
     // without the length an explicit cast would cut a value to.
     std::string column_cast_type;
-    std::string id_cast_type;
     // Whether the column pads a shorter value with blanks (char(n)), which a
     // read-back then drops.
     bool blank_padded = false;
-    // The id is the primary key or has a unique index of its own, so no two
+    // The key is the primary key or has a unique index of its own, so no two
     // rows can share one.
-    bool id_is_unique = false;
+    bool key_is_unique = false;
+    // Row-level security applies to this session's role: rows it cannot see
+    // are neither read nor written, and nothing can be said about them.
+    bool hidden_by_row_security = false;
+    // The target is a view: its INSTEAD OF triggers (or PostgreSQL's rules)
+    // may carry out an update, and the row counts they report do not tell
+    // what they wrote.
+    bool is_view = false;
+    // Rules rewrite an UPDATE of the relation (PostgreSQL), which then takes
+    // no RETURNING.
+    bool rewritten_by_rules = false;
 };
 
+// One key value of a row, in the database's own text form: shown in
+// messages and bound back as text.
+struct KeyValue {
+    std::string text;
+    bool is_null = false;
+    // Stored as an integer (SQLite's dynamic typing), so bound back as one.
+    bool is_integer = false;
+};
+using RowKey = std::vector<KeyValue>;
+
 struct Row {
-    // The id in the database's own text form: shown in messages and bound
-    // back as text in the update.
-    std::string id;
-    bool id_is_integer = false;
+    RowKey key;
     bool value_is_null = false;
     // A value stored as bytes rather than text (a SQLite BLOB): reported and
     // never rewritten, since a text value in its place would change its type.
     bool value_is_blob = false;
     std::string value;
 };
+
+// How messages name a row: its key value, several in parentheses.
+[[nodiscard]] std::string RowName(const RowKey& key);
 
 // A row whose value is to become `new_value`, unless someone else changed it
 // since it was read.
@@ -97,13 +135,12 @@ struct Update {
     std::string_view new_value;
 };
 
-// What one update did, read back in the same transaction before anything is
-// committed: the number of rows it changed (1, or 0 when the row no longer
-// held the value read) and, for a changed row, what the database now holds.
-struct Applied {
-    std::uint64_t rows = 0;
-    bool stored_is_null = false;
-    std::string stored;
+// What a row holds when it is read again.
+struct Stored {
+    // False: the row is gone (deleted, or its key changed).
+    bool found = false;
+    bool is_null = false;
+    std::string value;
 };
 
 class RowCursor {
@@ -143,10 +180,10 @@ class Database {
     // Before Resolve. Waiting past the timeout throws Error(kQuery) with
     // LockTimeoutMessage.
     virtual void SetLockWait(LockWait wait) = 0;
-    // Checks table, column and id against the catalogue (throws kUsage).
+    // Checks table, column and key against the catalogue (throws kUsage).
     [[nodiscard]] virtual ResolvedTarget Resolve(const Target& target) = 0;
     [[nodiscard]] virtual std::uint64_t CountRows(const ResolvedTarget& target) = 0;
-    // The number of id values that more than one row of the table holds.
+    // The number of key values that more than one row of the table holds.
     [[nodiscard]] virtual std::uint64_t CountSharedIds(const ResolvedTarget& target) = 0;
     virtual void Begin() = 0;
     virtual void Commit() = 0;
@@ -154,13 +191,24 @@ class Database {
     // Opened inside a transaction; stays valid across later Commit and Begin
     // calls (not after Rollback).
     [[nodiscard]] virtual std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) = 0;
-    // Sets each row's column to its new value WHERE id = row.id AND column =
-    // row.value, then reads the changed rows back; one result per update.
-    // Nothing is cast to a length-limited type on the way: a value too long
-    // for the column is the database's to refuse, or to cut, which the
-    // read-back shows.
-    [[nodiscard]] virtual std::vector<Applied> Apply(const ResolvedTarget& target,
-                                                     std::span<const Update> updates) = 0;
+    // Sets each row's column to its new value WHERE key = row.key AND column
+    // = row.value (compared byte for byte). Per update, the number of rows
+    // it changed: 1, or 0 when the row no longer held the value read. Nothing
+    // is cast to a length-limited type on the way: a value too long for the
+    // column is the database's to refuse, or to cut, which ReadBack shows.
+    [[nodiscard]] virtual std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
+                                                           std::span<const Update> updates) = 0;
+    // Runs now what the database would otherwise run only at the commit
+    // (PostgreSQL's deferred constraint triggers), so that a read-back
+    // afterwards sees everything the commit would keep.
+    virtual void RunDeferredChecks() = 0;
+    // What the rows with these keys hold now, read again from the target in
+    // the open transaction; one result per key.
+    [[nodiscard]] virtual std::vector<Stored> ReadBack(const ResolvedTarget& target,
+                                                       std::span<const RowKey> keys) = 0;
+    // Whether a backslash escapes the next character in this session's
+    // string literals (MySQL and MariaDB unless NO_BACKSLASH_ESCAPES).
+    [[nodiscard]] virtual bool backslash_escapes() const noexcept { return false; }
 };
 
 // kReadOnly: the connection cannot write, and the database knows it, so a
@@ -185,30 +233,63 @@ struct QualifiedName {
     std::string table;
 };
 [[nodiscard]] QualifiedName SplitTableName(std::string_view name);
+// --id split into its column names: "tenant_id,id" into two; a name in
+// double quotes may hold a comma. Nothing for an empty --id. Throws kUsage
+// for an empty name, a name given twice or an unclosed quote.
+[[nodiscard]] std::vector<std::string> SplitKeyColumns(std::string_view id);
 // Refuses (kUsage) a --where that could be more than one statement: a ';'
 // outside quotes, under every way a database might read quotes, backslashes
 // and comments. The backends also run each statement through an interface
 // that takes exactly one; this check makes the refusal the same everywhere.
 void CheckSingleCondition(std::string_view where);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
+// `text` with `prefix` before each of its lines: a client's message may run
+// to several (libpq's, one for each host it tried).
+[[nodiscard]] std::string PrefixLines(std::string_view prefix, std::string_view text);
 // What Resolve throws (kUsage) for a name the catalogue does not hold, in
 // the same words whichever database said it.
 [[nodiscard]] Error NoSuchTable(std::string_view table);
 [[nodiscard]] Error NoSuchColumn(std::string_view table, std::string_view column);
-[[nodiscard]] Error NoSingleColumnKey(std::string_view table);
-// Like SelectRowsSql, only the rows whose id follows `placeholder`: reading
-// page by page where a cursor does not survive a commit.
-[[nodiscard]] std::string SelectRowsAfterSql(const ResolvedTarget& target,
-                                             std::string_view placeholder);
+[[nodiscard]] Error NoPrimaryKey(std::string_view table);
+// What Resolve throws (kUsage) for a value column whose type holds no text
+// (numbers, dates, bytes, JSON, arrays): no stored value can be in it.
+[[nodiscard]] Error NotTextColumn(std::string_view column, std::string_view type);
+
+// SQL text over a resolved target; every placeholder is "?", for the
+// backends that bind by position (PostgreSQL writes its own).
+// SELECT key…, column FROM table [WHERE (where)] ORDER BY key…
 [[nodiscard]] std::string SelectRowsSql(const ResolvedTarget& target);
+// Like SelectRowsSql, only the rows whose key follows the one bound:
+// reading page by page where a cursor does not survive a commit. The
+// parameters are the key values in the order KeyAfterParameters gives.
+[[nodiscard]] std::string SelectRowsAfterSql(const ResolvedTarget& target);
+// For a key of `columns` columns: which key value each parameter of
+// SelectRowsAfterSql takes ("a > ? OR a = ? AND b > ?": 0, 0, 1).
+[[nodiscard]] std::vector<std::size_t> KeyAfterParameters(std::size_t columns);
 [[nodiscard]] std::string CountRowsSql(const ResolvedTarget& target);
 [[nodiscard]] std::string CountSharedIdsSql(const ResolvedTarget& target);
-[[nodiscard]] std::string SelectValueSql(const ResolvedTarget& target,
-                                         std::string_view placeholder_id);
-[[nodiscard]] std::string UpdateRowSql(const ResolvedTarget& target,
-                                       std::string_view placeholder_new,
-                                       std::string_view placeholder_id,
-                                       std::string_view placeholder_old);
+// "k1 = ? AND k2 = ?", each column after `prefix` ("t." or nothing).
+[[nodiscard]] std::string KeyMatchSql(const ResolvedTarget& target, std::string_view prefix);
+// `column = placeholder` compared byte for byte, whatever the column's
+// collation says (case-insensitive, PAD SPACE): a value someone changed in
+// case or blanks is not the value read.
+[[nodiscard]] std::string SameBytesSql(Dialect dialect, std::string_view column,
+                                       std::string_view placeholder);
+// UPDATE table SET column = ? WHERE key = ?… AND column = ? (byte for byte):
+// the new value, the key values, the old value.
+[[nodiscard]] std::string UpdateRowSql(const ResolvedTarget& target, Dialect dialect);
+// SELECT column FROM table WHERE key = ?…
+[[nodiscard]] std::string SelectValueSql(const ResolvedTarget& target);
+
+// `text` as a string literal the database reads back as exactly `text`,
+// on one line whatever it holds (a line break is written as an escape or a
+// concatenation), so that a failures file can be pasted into WHERE … IN (…).
+[[nodiscard]] std::string SqlLiteral(std::string_view text, Dialect dialect,
+                                     bool backslash_escapes);
+// A row's key as SQL: a number bare, text as SqlLiteral, several values as
+// a row value "(1, 'a')" for WHERE (k1, k2) IN (…).
+[[nodiscard]] std::string KeyLiteral(const ResolvedTarget& target, const RowKey& key,
+                                     Dialect dialect, bool backslash_escapes);
 
 // The backends; each throws Error(kUnreachable) when it cannot connect.
 [[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);

@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "migrate/db/database.h"
+#include "migrate/db/postgres_catalogue.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -177,26 +178,60 @@ std::string EscapePattern(std::string_view name, std::string_view escape) {
     return escaped;
 }
 
+// Whether a value of this SQL type is text.
+bool IsTextType(SQLSMALLINT type) noexcept {
+    switch (type) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsIntegerType(SQLSMALLINT type) noexcept {
+    return type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_BIGINT || type == SQL_TINYINT;
+}
+
+// A key as one string, each value preceded by its length: equal exactly
+// when the keys are, whatever bytes the values hold.
+std::string KeyText(const RowKey& key) {
+    std::string text;
+    for (const KeyValue& value : key) {
+        text += std::to_string(value.text.size());
+        text += value.is_null ? '!' : ':';
+        text += value.text;
+    }
+    return text;
+}
+
+// The key values and the value of a row of SELECT key…, column.
+void ReadRow(const Handle& statement, std::size_t key_columns, Row& row) {
+    row.key.resize(key_columns);
+    for (std::size_t i = 0; i < key_columns; ++i) {
+        row.key[i].is_null = !GetText(statement, static_cast<SQLUSMALLINT>(i + 1), row.key[i].text);
+        row.key[i].is_integer = false;
+    }
+    row.value_is_null = !GetText(statement, static_cast<SQLUSMALLINT>(key_columns + 1), row.value);
+}
+
 // How the rows are read and what bounds a wait.
 struct ReadPlan {
     SQLHANDLE connection = SQL_NULL_HANDLE;
     std::string sql;
     // Empty: one cursor for the whole run. Otherwise the rows after the last
-    // id read, a page at a time, each page read whole and its statement
+    // key read, a page at a time, each page read whole and its statement
     // closed before the caller goes on (and commits).
     std::string page_sql;
-    SQLSMALLINT id_type = SQL_VARCHAR;
+    // The key columns' SQL types.
+    std::vector<SQLSMALLINT> key_types;
     std::uint64_t lock_timeout = 0;
     const std::function<void()>* on_long_wait = nullptr;
-    // Whether ids are numbers, so that they can be written back bare.
-    bool integer_ids = false;
 };
-
-void ReadRow(const Handle& statement, bool integer_ids, Row& row) {
-    if (!GetText(statement, 1, row.id)) row.id.clear();
-    row.id_is_integer = integer_ids;
-    row.value_is_null = !GetText(statement, 2, row.value);
-}
 
 class OdbcCursor final : public RowCursor {
   public:
@@ -209,15 +244,21 @@ class OdbcCursor final : public RowCursor {
         const SQLRETURN status = SQLFetch(statement_->handle);
         if (status == SQL_NO_DATA) return false;
         Check(status, *statement_, "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
-        ReadRow(*statement_, plan_.integer_ids, row);
+        ReadRow(*statement_, plan_.key_types.size(), row);
         return true;
     }
 
   private:
-    std::unique_ptr<Handle> Execute(const std::string& sql, bool after_last_id) {
+    std::unique_ptr<Handle> Execute(const std::string& sql, bool after_last_key) {
         auto statement = NewStatement(plan_.connection, plan_.lock_timeout);
-        SQLLEN length = 0;
-        if (after_last_id) BindText(*statement, 1, last_id_, plan_.id_type, length);
+        std::vector<SQLLEN> lengths;
+        if (after_last_key) {
+            const std::vector<std::size_t> order = KeyAfterParameters(last_key_.size());
+            lengths.resize(order.size());
+            for (std::size_t i = 0; i < order.size(); ++i)
+                BindText(*statement, static_cast<SQLUSMALLINT>(i + 1), last_key_[order[i]].text,
+                         plan_.key_types[order[i]], lengths[i]);
+        }
         const LongWaitNotice notice(*plan_.on_long_wait);
         Check(SQLExecDirect(statement->handle, Chars(sql), SQL_NTS), *statement,
               "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
@@ -244,14 +285,14 @@ class OdbcCursor final : public RowCursor {
             if (status == SQL_NO_DATA) break;
             Check(status, *statement, "cannot read the rows", Error::Kind::kQuery,
                   plan_.lock_timeout);
-            ReadRow(*statement, plan_.integer_ids, page_[count++]);
+            ReadRow(*statement, plan_.key_types.size(), page_[count++]);
         }
         SQLCloseCursor(statement->handle);
         page_.resize(count);
         next_ = 0;
         last_page_ = count < kPageRows;
         if (count != 0) {
-            last_id_ = page_.back().id;
+            last_key_ = page_.back().key;
             read_any_ = true;
         }
     }
@@ -260,7 +301,7 @@ class OdbcCursor final : public RowCursor {
     std::unique_ptr<Handle> statement_;
     std::vector<Row> page_;
     std::size_t next_ = 0;
-    std::string last_id_;
+    RowKey last_key_;
     bool read_any_ = false;
     bool last_page_ = false;
 };
@@ -270,66 +311,77 @@ class OdbcDatabase final : public Database {
     OdbcDatabase(std::unique_ptr<Handle> environment, std::unique_ptr<Handle> connection)
         : environment_(std::move(environment)),
           connection_(std::move(connection)),
-          dialect_(DialectOfDbmsName(Info(SQL_DBMS_NAME))) {}
+          dialect_(DialectOfDbmsName(Info(SQL_DBMS_NAME))) {
+        if (dialect_ == Dialect::kMySql) {
+            // The session's own rule for backslashes in string literals,
+            // which the failures file has to follow.
+            try {
+                std::string mode;
+                Select("SELECT @@SESSION.sql_mode", "cannot read the SQL mode", mode);
+                backslash_escapes_ = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
+            } catch (const Error&) {
+                backslash_escapes_ = true;
+            }
+        }
+    }
 
     ~OdbcDatabase() override {
-        update_.reset();
-        select_.reset();
+        statements_.clear();
         SQLEndTran(SQL_HANDLE_DBC, connection_->handle, SQL_ROLLBACK);
         SQLDisconnect(connection_->handle);
     }
 
     Dialect dialect() const noexcept override { return dialect_; }
+    bool backslash_escapes() const noexcept override { return backslash_escapes_; }
     void SetLockWait(LockWait wait) override { wait_ = std::move(wait); }
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
         CheckSingleCondition(target.where);
         const QualifiedName qualified = SplitTableName(target.table);
-        const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
-        Handle columns(SQL_HANDLE_STMT, connection_->handle);
-        std::string pattern = EscapePattern(qualified.table, escape);
-        std::string schema_pattern = EscapePattern(qualified.schema, escape);
-        Check(SQLColumns(columns.handle, nullptr, 0,
-                         qualified.schema.empty() ? nullptr : Chars(schema_pattern), SQL_NTS,
-                         Chars(pattern), SQL_NTS, nullptr, 0),
-              columns, "cannot read the catalogue");
-        bool any = false;
-        bool id_found = target.id.empty();
-        std::string schema;
-        std::string table;
-        std::string name;
-        while (SQL_SUCCEEDED(SQLFetch(columns.handle))) {
-            // Column 2 TABLE_SCHEM, 3 TABLE_NAME, 4 COLUMN_NAME, 5 DATA_TYPE.
-            GetText(columns, 3, table);
-            if (table != qualified.table) continue;
-            if (!qualified.schema.empty() &&
-                (!GetText(columns, 2, schema) || schema != qualified.schema))
-                continue;
-            any = true;
-            GetText(columns, 4, name);
-            if (name == target.column) {
-                target.column_type = "found";
-                DescribeWidth(columns, target);
-            }
-            id_found = id_found || name == target.id;
+        std::vector<std::string> key_names = SplitKeyColumns(target.id);
+        const Catalogued table = FindColumns(target, qualified);
+        if (table.names.empty()) throw NoSuchTable(target.table);
+        const auto has = [&table](const std::string& name) {
+            return std::find(table.names.begin(), table.names.end(), name) != table.names.end();
+        };
+        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
+        for (const std::string& name : key_names)
+            if (!has(name)) throw NoSuchColumn(target.table, name);
+        const std::vector<std::string> primary = PrimaryKey(qualified);
+        if (key_names.empty()) {
+            if (primary.empty()) throw NoPrimaryKey(target.table);
+            key_names = primary;
         }
-        SQLCloseCursor(columns.handle);
-        if (!any) throw NoSuchTable(target.table);
-        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
-        if (!id_found) throw NoSuchColumn(target.table, target.id);
-        if (target.id.empty()) {
-            target.id = PrimaryKey(target.table, qualified);
-            target.id_is_unique = true;
-        }
+        std::vector<std::string> sorted = key_names;
+        std::vector<std::string> sorted_primary = primary;
+        std::sort(sorted.begin(), sorted.end());
+        std::sort(sorted_primary.begin(), sorted_primary.end());
+        target.key_is_unique = !primary.empty() && sorted == sorted_primary;
+
         const std::string quote = Info(SQL_IDENTIFIER_QUOTE_CHAR);
         target.quoted_table = QuoteIdentifier(qualified.table, quote);
         if (!qualified.schema.empty())
             target.quoted_table =
                 QuoteIdentifier(qualified.schema, quote) + "." + target.quoted_table;
         target.quoted_column = QuoteIdentifier(target.column, quote);
-        target.quoted_id = QuoteIdentifier(target.id, quote);
+        for (const std::string& name : key_names)
+            target.key.push_back({name, QuoteIdentifier(name, quote), {}, 0, false});
+        target.column_type = table.column_type;
+        target.is_view = IsView(qualified);
         DescribeTypes(target);
+        if (dialect_ == Dialect::kPostgres) {
+            // A driver reports a width for types that have none (psqlODBC:
+            // 255 for an unbounded varchar or text): the server's catalogue
+            // is the authority.
+            DescribeFromPostgres(target);
+        } else {
+            if (!IsTextType(table.column_data_type))
+                throw NotTextColumn(target.column, table.column_type);
+            target.width = table.width;
+            target.enforced_width = table.width;
+            target.blank_padded = table.fixed_width;
+        }
         return target;
     }
 
@@ -346,57 +398,198 @@ class OdbcDatabase final : public Database {
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
-        const bool integer_ids = id_type_ == SQL_INTEGER || id_type_ == SQL_SMALLINT ||
-                                 id_type_ == SQL_BIGINT || id_type_ == SQL_TINYINT;
-        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {},         id_type_,
-                      wait_.timeout_seconds, &wait_.on_long_wait,   integer_ids};
-        if (!CursorSurvivesCommit()) plan.page_sql = SelectRowsAfterSql(target, "?");
+        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {}, {},
+                      wait_.timeout_seconds, &wait_.on_long_wait};
+        for (const KeyColumn& key : target.key)
+            plan.key_types.push_back(static_cast<SQLSMALLINT>(key.odbc_type));
+        if (!CursorSurvivesCommit()) plan.page_sql = SelectRowsAfterSql(target);
         return std::make_unique<OdbcCursor>(std::move(plan));
     }
 
-    std::vector<Applied> Apply(const ResolvedTarget& target,
-                               std::span<const Update> updates) override {
-        // One statement per target: a plan updates several tables in turn.
-        std::string sql = UpdateRowSql(target, "?", "?", "?");
-        if (!update_ || sql != update_sql_) {
-            update_ = Prepared(sql, "cannot prepare the update");
-            update_sql_ = std::move(sql);
-            select_ = Prepared(ReadBackSql(target), "cannot prepare the read-back");
-        }
-        std::vector<Applied> applied(updates.size());
+    std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
+                                     std::span<const Update> updates) override {
+        const Handle& update = Prepared(UpdateRowSql(target, dialect_));
+        const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
+        std::vector<SQLLEN> lengths(target.key.size() + 2);
+        std::vector<std::uint64_t> applied(updates.size());
         const LongWaitNotice notice(wait_.on_long_wait);
         for (std::size_t i = 0; i < updates.size(); ++i) {
-            const Update& update = updates[i];
-            BindText(*update_, 1, update.new_value, value_type_, lengths_[0]);
-            BindText(*update_, 2, update.row->id, id_type_, lengths_[1]);
-            BindText(*update_, 3, update.row->value, value_type_, lengths_[2]);
-            const SQLRETURN status = SQLExecute(update_->handle);
+            const Row& row = *updates[i].row;
+            BindText(update, 1, updates[i].new_value, value_type, lengths[0]);
+            BindKey(update, 2, target, row.key, std::span(lengths).subspan(1));
+            BindText(update, static_cast<SQLUSMALLINT>(target.key.size() + 2), row.value,
+                     value_type, lengths.back());
+            const SQLRETURN status = SQLExecute(update.handle);
             SQLLEN rows = 0;
             if (status != SQL_NO_DATA) {
-                Check(status, *update_, "cannot update row " + update.row->id, Error::Kind::kQuery,
+                Check(status, update, "cannot update row " + RowName(row.key), Error::Kind::kQuery,
                       wait_.timeout_seconds);
-                Check(SQLRowCount(update_->handle, &rows), *update_, "cannot count updated rows");
+                Check(SQLRowCount(update.handle, &rows), update, "cannot count updated rows");
             }
-            applied[i].rows = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
-        }
-        // Read back once every row is written, so that what a trigger did to
-        // any of them shows.
-        std::vector<std::size_t> changed;
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i].rows != 0) changed.push_back(i);
-        }
-        for (std::size_t first = 0; first < changed.size(); first += kReadBackRows) {
-            const auto group =
-                std::span(changed).subspan(first, std::min(kReadBackRows, changed.size() - first));
-            ReadBack(updates, group, applied);
+            applied[i] = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
         }
         return applied;
     }
 
+    void RunDeferredChecks() override {
+        if (dialect_ == Dialect::kPostgres)
+            Execute("SET CONSTRAINTS ALL IMMEDIATE", "cannot run the deferred checks");
+    }
+
+    std::vector<Stored> ReadBack(const ResolvedTarget& target,
+                                 std::span<const RowKey> keys) override {
+        std::vector<Stored> stored(keys.size());
+        const Handle& select = Prepared(ReadBackSql(target));
+        std::vector<SQLLEN> lengths(kReadBackRows * target.key.size());
+        const LongWaitNotice notice(wait_.on_long_wait);
+        Row row;
+        for (std::size_t first = 0; first < keys.size(); first += kReadBackRows) {
+            const auto group = keys.subspan(first, std::min(kReadBackRows, keys.size() - first));
+            std::unordered_map<std::string, std::size_t> owner;
+            for (std::size_t k = 0; k < kReadBackRows; ++k) {
+                // A smaller group repeats its last key in the slots left over.
+                const std::size_t index = std::min(k, group.size() - 1);
+                BindKey(select, static_cast<SQLUSMALLINT>(k * target.key.size() + 1), target,
+                        group[index], std::span(lengths).subspan(k * target.key.size()));
+                owner.emplace(KeyText(group[index]), first + index);
+            }
+            Check(SQLExecute(select.handle), select, "cannot read back the rows",
+                  Error::Kind::kQuery, wait_.timeout_seconds);
+            for (;;) {
+                const SQLRETURN status = SQLFetch(select.handle);
+                if (status == SQL_NO_DATA) break;
+                Check(status, select, "cannot read back the rows");
+                ReadRow(select, target.key.size(), row);
+                const auto found = owner.find(KeyText(row.key));
+                if (found == owner.end()) continue;
+                stored[found->second] = Stored{true, row.value_is_null, row.value};
+            }
+            SQLCloseCursor(select.handle);
+        }
+        return stored;
+    }
+
   private:
+    // What SQLColumns says of a table: its column names, and of the value
+    // column its SQL type, its type's name and its declared width.
+    struct Catalogued {
+        std::vector<std::string> names;
+        SQLSMALLINT column_data_type = 0;
+        std::string column_type;
+        std::optional<std::uint64_t> width;
+        bool fixed_width = false;
+    };
+
+    // MySQL and MariaDB call a database what others call a schema, and
+    // their drivers take it as the catalogue's name.
+    bool SchemaIsCatalog() const noexcept { return dialect_ == Dialect::kMySql; }
+
+    Catalogued FindColumns(const ResolvedTarget& target, const QualifiedName& qualified) {
+        const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
+        Handle columns(SQL_HANDLE_STMT, connection_->handle);
+        std::string pattern = EscapePattern(qualified.table, escape);
+        std::string schema = qualified.schema;
+        std::string schema_pattern = EscapePattern(qualified.schema, escape);
+        SQLCHAR* const in_schema = qualified.schema.empty() ? nullptr : Chars(schema_pattern);
+        SQLCHAR* const in_catalog = qualified.schema.empty() ? nullptr : Chars(schema);
+        Check(SQLColumns(columns.handle, SchemaIsCatalog() ? in_catalog : nullptr, SQL_NTS,
+                         SchemaIsCatalog() ? nullptr : in_schema, SQL_NTS, Chars(pattern), SQL_NTS,
+                         nullptr, 0),
+              columns, "cannot read the catalogue");
+        Catalogued found;
+        std::string owner;
+        std::string table;
+        std::string name;
+        while (SQL_SUCCEEDED(SQLFetch(columns.handle))) {
+            // Column 1 TABLE_CAT, 2 TABLE_SCHEM, 3 TABLE_NAME, 4 COLUMN_NAME,
+            // 5 DATA_TYPE, 6 TYPE_NAME, 7 COLUMN_SIZE in characters.
+            GetText(columns, 3, table);
+            if (table != qualified.table) continue;
+            if (!qualified.schema.empty() &&
+                (!GetText(columns, SchemaIsCatalog() ? 1 : 2, owner) || owner != qualified.schema))
+                continue;
+            GetText(columns, 4, name);
+            if (name == target.column) Describe(columns, found);
+            found.names.push_back(name);
+        }
+        SQLCloseCursor(columns.handle);
+        return found;
+    }
+
+    // From a row of SQLColumns: the value column's type, and the declared
+    // width of a character type; long types such as TEXT have none.
+    static void Describe(const Handle& columns, Catalogued& found) {
+        SQLSMALLINT type = 0;
+        SQLINTEGER size = 0;
+        SQLLEN indicator = 0;
+        GetText(columns, 6, found.column_type);
+        if (!SQL_SUCCEEDED(
+                SQLGetData(columns.handle, 5, SQL_C_SSHORT, &type, sizeof type, &indicator)))
+            return;
+        found.column_data_type = type;
+        const bool fixed = type == SQL_CHAR || type == SQL_WCHAR;
+        if (!fixed && type != SQL_VARCHAR && type != SQL_WVARCHAR) return;
+        if (!SQL_SUCCEEDED(
+                SQLGetData(columns.handle, 7, SQL_C_SLONG, &size, sizeof size, &indicator)) ||
+            indicator == SQL_NULL_DATA || size <= 0)
+            return;
+        found.width = static_cast<std::uint64_t>(size);
+        found.fixed_width = fixed;
+    }
+
+    // PostgreSQL behind its driver: width (through any domain), padding,
+    // whether the type holds text, and row security, from its catalogue.
+    void DescribeFromPostgres(ResolvedTarget& target) {
+        const Handle& describe = Prepared(DescribeColumnSql("?", "?"));
+        std::array<SQLLEN, 2> lengths{};
+        BindText(describe, 1, target.quoted_table, SQL_VARCHAR, lengths[0]);
+        BindText(describe, 2, target.column, SQL_VARCHAR, lengths[1]);
+        Check(SQLExecute(describe.handle), describe, "cannot read the catalogue",
+              Error::Kind::kUsage);
+        std::string base_type;
+        std::string width;
+        std::string padded;
+        std::string category;
+        if (SQL_SUCCEEDED(SQLFetch(describe.handle))) {
+            GetText(describe, 1, base_type);
+            if (GetText(describe, 2, width)) target.width = std::stoull(width);
+            GetText(describe, 3, padded);
+            GetText(describe, 4, category);
+            GetText(describe, 5, target.column_type);
+        }
+        SQLCloseCursor(describe.handle);
+        if (category != kStringCategory) throw NotTextColumn(target.column, target.column_type);
+        target.enforced_width = target.width;
+        // psqlODBC gives a boolean as "1" or "t", depending on its settings.
+        target.blank_padded = padded == "1" || padded == "t";
+        const Handle& security = Prepared(RowSecuritySql("?"));
+        BindText(security, 1, target.quoted_table, SQL_VARCHAR, lengths[0]);
+        Check(SQLExecute(security.handle), security, "cannot read the catalogue",
+              Error::Kind::kUsage);
+        std::string active;
+        if (SQL_SUCCEEDED(SQLFetch(security.handle))) GetText(security, 1, active);
+        SQLCloseCursor(security.handle);
+        target.hidden_by_row_security = active == "1" || active == "t";
+    }
+
+    // The key values from parameter `first` on, each as its column's type.
+    static void BindKey(const Handle& statement, SQLUSMALLINT first, const ResolvedTarget& target,
+                        const RowKey& key, std::span<SQLLEN> lengths) {
+        for (std::size_t i = 0; i < key.size(); ++i)
+            BindText(statement, static_cast<SQLUSMALLINT>(first + i), key[i].text,
+                     static_cast<SQLSMALLINT>(target.key[i].odbc_type), lengths[i]);
+    }
+
     // The number a counting query gives; the terminal hears of a long wait
     // for a lock, as for every statement that may wait on one.
     std::uint64_t Count(const std::string& sql, const char* failure) {
+        std::string count;
+        Select(sql, failure, count);
+        return std::stoull(count);
+    }
+
+    // The first column of the first row `sql` gives.
+    void Select(const std::string& sql, const char* failure, std::string& result) {
         const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
         const Handle& statement = *handle;
         {
@@ -404,10 +597,15 @@ class OdbcDatabase final : public Database {
             Check(SQLExecDirect(statement.handle, Chars(sql), SQL_NTS), statement, failure,
                   Error::Kind::kQuery, wait_.timeout_seconds);
         }
-        std::string count;
         Check(SQLFetch(statement.handle), statement, failure);
-        GetText(statement, 1, count);
-        return std::stoull(count);
+        GetText(statement, 1, result);
+    }
+
+    void Execute(const std::string& sql, const char* failure) {
+        const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
+        const LongWaitNotice notice(wait_.on_long_wait);
+        Check(SQLExecDirect(handle->handle, Chars(sql), SQL_NTS), *handle, failure,
+              Error::Kind::kQuery, wait_.timeout_seconds);
     }
 
     std::string Info(SQLUSMALLINT what) {
@@ -419,69 +617,36 @@ class OdbcDatabase final : public Database {
         return text.data();
     }
 
-    std::unique_ptr<Handle> Prepared(const std::string& sql, std::string_view what) {
-        auto statement = NewStatement(connection_->handle, wait_.timeout_seconds);
-        Check(SQLPrepare(statement->handle, Chars(sql), SQL_NTS), *statement, what);
-        return statement;
+    // A statement prepared once per text: a plan works on several tables in
+    // turn, each with its own.
+    const Handle& Prepared(const std::string& sql) {
+        auto found = statements_.find(sql);
+        if (found == statements_.end()) {
+            auto statement = NewStatement(connection_->handle, wait_.timeout_seconds);
+            Check(SQLPrepare(statement->handle, Chars(sql), SQL_NTS), *statement,
+                  "cannot prepare " + sql);
+            found = statements_.emplace(sql, std::move(statement)).first;
+        }
+        return *found->second;
     }
 
-    // SELECT id, column FROM table WHERE id IN (?, …): a round trip per row
-    // would double the cost of a run, so the rows are read back in groups.
+    // SELECT key…, column FROM table WHERE key IN (?, …), or for a key of
+    // several columns (k1 = ? AND k2 = ?) OR …: a round trip per row would
+    // double the cost of a run, so the rows are read back in groups.
     static std::string ReadBackSql(const ResolvedTarget& target) {
-        std::string sql = "SELECT " + target.quoted_id + ", " + target.quoted_column + " FROM " +
-                          target.quoted_table + " WHERE " + target.quoted_id + " IN (";
-        for (std::size_t i = 0; i < kReadBackRows; ++i) sql += i == 0 ? "?" : ",?";
-        return sql + ")";
-    }
-
-    // The rows of `group` (indexes into `updates`), by their id text as the
-    // driver gives it, like the reading cursor. A smaller group repeats its
-    // last id in the parameters left over.
-    void ReadBack(std::span<const Update> updates, std::span<const std::size_t> group,
-                  std::vector<Applied>& applied) {
-        std::unordered_map<std::string_view, std::size_t> owner;
-        for (std::size_t k = 0; k < kReadBackRows; ++k) {
-            const std::size_t index = group[std::min(k, group.size() - 1)];
-            BindText(*select_, static_cast<SQLUSMALLINT>(k + 1), updates[index].row->id, id_type_,
-                     select_lengths_.at(k));
-            owner.emplace(updates[index].row->id, index);
-            // Until the query finds it: a row a trigger deleted holds nothing.
-            applied[index].stored_is_null = true;
+        std::string keys;
+        for (std::size_t i = 0; i < target.key.size(); ++i)
+            keys += (i == 0 ? "" : ", ") + target.key[i].quoted;
+        std::string sql = "SELECT " + keys + ", " + target.quoted_column + " FROM " +
+                          target.quoted_table + " WHERE ";
+        if (target.key.size() == 1) {
+            sql += target.key.front().quoted + " IN (";
+            for (std::size_t i = 0; i < kReadBackRows; ++i) sql += i == 0 ? "?" : ",?";
+            return sql + ")";
         }
-        Check(SQLExecute(select_->handle), *select_, "cannot read back the rows",
-              Error::Kind::kQuery, wait_.timeout_seconds);
-        std::string id;
-        for (;;) {
-            const SQLRETURN status = SQLFetch(select_->handle);
-            if (status == SQL_NO_DATA) break;
-            Check(status, *select_, "cannot read back the rows");
-            GetText(*select_, 1, id);
-            const auto found = owner.find(id);
-            if (found == owner.end()) continue;
-            Applied& row = applied[found->second];
-            row.stored_is_null = !GetText(*select_, 2, row.stored);
-        }
-        SQLCloseCursor(select_->handle);
-    }
-
-    // From a row of SQLColumns: the declared width of a character column
-    // (column 5 DATA_TYPE, 7 COLUMN_SIZE in characters); long types such as
-    // TEXT are left without one.
-    static void DescribeWidth(const Handle& columns, ResolvedTarget& target) {
-        SQLSMALLINT type = 0;
-        SQLINTEGER size = 0;
-        SQLLEN indicator = 0;
-        if (!SQL_SUCCEEDED(
-                SQLGetData(columns.handle, 5, SQL_C_SSHORT, &type, sizeof type, &indicator)))
-            return;
-        const bool fixed = type == SQL_CHAR || type == SQL_WCHAR;
-        if (!fixed && type != SQL_VARCHAR && type != SQL_WVARCHAR) return;
-        if (!SQL_SUCCEEDED(
-                SQLGetData(columns.handle, 7, SQL_C_SLONG, &size, sizeof size, &indicator)) ||
-            indicator == SQL_NULL_DATA || size <= 0)
-            return;
-        target.enforced_width = static_cast<std::uint64_t>(size);
-        target.blank_padded = fixed;
+        for (std::size_t i = 0; i < kReadBackRows; ++i)
+            sql += (i == 0 ? "(" : " OR (") + KeyMatchSql(target, {}) + ")";
+        return sql;
     }
 
     // Whether one reading cursor may stay open across the updates and
@@ -501,44 +666,80 @@ class OdbcDatabase final : public Database {
         return behaviour == SQL_CB_PRESERVE && active != 1;
     }
 
-    std::string PrimaryKey(const std::string& table, const QualifiedName& qualified) {
-        Handle keys(SQL_HANDLE_STMT, connection_->handle);
-        std::string schema = qualified.schema;
-        std::string name = qualified.table;
-        Check(SQLPrimaryKeys(keys.handle, nullptr, 0, schema.empty() ? nullptr : Chars(schema),
-                             SQL_NTS, Chars(name), SQL_NTS),
-              keys, "cannot read the primary key");
-        std::vector<std::string> names;
-        while (SQL_SUCCEEDED(SQLFetch(keys.handle))) {
-            GetText(keys, 4, name);
-            names.push_back(name);
+    // Whether the catalogue lists the table as a view.
+    bool IsView(const QualifiedName& qualified) {
+        Handle tables(SQL_HANDLE_STMT, connection_->handle);
+        const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
+        std::string owner = qualified.schema;
+        std::string owner_pattern = EscapePattern(qualified.schema, escape);
+        std::string pattern = EscapePattern(qualified.table, escape);
+        SQLCHAR* const in_catalog = owner.empty() ? nullptr : Chars(owner);
+        SQLCHAR* const in_schema = owner.empty() ? nullptr : Chars(owner_pattern);
+        Check(SQLTables(tables.handle, SchemaIsCatalog() ? in_catalog : nullptr, SQL_NTS,
+                        SchemaIsCatalog() ? nullptr : in_schema, SQL_NTS, Chars(pattern), SQL_NTS,
+                        nullptr, 0),
+              tables, "cannot read the catalogue");
+        bool view = false;
+        std::string name;
+        std::string type;
+        while (SQL_SUCCEEDED(SQLFetch(tables.handle))) {
+            // Column 3 TABLE_NAME, 4 TABLE_TYPE.
+            GetText(tables, 3, name);
+            if (name != qualified.table) continue;
+            GetText(tables, 4, type);
+            view = view || type == "VIEW";
         }
-        if (names.size() != 1) throw NoSingleColumnKey(table);
-        return names.front();
+        SQLCloseCursor(tables.handle);
+        return view;
     }
 
-    // The SQL types of id and value, to bind text parameters as what the
+    // The primary key's columns in key order; none when there is none.
+    std::vector<std::string> PrimaryKey(const QualifiedName& qualified) {
+        Handle keys(SQL_HANDLE_STMT, connection_->handle);
+        std::string owner = qualified.schema;
+        std::string name = qualified.table;
+        SQLCHAR* const in_owner = owner.empty() ? nullptr : Chars(owner);
+        Check(SQLPrimaryKeys(keys.handle, SchemaIsCatalog() ? in_owner : nullptr, SQL_NTS,
+                             SchemaIsCatalog() ? nullptr : in_owner, SQL_NTS, Chars(name), SQL_NTS),
+              keys, "cannot read the primary key");
+        // Column 4 COLUMN_NAME, 5 KEY_SEQ (from 1).
+        std::vector<std::pair<SQLSMALLINT, std::string>> columns;
+        while (SQL_SUCCEEDED(SQLFetch(keys.handle))) {
+            SQLSMALLINT sequence = 0;
+            SQLLEN indicator = 0;
+            GetText(keys, 4, name);
+            SQLGetData(keys.handle, 5, SQL_C_SSHORT, &sequence, sizeof sequence, &indicator);
+            columns.emplace_back(sequence, name);
+        }
+        std::sort(columns.begin(), columns.end());
+        std::vector<std::string> names;
+        for (auto& column : columns) names.push_back(std::move(column.second));
+        return names;
+    }
+
+    // The SQL types of key and value, to bind text parameters as what the
     // columns hold (a driver may refuse to compare an integer with text).
     void DescribeTypes(ResolvedTarget& target) {
         Handle statement(SQL_HANDLE_STMT, connection_->handle);
         Check(SQLPrepare(statement.handle, Chars(SelectRowsSql(target)), SQL_NTS), statement,
               "cannot read the rows", Error::Kind::kUsage);
-        for (SQLUSMALLINT column : {SQLUSMALLINT{1}, SQLUSMALLINT{2}}) {
+        for (std::size_t i = 0; i <= target.key.size(); ++i) {
             SQLSMALLINT type = 0;
             SQLULEN size = 0;
             SQLSMALLINT digits = 0;
             SQLSMALLINT nullable = 0;
             std::array<SQLCHAR, 256> name{};
             SQLSMALLINT name_length = 0;
-            Check(SQLDescribeCol(statement.handle, column, name.data(),
+            Check(SQLDescribeCol(statement.handle, static_cast<SQLUSMALLINT>(i + 1), name.data(),
                                  static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size,
                                  &digits, &nullable),
                   statement, "cannot describe the columns", Error::Kind::kUsage);
-            (column == 1 ? id_type_ : value_type_) = type;
-            if (column == 2 && size > 0 &&
-                (type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_WCHAR ||
-                 type == SQL_WVARCHAR))
-                target.width = size;
+            if (i == target.key.size()) {
+                target.column_odbc_type = type;
+            } else {
+                target.key[i].odbc_type = type;
+                target.key[i].is_integer = IsIntegerType(type);
+            }
         }
     }
 
@@ -551,13 +752,9 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
     Dialect dialect_;
-    std::unique_ptr<Handle> update_;
-    std::unique_ptr<Handle> select_;
-    std::string update_sql_;
-    SQLSMALLINT id_type_ = SQL_VARCHAR;
-    SQLSMALLINT value_type_ = SQL_VARCHAR;
-    std::array<SQLLEN, 3> lengths_{};
-    std::array<SQLLEN, kReadBackRows> select_lengths_{};
+    bool backslash_escapes_ = false;
+    // Prepared statements by their text.
+    std::unordered_map<std::string, std::unique_ptr<Handle>> statements_;
     LockWait wait_;
 };
 

@@ -1,24 +1,28 @@
 // PostgreSQL through libpq. Rows come through a server-side cursor (WITH
 // HOLD, so that it survives the commits of a batched run); updates go as one
-// multi-row UPDATE … FROM (VALUES …) per chunk, one round trip for many rows.
+// multi-row UPDATE … FROM (VALUES …) per chunk, one round trip for many rows,
+// and so do the read-backs.
 // Every statement goes through the extended protocol, which takes exactly one
 // statement, and is awaited on the socket, so that a long wait for a lock can
 // be told while it lasts.
 #include <libpq-fe.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <unordered_map>
 
 #include "migrate/db/database.h"
+#include "migrate/db/postgres_catalogue.h"
 
 namespace tarvola::tool::db {
 namespace {
 
 constexpr int kFetchRows = 1000;
-// Rows per UPDATE statement: 3 parameters each, far below libpq's 65535.
-constexpr std::size_t kUpdateRows = 500;
+// Rows per UPDATE or read-back statement: a few parameters each, far below
+// libpq's 65535.
+constexpr std::size_t kStatementRows = 500;
 // The type of every parameter: text, sent in binary format, which is the
 // bytes themselves with their length, so that nothing depends on a
 // terminator. The statement casts each to the column's type, less any length.
@@ -96,8 +100,8 @@ class Session {
 
 class PostgresCursor final : public RowCursor {
   public:
-    PostgresCursor(Session& session, std::string name)
-        : session_(session), name_(std::move(name)) {}
+    PostgresCursor(Session& session, std::string name, std::size_t key_columns)
+        : session_(session), name_(std::move(name)), key_columns_(key_columns) {}
     PostgresCursor(const PostgresCursor&) = delete;
     PostgresCursor& operator=(const PostgresCursor&) = delete;
     // A held cursor outlives its transaction: closed here, so that the
@@ -112,10 +116,16 @@ class PostgresCursor final : public RowCursor {
             next_ = 0;
             if (PQntuples(batch_.get()) == 0) return false;
         }
-        row.id = Text(batch_.get(), next_, 0);
-        row.id_is_integer = false;
-        row.value_is_null = PQgetisnull(batch_.get(), next_, 1) != 0;
-        row.value = Text(batch_.get(), next_, 1);
+        row.key.resize(key_columns_);
+        for (std::size_t i = 0; i < key_columns_; ++i) {
+            const int column = static_cast<int>(i);
+            row.key[i].text = Text(batch_.get(), next_, column);
+            row.key[i].is_null = PQgetisnull(batch_.get(), next_, column) != 0;
+            row.key[i].is_integer = false;
+        }
+        const int value = static_cast<int>(key_columns_);
+        row.value_is_null = PQgetisnull(batch_.get(), next_, value) != 0;
+        row.value = Text(batch_.get(), next_, value);
         ++next_;
         return true;
     }
@@ -123,56 +133,92 @@ class PostgresCursor final : public RowCursor {
   private:
     Session& session_;
     std::string name_;
+    std::size_t key_columns_;
     ResultPtr batch_{nullptr, &PQclear};
     int next_ = 0;
 };
 
-// UPDATE t SET c = v.n::type FROM (VALUES ($1,$2,$3),…) AS v(i, o, n)
-// WHERE t.id = v.i::idtype AND t.c = v.o::type RETURNING t.id, t.c
-// The types carry no length: an explicit cast to varchar(n) or char(n) cuts
-// a longer value silently, where assigning it to the column is refused.
-// RETURNING gives the row as stored, after any BEFORE trigger.
-std::string MultiRowUpdateSql(const ResolvedTarget& target, std::size_t rows) {
-    std::string sql = "UPDATE " + target.quoted_table + " AS t SET " + target.quoted_column +
-                      " = v.n::" + target.column_cast_type + " FROM (VALUES ";
+// (0,$1,$2,…),(1,$4,…): each row's place in the chunk, then `columns`
+// parameters, as a VALUES list.
+std::string ValuesSql(std::size_t rows, std::size_t columns) {
+    std::string sql = "(VALUES ";
+    std::size_t parameter = 1;
     for (std::size_t i = 0; i < rows; ++i) {
-        const std::size_t first = 3 * i + 1;
-        if (i != 0) sql += ',';
-        sql += "($" + std::to_string(first) + ",$" + std::to_string(first + 1) + ",$" +
-               std::to_string(first + 2) + ')';
+        sql += (i == 0 ? "(" : ",(") + std::to_string(i);
+        for (std::size_t j = 0; j < columns; ++j) sql += ",$" + std::to_string(parameter++);
+        sql += ')';
     }
-    sql += ") AS v(i, o, n) WHERE t." + target.quoted_id + " = v.i::" + target.id_cast_type +
-           " AND t." + target.quoted_column + " = v.o::" + target.column_cast_type +
-           " RETURNING t." + target.quoted_id + ", t." + target.quoted_column;
+    return sql + ')';
+}
+
+// v(i, k0, k1, …, rest…) and t.k0 = v.k0::type AND …: the VALUES list's
+// names, and the join of its key values to the target's rows.
+std::string ValuesNames(const ResolvedTarget& target, std::string_view rest) {
+    std::string names = "v(i";
+    for (std::size_t j = 0; j < target.key.size(); ++j) names += ", k" + std::to_string(j);
+    return names + std::string(rest) + ")";
+}
+
+std::string KeyJoinSql(const ResolvedTarget& target) {
+    std::string sql;
+    for (std::size_t j = 0; j < target.key.size(); ++j)
+        sql += (j == 0 ? "t." : " AND t.") + target.key[j].quoted + " = v.k" + std::to_string(j) +
+               "::" + target.key[j].cast_type;
     return sql;
 }
 
-// A column's type as the server holds it under any domains: the base type
-// by its catalogue name, which implies no length (pg_catalog.bpchar, where
-// `character` alone would mean char(1)), the least length any level of it declares (varchar and
-// char only), whether it pads with blanks, and whether a unique index or the
-// primary key covers the column alone.
-constexpr const char* kDescribeColumnSql =
-    "WITH RECURSIVE chain(depth, typid, typmod) AS ("
-    " SELECT 0, a.atttypid, a.atttypmod FROM pg_attribute a"
-    " WHERE a.attrelid = to_regclass($1) AND a.attname = $2 AND a.attnum > 0"
-    " AND NOT a.attisdropped"
-    " UNION ALL SELECT c.depth + 1, t.typbasetype, t.typtypmod FROM chain c"
-    " JOIN pg_type t ON t.oid = c.typid WHERE t.typtype = 'd') "
-    "SELECT (SELECT quote_ident(n.nspname) || '.' || quote_ident(t.typname) FROM pg_type t"
-    " JOIN pg_namespace n ON n.oid = t.typnamespace WHERE t.oid = b.typid),"
-    " (SELECT min(c.typmod - 4) FROM chain c"
-    " WHERE c.typmod >= 4 AND b.typid IN ('bpchar'::regtype, 'varchar'::regtype)),"
-    " b.typid = 'bpchar'::regtype, EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a"
-    " ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] WHERE i.indrelid = to_regclass($1)"
-    " AND a.attname = $2 AND i.indisunique AND i.indnkeyatts = 1 AND i.indpred IS NULL) "
-    "FROM (SELECT typid FROM chain ORDER BY depth DESC LIMIT 1) AS b";
+// UPDATE t SET c = v.n::type FROM (VALUES (0,$1,…,$o,$n),…) AS v(i, k0, …, o, n)
+// WHERE t.k0 = v.k0::type … AND t.c = v.o::type RETURNING v.i
+// The types carry no length: an explicit cast to varchar(n) or char(n) cuts
+// a longer value silently, where assigning it to the column is refused.
+// RETURNING names each row the statement changed, so that every update
+// gets its own count; what the rows hold is read back before the commit.
+std::string MultiRowUpdateSql(const ResolvedTarget& target, std::size_t rows) {
+    return "UPDATE " + target.quoted_table + " AS t SET " + target.quoted_column +
+           " = v.n::" + target.column_cast_type + " FROM " +
+           ValuesSql(rows, target.key.size() + 2) + " AS " + ValuesNames(target, ", o, n") +
+           " WHERE " + KeyJoinSql(target) + " AND t." + target.quoted_column +
+           " = v.o::" + target.column_cast_type + " RETURNING v.i";
+}
+
+// UPDATE t SET c = $1::type WHERE k0 = $2::type … AND c = $n::type: one row
+// a statement, for a relation whose rules rewrite an UPDATE and refuse a
+// RETURNING; the statement's own count tells what it changed.
+std::string SingleRowUpdateSql(const ResolvedTarget& target) {
+    std::string sql = "UPDATE " + target.quoted_table + " SET " + target.quoted_column +
+                      " = $1::" + target.column_cast_type + " WHERE ";
+    for (std::size_t j = 0; j < target.key.size(); ++j)
+        sql += target.key[j].quoted + " = $" + std::to_string(j + 2) +
+               "::" + target.key[j].cast_type + " AND ";
+    return sql + target.quoted_column + " = $" + std::to_string(target.key.size() + 2) +
+           "::" + target.column_cast_type;
+}
+
+// SELECT v.i, t.c FROM (VALUES (0,$1,…),…) AS v(i, k0, …) JOIN table AS t
+// ON t.k0 = v.k0::type …: the rows with these keys as they are now.
+std::string MultiRowReadBackSql(const ResolvedTarget& target, std::size_t rows) {
+    return "SELECT v.i, t." + target.quoted_column + " FROM " + ValuesSql(rows, target.key.size()) +
+           " AS " + ValuesNames(target, {}) + " JOIN " + target.quoted_table + " AS t ON " +
+           KeyJoinSql(target);
+}
+
+// Rows a statement takes at most: kStatementRows, fewer for a wide key.
+std::size_t RowsPerStatement(std::size_t parameters_per_row) {
+    return std::min(kStatementRows, std::size_t{60000} / parameters_per_row);
+}
 
 struct ColumnDescription {
     std::string base_type;
-    std::optional<std::uint64_t> enforced_width;
+    std::optional<std::uint64_t> width;
     bool blank_padded = false;
-    bool unique = false;
+    std::string category;
+    std::string declared;
+};
+
+// A unique index (or the primary key) that covers whole columns.
+struct UniqueKey {
+    bool primary = false;
+    std::vector<std::string> columns;
 };
 
 class PostgresDatabase final : public Database {
@@ -202,53 +248,62 @@ class PostgresDatabase final : public Database {
         // Each part quoted our way and read by to_regclass: the names are
         // taken exactly as given, never parsed as SQL.
         const QualifiedName qualified = SplitTableName(target.table);
+        std::vector<std::string> key_names = SplitKeyColumns(target.id);
         target.quoted_table = QuoteIdentifier(qualified.table, "\"");
         if (!qualified.schema.empty())
             target.quoted_table =
                 QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
-        const char* sql =
-            "SELECT a.attname, format_type(a.atttypid, a.atttypmod), EXISTS (SELECT 1 FROM "
-            "pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnatts = 1 "
-            "AND i.indkey[0] = a.attnum), CASE WHEN a.atttypid IN ('varchar'::regtype, "
-            "'bpchar'::regtype) AND a.atttypmod >= 4 THEN a.atttypmod - 4 END FROM "
-            "pg_attribute a WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT "
-            "a.attisdropped";
-        const char* parameters[] = {target.quoted_table.c_str()};
-        const Oid types[] = {kTextOid};
-        const std::string_view what = "cannot read the catalogue";
-        session_.Sent(
-            PQsendQueryParams(session_.get(), sql, 1, types, parameters, nullptr, nullptr, 0), what,
-            Error::Kind::kQuery);
-        ResultPtr columns = session_.Await(what);
-        const int count = PQntuples(columns.get());
-        if (count == 0) throw NoSuchTable(target.table);
-        std::string primary_key;
-        std::string primary_key_type;
-        for (int i = 0; i < count; ++i) {
-            const std::string name = Text(columns.get(), i, 0);
-            const std::string type = Text(columns.get(), i, 1);
-            if (name == target.column) {
-                target.column_type = type;
-                if (PQgetisnull(columns.get(), i, 3) == 0)
-                    target.width = std::stoull(Text(columns.get(), i, 3));
-            }
-            if (name == target.id) target.id_type = type;
-            if (Text(columns.get(), i, 2) == "t") {
-                primary_key = name;
-                primary_key_type = type;
-            }
-        }
-        if (target.column_type.empty()) throw NoSuchColumn(target.table, target.column);
-        if (target.id.empty()) {
-            if (primary_key.empty()) throw NoSingleColumnKey(target.table);
-            target.id = primary_key;
-            target.id_type = primary_key_type;
-        } else if (target.id_type.empty()) {
-            throw NoSuchColumn(target.table, target.id);
-        }
+        ResultPtr columns = Query(
+            "SELECT a.attname FROM pg_attribute a WHERE a.attrelid = to_regclass($1) AND "
+            "a.attnum > 0 AND NOT a.attisdropped",
+            {target.quoted_table}, Error::Kind::kQuery);
+        std::vector<std::string> names;
+        for (int i = 0; i < PQntuples(columns.get()); ++i)
+            names.push_back(Text(columns.get(), i, 0));
+        if (names.empty()) throw NoSuchTable(target.table);
+        const auto has = [&names](const std::string& name) {
+            return std::find(names.begin(), names.end(), name) != names.end();
+        };
+        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
+        for (const std::string& name : key_names)
+            if (!has(name)) throw NoSuchColumn(target.table, name);
+
+        const ColumnDescription column = Describe(target.quoted_table, target.column);
+        if (column.category != kStringCategory) throw NotTextColumn(target.column, column.declared);
+        target.column_type = column.declared;
+        target.column_cast_type = column.base_type;
+        target.width = column.width;
+        target.enforced_width = column.width;
+        target.blank_padded = column.blank_padded;
         target.quoted_column = QuoteIdentifier(target.column, "\"");
-        target.quoted_id = QuoteIdentifier(target.id, "\"");
-        DescribeColumns(target);
+
+        const std::vector<UniqueKey> unique = UniqueKeys(target.quoted_table);
+        if (key_names.empty()) {
+            const auto primary = std::find_if(unique.begin(), unique.end(),
+                                              [](const UniqueKey& key) { return key.primary; });
+            if (primary == unique.end()) throw NoPrimaryKey(target.table);
+            key_names = primary->columns;
+        }
+        std::vector<std::string> sorted = key_names;
+        std::sort(sorted.begin(), sorted.end());
+        target.key_is_unique = std::any_of(unique.begin(), unique.end(), [&](UniqueKey key) {
+            std::sort(key.columns.begin(), key.columns.end());
+            return key.columns == sorted;
+        });
+        for (const std::string& name : key_names) {
+            const ColumnDescription key = Describe(target.quoted_table, name);
+            target.key.push_back({name, QuoteIdentifier(name, "\""), key.base_type, 0,
+                                  key.category == kNumberCategory});
+        }
+        ResultPtr security =
+            Query(RowSecuritySql("$1"), {target.quoted_table}, Error::Kind::kQuery);
+        target.hidden_by_row_security = Text(security.get(), 0, 0) == "t";
+        ResultPtr kind = Query(
+            "SELECT c.relkind IN ('v', 'm'), EXISTS (SELECT 1 FROM pg_rewrite r WHERE "
+            "r.ev_class = c.oid AND r.ev_type = '2') FROM pg_class c WHERE c.oid = to_regclass($1)",
+            {target.quoted_table}, Error::Kind::kQuery);
+        target.is_view = Text(kind.get(), 0, 0) == "t";
+        target.rewritten_by_rules = Text(kind.get(), 0, 1) == "t";
         // A bad --where fails here, before any work.
         session_.Execute("EXPLAIN " + SelectRowsSql(target), Error::Kind::kUsage);
         return target;
@@ -284,117 +339,176 @@ class PostgresDatabase final : public Database {
         std::string name = "tarvola_rows_" + std::to_string(++cursors_);
         session_.Execute("DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " +
                          SelectRowsSql(target));
-        return std::make_unique<PostgresCursor>(session_, std::move(name));
+        return std::make_unique<PostgresCursor>(session_, std::move(name), target.key.size());
     }
 
-    std::vector<Applied> Apply(const ResolvedTarget& target,
-                               std::span<const Update> updates) override {
-        if (!planner_set_) {
-            // Each update touches a few hundred rows by key. Without fresh
-            // statistics (a table just loaded) the planner prefers hashing
-            // the list and scanning the whole table, once per statement:
-            // quadratic in the table size. Only this session's plans change.
-            session_.Execute("SET enable_hashjoin = off");
-            session_.Execute("SET enable_mergejoin = off");
-            planner_set_ = true;
+    std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
+                                     std::span<const Update> updates) override {
+        PlanForKeys();
+        std::vector<std::uint64_t> applied(updates.size());
+        if (target.rewritten_by_rules) {
+            for (std::size_t i = 0; i < updates.size(); ++i) {
+                Parameters parameters;
+                parameters.Add(updates[i].new_value);
+                for (const KeyValue& key : updates[i].row->key) parameters.Add(key.text);
+                parameters.Add(updates[i].row->value);
+                ResultPtr result =
+                    Run(SingleRowUpdateSql(target), true, parameters, "cannot update the rows");
+                const std::string_view count = PQcmdTuples(result.get());
+                applied[i] = count.empty() ? 0 : std::stoull(std::string(count));
+            }
+            return applied;
         }
-        std::unordered_map<std::string, Applied> changed;
-        for (std::size_t first = 0; first < updates.size(); first += kUpdateRows) {
-            const auto chunk =
-                updates.subspan(first, std::min(kUpdateRows, updates.size() - first));
-            ApplyChunk(target, chunk, changed);
-        }
-        std::vector<Applied> applied(updates.size());
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            const auto found = changed.find(updates[i].row->id);
-            if (found != changed.end()) applied[i] = std::move(found->second);
+        const std::size_t step = RowsPerStatement(target.key.size() + 2);
+        for (std::size_t first = 0; first < updates.size(); first += step) {
+            const auto chunk = updates.subspan(first, std::min(step, updates.size() - first));
+            Parameters parameters;
+            for (const Update& update : chunk) {
+                for (const KeyValue& key : update.row->key) parameters.Add(key.text);
+                parameters.Add(update.row->value);
+                parameters.Add(update.new_value);
+            }
+            ResultPtr result = Run(MultiRowUpdateSql(target, chunk.size()), chunk.size() == step,
+                                   parameters, "cannot update the rows");
+            for (int i = 0; i < PQntuples(result.get()); ++i)
+                ++applied[first + std::stoull(Text(result.get(), i, 0))];
         }
         return applied;
     }
 
+    void RunDeferredChecks() override { session_.Execute("SET CONSTRAINTS ALL IMMEDIATE"); }
+
+    std::vector<Stored> ReadBack(const ResolvedTarget& target,
+                                 std::span<const RowKey> keys) override {
+        PlanForKeys();
+        std::vector<Stored> stored(keys.size());
+        const std::size_t step = RowsPerStatement(target.key.size());
+        for (std::size_t first = 0; first < keys.size(); first += step) {
+            const auto chunk = keys.subspan(first, std::min(step, keys.size() - first));
+            Parameters parameters;
+            for (const RowKey& key : chunk)
+                for (const KeyValue& value : key) parameters.Add(value.text);
+            ResultPtr result = Run(MultiRowReadBackSql(target, chunk.size()), chunk.size() == step,
+                                   parameters, "cannot read back the rows");
+            for (int i = 0; i < PQntuples(result.get()); ++i)
+                stored[first + std::stoull(Text(result.get(), i, 0))] =
+                    Stored{true, PQgetisnull(result.get(), i, 1) != 0, Text(result.get(), i, 1)};
+        }
+        return stored;
+    }
+
   private:
-    ColumnDescription Describe(const std::string& quoted_table, const std::string& column) {
-        const char* parameters[] = {quoted_table.c_str(), column.c_str()};
-        const Oid types[] = {kTextOid, kTextOid};
+    // Parameters of one statement: all text, sent in binary format, which is
+    // the bytes themselves with their length, so that nothing depends on a
+    // terminator. The statement casts each to its column's type.
+    struct Parameters {
+        std::vector<const char*> values;
+        std::vector<int> lengths;
+
+        void Add(std::string_view text) {
+            values.push_back(text.data());
+            lengths.push_back(static_cast<int>(text.size()));
+        }
+    };
+
+    // Each statement here touches a few hundred rows by key. Without fresh
+    // statistics (a table just loaded) the planner prefers hashing the list
+    // and scanning the whole table, once per statement: quadratic in the
+    // table size. Only this session's plans change.
+    void PlanForKeys() {
+        if (planner_set_) return;
+        session_.Execute("SET enable_hashjoin = off");
+        session_.Execute("SET enable_mergejoin = off");
+        planner_set_ = true;
+    }
+
+    // Runs `sql` with `parameters`; a statement that recurs (a full chunk)
+    // is prepared once and run by name.
+    ResultPtr Run(const std::string& sql, bool recurs, const Parameters& parameters,
+                  std::string_view what) {
+        const int count = static_cast<int>(parameters.values.size());
+        const std::vector<int> formats(parameters.values.size(), 1);
+        const std::vector<Oid> types(parameters.values.size(), kTextOid);
+        if (recurs) {
+            auto found = prepared_.find(sql);
+            if (found == prepared_.end()) {
+                std::string name = "tarvola_statement_" + std::to_string(prepared_.size() + 1);
+                session_.Sent(
+                    PQsendPrepare(session_.get(), name.c_str(), sql.c_str(), count, types.data()),
+                    what, Error::Kind::kQuery);
+                session_.Await("cannot prepare a statement");
+                found = prepared_.emplace(sql, std::move(name)).first;
+            }
+            session_.Sent(PQsendQueryPrepared(session_.get(), found->second.c_str(), count,
+                                              parameters.values.data(), parameters.lengths.data(),
+                                              formats.data(), 0),
+                          what, Error::Kind::kQuery);
+        } else {
+            session_.Sent(PQsendQueryParams(session_.get(), sql.c_str(), count, types.data(),
+                                            parameters.values.data(), parameters.lengths.data(),
+                                            formats.data(), 0),
+                          what, Error::Kind::kQuery);
+        }
+        return session_.Await(what);
+    }
+
+    // A catalogue query with text parameters.
+    ResultPtr Query(const std::string& sql, std::initializer_list<std::string_view> values,
+                    Error::Kind kind) {
+        Parameters parameters;
+        for (const std::string_view value : values) parameters.Add(value);
+        const std::vector<int> formats(parameters.values.size(), 1);
+        const std::vector<Oid> types(parameters.values.size(), kTextOid);
         const std::string_view what = "cannot read the catalogue";
-        session_.Sent(PQsendQueryParams(session_.get(), kDescribeColumnSql, 2, types, parameters,
-                                        nullptr, nullptr, 0),
-                      what, Error::Kind::kUsage);
-        ResultPtr result = session_.Await(what, Error::Kind::kUsage);
+        session_.Sent(PQsendQueryParams(session_.get(), sql.c_str(),
+                                        static_cast<int>(parameters.values.size()), types.data(),
+                                        parameters.values.data(), parameters.lengths.data(),
+                                        formats.data(), 0),
+                      what, kind);
+        return session_.Await(what, kind);
+    }
+
+    ColumnDescription Describe(const std::string& quoted_table, const std::string& column) {
+        ResultPtr result =
+            Query(DescribeColumnSql("$1", "$2"), {quoted_table, column}, Error::Kind::kUsage);
         ColumnDescription description;
         if (PQntuples(result.get()) != 1) return description;
         description.base_type = Text(result.get(), 0, 0);
         if (PQgetisnull(result.get(), 0, 1) == 0)
-            description.enforced_width = std::stoull(Text(result.get(), 0, 1));
+            description.width = std::stoull(Text(result.get(), 0, 1));
         description.blank_padded = Text(result.get(), 0, 2) == "t";
-        description.unique = Text(result.get(), 0, 3) == "t";
+        description.category = Text(result.get(), 0, 3);
+        description.declared = Text(result.get(), 0, 4);
         return description;
     }
 
-    void DescribeColumns(ResolvedTarget& target) {
-        const ColumnDescription column = Describe(target.quoted_table, target.column);
-        const ColumnDescription id = Describe(target.quoted_table, target.id);
-        target.column_cast_type = column.base_type.empty() ? target.column_type : column.base_type;
-        target.id_cast_type = id.base_type.empty() ? target.id_type : id.base_type;
-        target.enforced_width = column.enforced_width;
-        target.blank_padded = column.blank_padded;
-        target.id_is_unique = id.unique;
-    }
-
-    void ApplyChunk(const ResolvedTarget& target, std::span<const Update> chunk,
-                    std::unordered_map<std::string, Applied>& changed) {
-        std::vector<const char*> values;
-        std::vector<int> lengths;
-        values.reserve(3 * chunk.size());
-        lengths.reserve(3 * chunk.size());
-        for (const Update& update : chunk) {
-            for (const std::string_view text :
-                 {std::string_view(update.row->id), std::string_view(update.row->value),
-                  update.new_value}) {
-                values.push_back(text.data());
-                lengths.push_back(static_cast<int>(text.size()));
-            }
-        }
-        const std::vector<int> formats(values.size(), 1);
-        const std::vector<Oid> types(values.size(), kTextOid);
-        const int count = static_cast<int>(values.size());
-        const std::string_view what = "cannot update the rows";
-        if (chunk.size() == kUpdateRows) {
-            // Prepared once per target: a plan updates several tables in turn.
-            std::string sql = MultiRowUpdateSql(target, kUpdateRows);
-            if (sql != prepared_sql_) {
-                prepared_name_ = "tarvola_update_" + std::to_string(++statements_);
-                session_.Sent(PQsendPrepare(session_.get(), prepared_name_.c_str(), sql.c_str(),
-                                            count, types.data()),
-                              what, Error::Kind::kQuery);
-                session_.Await("cannot prepare the update");
-                prepared_sql_ = std::move(sql);
-            }
-            session_.Sent(PQsendQueryPrepared(session_.get(), prepared_name_.c_str(), count,
-                                              values.data(), lengths.data(), formats.data(), 0),
-                          what, Error::Kind::kQuery);
-        } else {
-            session_.Sent(
-                PQsendQueryParams(session_.get(), MultiRowUpdateSql(target, chunk.size()).c_str(),
-                                  count, types.data(), values.data(), lengths.data(),
-                                  formats.data(), 0),
-                what, Error::Kind::kQuery);
-        }
-        ResultPtr result = session_.Await(what);
+    // The unique indexes on whole columns (not partial, not on expressions),
+    // the primary key among them, each with its columns in key order.
+    std::vector<UniqueKey> UniqueKeys(const std::string& quoted_table) {
+        ResultPtr result = Query(
+            "SELECT i.indexrelid, i.indisprimary, a.attname FROM pg_index i"
+            " CROSS JOIN LATERAL generate_series(0, i.indnkeyatts - 1) AS k(n)"
+            " JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[k.n]"
+            " WHERE i.indrelid = to_regclass($1) AND i.indisunique AND i.indpred IS NULL"
+            " AND i.indexprs IS NULL ORDER BY i.indexrelid, k.n",
+            {quoted_table}, Error::Kind::kUsage);
+        std::vector<UniqueKey> keys;
+        std::string index;
         for (int i = 0; i < PQntuples(result.get()); ++i) {
-            Applied& applied = changed[Text(result.get(), i, 0)];
-            ++applied.rows;
-            applied.stored_is_null = PQgetisnull(result.get(), i, 1) != 0;
-            applied.stored = Text(result.get(), i, 1);
+            if (keys.empty() || Text(result.get(), i, 0) != index) {
+                index = Text(result.get(), i, 0);
+                keys.push_back({Text(result.get(), i, 1) == "t", {}});
+            }
+            keys.back().columns.push_back(Text(result.get(), i, 2));
         }
+        return keys;
     }
 
     Session session_;
     Access access_;
     bool in_transaction_ = false;
-    std::string prepared_sql_;
-    std::string prepared_name_;
-    unsigned statements_ = 0;
+    // Prepared statements by their text.
+    std::unordered_map<std::string, std::string> prepared_;
     unsigned cursors_ = 0;
     bool planner_set_ = false;
 };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <unordered_map>
 
 #include "migrate/db/database.h"
 
@@ -114,18 +115,39 @@ std::optional<std::uint64_t> DeclaredWidth(std::string_view type) {
     return width;
 }
 
-// Whether a column type names a character type (CHAR, VARCHAR, NCHAR, …).
-bool IsCharacterType(std::string_view type) {
-    std::string upper(type);
+std::string Upper(std::string_view text) {
+    std::string upper(text);
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return upper.find("CHAR") != std::string::npos;
+    return upper;
+}
+
+// Whether a column type names a character type (CHAR, VARCHAR, NCHAR, …).
+bool IsCharacterType(std::string_view type) {
+    return Upper(type).find("CHAR") != std::string::npos;
+}
+
+// Whether SQLite turns text stored in a column of this declared type into a
+// number where it can: INTEGER and REAL affinity, and the NUMERIC names of
+// numbers, truth values and dates. Text, BLOB, no type at all, and the odd
+// names (STRING, JSON) keep a text as it is.
+bool HoldsNoText(std::string_view type) {
+    const std::string upper = Upper(type);
+    const auto has = [&upper](std::string_view part) {
+        return upper.find(part) != std::string::npos;
+    };
+    if (has("INT")) return true;
+    if (has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB")) return false;
+    for (const std::string_view numeric :
+         {"REAL", "FLOA", "DOUB", "NUMERIC", "DECIMAL", "BOOL", "DATE", "TIME"})
+        if (has(numeric)) return true;
+    return false;
 }
 
 class SqliteCursor final : public RowCursor {
   public:
-    SqliteCursor(sqlite3* db, Statement statement, const BusyWait& busy)
-        : db_(db), statement_(std::move(statement)), busy_(busy) {}
+    SqliteCursor(std::size_t key_columns, sqlite3* db, Statement statement, const BusyWait& busy)
+        : key_columns_(key_columns), db_(db), statement_(std::move(statement)), busy_(busy) {}
 
     bool Next(Row& row) override {
         // Stepping a finished statement would start it over.
@@ -136,15 +158,23 @@ class SqliteCursor final : public RowCursor {
             return false;
         }
         if (status != SQLITE_ROW) Fail(db_, Error::Kind::kQuery, "cannot read the rows", &busy_);
-        ReadColumnText(statement_.get(), 0, row.id);
-        row.id_is_integer = sqlite3_column_type(statement_.get(), 0) == SQLITE_INTEGER;
-        row.value_is_null = sqlite3_column_type(statement_.get(), 1) == SQLITE_NULL;
-        row.value_is_blob = sqlite3_column_type(statement_.get(), 1) == SQLITE_BLOB;
-        ReadColumnText(statement_.get(), 1, row.value);
+        row.key.resize(key_columns_);
+        for (std::size_t i = 0; i < key_columns_; ++i) {
+            const int column = static_cast<int>(i);
+            const int type = sqlite3_column_type(statement_.get(), column);
+            ReadColumnText(statement_.get(), column, row.key[i].text);
+            row.key[i].is_null = type == SQLITE_NULL;
+            row.key[i].is_integer = type == SQLITE_INTEGER;
+        }
+        const int value = static_cast<int>(key_columns_);
+        row.value_is_null = sqlite3_column_type(statement_.get(), value) == SQLITE_NULL;
+        row.value_is_blob = sqlite3_column_type(statement_.get(), value) == SQLITE_BLOB;
+        ReadColumnText(statement_.get(), value, row.value);
         return true;
     }
 
   private:
+    std::size_t key_columns_;
     sqlite3* db_;
     Statement statement_;
     const BusyWait& busy_;
@@ -166,44 +196,62 @@ class SqliteDatabase final : public Database {
         // The schema is that of an attached database ("main" for the file
         // itself); none searches them all.
         const QualifiedName qualified = SplitTableName(target.table);
-        Statement columns = Prepare(db_.get(), "SELECT name, type FROM pragma_table_info(?1, ?2)");
+        const std::vector<std::string> key_names = SplitKeyColumns(target.id);
+        Statement columns =
+            Prepare(db_.get(), "SELECT name, type, pk FROM pragma_table_info(?1, ?2) ORDER BY pk");
         BindText(db_.get(), columns.get(), 1, qualified.table);
         if (!qualified.schema.empty()) BindText(db_.get(), columns.get(), 2, qualified.schema);
-        bool any = false;
-        bool column_found = false;
-        bool id_found = target.id.empty();
+        std::vector<std::string> names;
+        std::vector<std::string> primary_key;
+        bool shadows_rowid = false;
         while (sqlite3_step(columns.get()) == SQLITE_ROW) {
-            any = true;
-            const std::string name = ColumnText(columns.get(), 0);
+            std::string name = ColumnText(columns.get(), 0);
             if (name == target.column) {
-                column_found = true;
-                const std::string type = ColumnText(columns.get(), 1);
+                target.column_type = ColumnText(columns.get(), 1);
                 // No enforced_width: SQLite keeps any length whatever the
                 // declared type says.
-                if (IsCharacterType(type)) target.width = DeclaredWidth(type);
+                if (IsCharacterType(target.column_type))
+                    target.width = DeclaredWidth(target.column_type);
             }
-            id_found = id_found || name == target.id;
+            shadows_rowid = shadows_rowid || Upper(name) == "ROWID";
+            if (sqlite3_column_int(columns.get(), 2) > 0) primary_key.push_back(name);
+            names.push_back(std::move(name));
         }
-        if (!any) throw NoSuchTable(target.table);
-        if (!column_found) throw NoSuchColumn(target.table, target.column);
-        if (!id_found) throw NoSuchColumn(target.table, target.id);
+        if (names.empty()) throw NoSuchTable(target.table);
+        const auto has = [&names](const std::string& name) {
+            return std::find(names.begin(), names.end(), name) != names.end();
+        };
+        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
+        if (HoldsNoText(target.column_type)) throw NotTextColumn(target.column, target.column_type);
+        for (const std::string& name : key_names)
+            if (!has(name)) throw NoSuchColumn(target.table, name);
         target.quoted_table = QuoteIdentifier(qualified.table, "\"");
         if (!qualified.schema.empty())
             target.quoted_table =
                 QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
         target.quoted_column = QuoteIdentifier(target.column, "\"");
-        target.quoted_id = target.id.empty() ? "rowid" : QuoteIdentifier(target.id, "\"");
-        if (target.id.empty()) {
-            sqlite3_stmt* probe = nullptr;
-            const std::string sql = "SELECT rowid FROM " + target.quoted_table;
-            const int status = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &probe, nullptr);
-            sqlite3_finalize(probe);
-            if (status != SQLITE_OK)
-                throw Error(Error::Kind::kUsage, "table '" + target.table +
-                                                     "' has no rowid (WITHOUT ROWID): name "
-                                                     "the id column with --id");
+        if (key_names.empty() && HasRowid(target)) {
+            if (shadows_rowid)
+                throw Error(Error::Kind::kUsage,
+                            "table '" + target.table +
+                                "' has a column named rowid, which hides SQLite's own: name the "
+                                "id column (or columns) with --id");
+            target.key.push_back({{}, "rowid", {}, 0, true});
+            target.key_is_unique = true;
+        } else {
+            // A table without a rowid has a primary key, which is its default.
+            const std::vector<std::string>& chosen = key_names.empty() ? primary_key : key_names;
+            for (const std::string& name : chosen)
+                target.key.push_back({name, QuoteIdentifier(name, "\""), {}, 0, false});
+            target.key_is_unique = IsUniqueKey(qualified, chosen);
         }
-        target.id_is_unique = target.id.empty() || IsUniqueColumn(qualified, target.id);
+        Statement kind = Prepare(
+            db_.get(),
+            "SELECT type = 'view' FROM pragma_table_list(?1) WHERE ?2 IS NULL OR schema = ?2");
+        BindText(db_.get(), kind.get(), 1, qualified.table);
+        if (!qualified.schema.empty()) BindText(db_.get(), kind.get(), 2, qualified.schema);
+        target.is_view =
+            sqlite3_step(kind.get()) == SQLITE_ROW && sqlite3_column_int(kind.get(), 0) != 0;
         // Fails here, before any work, for a bad --where.
         Prepare(db_.get(), SelectRowsSql(target), Error::Kind::kUsage);
         return target;
@@ -232,93 +280,82 @@ class SqliteDatabase final : public Database {
     void Rollback() override { Execute("ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
-        return std::make_unique<SqliteCursor>(db_.get(), Prepare(db_.get(), SelectRowsSql(target)),
-                                              busy_);
+        return std::make_unique<SqliteCursor>(target.key.size(), db_.get(),
+                                              Prepare(db_.get(), SelectRowsSql(target)), busy_);
     }
 
-    std::vector<Applied> Apply(const ResolvedTarget& target,
-                               std::span<const Update> updates) override {
-        // One statement per target: a plan updates several tables in turn.
-        std::string sql = UpdateRowSql(target, "?1", "?2", "?3");
-        if (!update_ || sql != update_sql_) {
-            update_ = Prepare(db_.get(), sql);
-            update_sql_ = std::move(sql);
-            select_ = Prepare(db_.get(), SelectValueSql(target, "?1"));
-            select_range_.reset();
-        }
-        sqlite3_stmt* statement = update_.get();
-        std::vector<Applied> applied(updates.size());
+    std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
+                                     std::span<const Update> updates) override {
+        sqlite3_stmt* statement = Cached(UpdateRowSql(target, Dialect::kSqlite));
+        std::vector<std::uint64_t> applied(updates.size());
         for (std::size_t i = 0; i < updates.size(); ++i) {
             const Update& update = updates[i];
             sqlite3_reset(statement);
             BindText(db_.get(), statement, 1, update.new_value);
-            BindId(statement, 2, *update.row);
-            BindText(db_.get(), statement, 3, update.row->value);
+            BindKey(statement, 2, update.row->key);
+            BindText(db_.get(), statement, static_cast<int>(update.row->key.size()) + 2,
+                     update.row->value);
             if (sqlite3_step(statement) != SQLITE_DONE)
-                Fail(db_.get(), Error::Kind::kQuery, "cannot update row " + update.row->id, &busy_);
-            applied[i].rows = static_cast<std::uint64_t>(sqlite3_changes(db_.get()));
+                Fail(db_.get(), Error::Kind::kQuery,
+                     "cannot update row " + RowName(update.row->key), &busy_);
+            applied[i] = static_cast<std::uint64_t>(sqlite3_changes(db_.get()));
         }
         sqlite3_reset(statement);
-        // Read back once every row is written, so that what a trigger did to
-        // any of them shows.
-        if (ReadBackRange(target, updates, applied)) return applied;
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i].rows == 0) continue;
-            sqlite3_stmt* select = select_.get();
-            sqlite3_reset(select);
-            BindId(select, 1, *updates[i].row);
-            const int status = sqlite3_step(select);
-            if (status == SQLITE_ROW) {
-                applied[i].stored_is_null = sqlite3_column_type(select, 0) == SQLITE_NULL;
-                ReadColumnText(select, 0, applied[i].stored);
-            } else if (status == SQLITE_DONE) {
-                // A trigger deleted the row.
-                applied[i].stored_is_null = true;
-            } else {
-                Fail(db_.get(), Error::Kind::kQuery, "cannot read back row " + updates[i].row->id,
-                     &busy_);
-            }
-        }
-        sqlite3_reset(select_.get());
         return applied;
     }
 
+    // SQLite runs every trigger with its statement: nothing waits for the
+    // commit but foreign keys, which the commit itself checks.
+    void RunDeferredChecks() override {}
+
+    std::vector<Stored> ReadBack(const ResolvedTarget& target,
+                                 std::span<const RowKey> keys) override {
+        std::vector<Stored> stored(keys.size());
+        if (ReadBackRange(target, keys, stored)) return stored;
+        sqlite3_stmt* select = Cached(SelectValueSql(target));
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            sqlite3_reset(select);
+            BindKey(select, 1, keys[i]);
+            const int status = sqlite3_step(select);
+            if (status == SQLITE_ROW) {
+                stored[i].found = true;
+                stored[i].is_null = sqlite3_column_type(select, 0) == SQLITE_NULL;
+                ReadColumnText(select, 0, stored[i].value);
+            } else if (status != SQLITE_DONE) {
+                Fail(db_.get(), Error::Kind::kQuery, "cannot read back row " + RowName(keys[i]),
+                     &busy_);
+            }
+        }
+        sqlite3_reset(select);
+        return stored;
+    }
+
   private:
-    // Rows come in id order, so the rows of one chunk mostly hold the ids
+    // Rows come in key order, so the rows of one chunk mostly hold the keys
     // of one short range: one scan over it costs a fraction of a look-up per
-    // row. Only for integer ids spread no wider than a few times the rows
-    // (a sparse --where falls back to look-ups); false when not used.
-    bool ReadBackRange(const ResolvedTarget& target, std::span<const Update> updates,
-                       std::vector<Applied>& applied) {
+    // row. Only for one integer key column, spread no wider than a few times
+    // the rows (a sparse --where falls back to look-ups); false when not used.
+    bool ReadBackRange(const ResolvedTarget& target, std::span<const RowKey> keys,
+                       std::vector<Stored>& stored) {
         constexpr std::int64_t kMaxSpread = 4;
+        if (target.key.size() != 1 || keys.empty()) return false;
         std::int64_t first = 0;
         std::int64_t last = 0;
-        std::int64_t changed = 0;
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i].rows == 0) continue;
-            if (!updates[i].row->id_is_integer) return false;
-            const std::int64_t id = std::stoll(updates[i].row->id);
-            first = changed == 0 ? id : std::min(first, id);
-            last = changed == 0 ? id : std::max(last, id);
-            ++changed;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (!keys[i].front().is_integer) return false;
+            const std::int64_t id = std::stoll(keys[i].front().text);
+            first = i == 0 ? id : std::min(first, id);
+            last = i == 0 ? id : std::max(last, id);
         }
-        if (changed == 0) return true;
-        if (last - first >= kMaxSpread * changed) return false;
-        // Which update each id of the range belongs to, -1 for none.
+        if (last - first >= kMaxSpread * static_cast<std::int64_t>(keys.size())) return false;
+        // Which key each id of the range belongs to, -1 for none.
         std::vector<std::ptrdiff_t> owner(static_cast<std::size_t>(last - first + 1), -1);
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (applied[i].rows == 0) continue;
-            owner[static_cast<std::size_t>(std::stoll(updates[i].row->id) - first)] =
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            owner[static_cast<std::size_t>(std::stoll(keys[i].front().text) - first)] =
                 static_cast<std::ptrdiff_t>(i);
-            // Until the scan finds it: a row a trigger deleted holds nothing.
-            applied[i].stored_is_null = true;
-        }
-        if (!select_range_)
-            select_range_ =
-                Prepare(db_.get(), "SELECT " + target.quoted_id + ", " + target.quoted_column +
-                                       " FROM " + target.quoted_table + " WHERE " +
-                                       target.quoted_id + " BETWEEN ?1 AND ?2");
-        sqlite3_stmt* select = select_range_.get();
+        sqlite3_stmt* select = Cached("SELECT " + target.key.front().quoted + ", " +
+                                      target.quoted_column + " FROM " + target.quoted_table +
+                                      " WHERE " + target.key.front().quoted + " BETWEEN ?1 AND ?2");
         sqlite3_reset(select);
         sqlite3_bind_int64(select, 1, first);
         sqlite3_bind_int64(select, 2, last);
@@ -329,9 +366,10 @@ class SqliteDatabase final : public Database {
             if (id < first || id > last) continue;
             const std::ptrdiff_t index = owner[static_cast<std::size_t>(id - first)];
             if (index < 0) continue;
-            Applied& row = applied[static_cast<std::size_t>(index)];
-            row.stored_is_null = sqlite3_column_type(select, 1) == SQLITE_NULL;
-            ReadColumnText(select, 1, row.stored);
+            Stored& row = stored[static_cast<std::size_t>(index)];
+            row.found = true;
+            row.is_null = sqlite3_column_type(select, 1) == SQLITE_NULL;
+            ReadColumnText(select, 1, row.value);
         }
         if (status != SQLITE_DONE)
             Fail(db_.get(), Error::Kind::kQuery, "cannot read back rows", &busy_);
@@ -339,28 +377,75 @@ class SqliteDatabase final : public Database {
         return true;
     }
 
-    void BindId(sqlite3_stmt* statement, int index, const Row& row) {
-        if (row.id_is_integer) {
-            sqlite3_bind_int64(statement, index, std::stoll(row.id));
-        } else {
-            BindText(db_.get(), statement, index, row.id);
+    // A statement prepared once per text: a plan works on several tables in
+    // turn, each with its own.
+    sqlite3_stmt* Cached(const std::string& sql) {
+        auto found = statements_.find(sql);
+        if (found == statements_.end())
+            found = statements_.emplace(sql, Prepare(db_.get(), sql)).first;
+        return found->second.get();
+    }
+
+    // The key values from parameter `first` on.
+    void BindKey(sqlite3_stmt* statement, int first, const RowKey& key) {
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            const int index = first + static_cast<int>(i);
+            if (key[i].is_null) {
+                sqlite3_bind_null(statement, index);
+            } else if (key[i].is_integer) {
+                sqlite3_bind_int64(statement, index, std::stoll(key[i].text));
+            } else {
+                BindText(db_.get(), statement, index, key[i].text);
+            }
         }
     }
 
-    // The table's only primary-key column, or the one column of a unique
-    // index that covers every row.
-    bool IsUniqueColumn(const QualifiedName& table, const std::string& column) {
-        Statement unique = Prepare(
-            db_.get(),
-            "SELECT (SELECT COUNT(*) FROM pragma_table_info(?1, ?3) WHERE pk > 0) = 1 AND EXISTS "
-            "(SELECT 1 FROM pragma_table_info(?1, ?3) WHERE pk > 0 AND name = ?2) OR EXISTS "
-            "(SELECT 1 FROM pragma_index_list(?1, ?3) AS l WHERE l.\"unique\" AND NOT l.partial "
-            "AND (SELECT COUNT(*) FROM pragma_index_info(l.name, ?3)) = 1 AND (SELECT name FROM "
-            "pragma_index_info(l.name, ?3)) = ?2)");
-        BindText(db_.get(), unique.get(), 1, table.table);
-        BindText(db_.get(), unique.get(), 2, column);
-        if (!table.schema.empty()) BindText(db_.get(), unique.get(), 3, table.schema);
-        return sqlite3_step(unique.get()) == SQLITE_ROW && sqlite3_column_int(unique.get(), 0) != 0;
+    bool HasRowid(const ResolvedTarget& target) {
+        sqlite3_stmt* probe = nullptr;
+        const std::string sql = "SELECT rowid FROM " + target.quoted_table;
+        const int status = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &probe, nullptr);
+        sqlite3_finalize(probe);
+        return status == SQLITE_OK;
+    }
+
+    // Whether the primary key or a unique index (not a partial one) covers
+    // exactly the columns `key`, in any order.
+    bool IsUniqueKey(const QualifiedName& table, std::vector<std::string> key) {
+        std::sort(key.begin(), key.end());
+        const auto same = [&key](std::vector<std::string> columns) {
+            std::sort(columns.begin(), columns.end());
+            return columns == key;
+        };
+        Statement primary = Prepare(
+            db_.get(), "SELECT name FROM pragma_table_info(?1, ?2) WHERE pk > 0 ORDER BY pk");
+        BindText(db_.get(), primary.get(), 1, table.table);
+        if (!table.schema.empty()) BindText(db_.get(), primary.get(), 2, table.schema);
+        std::vector<std::string> columns;
+        while (sqlite3_step(primary.get()) == SQLITE_ROW)
+            columns.push_back(ColumnText(primary.get(), 0));
+        if (!columns.empty() && same(columns)) return true;
+        Statement indexes =
+            Prepare(db_.get(),
+                    "SELECT l.name, i.name FROM pragma_index_list(?1, ?2) AS l, "
+                    "pragma_index_info(l.name, ?2) AS i WHERE l.\"unique\" AND NOT l.partial "
+                    "ORDER BY l.name");
+        BindText(db_.get(), indexes.get(), 1, table.table);
+        if (!table.schema.empty()) BindText(db_.get(), indexes.get(), 2, table.schema);
+        std::string index;
+        columns.clear();
+        while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+            const std::string name = ColumnText(indexes.get(), 0);
+            if (name != index) {
+                if (!columns.empty() && same(columns)) return true;
+                index = name;
+                columns.clear();
+            }
+            // An expression in the index has no column name: never a match.
+            columns.push_back(sqlite3_column_type(indexes.get(), 1) == SQLITE_NULL
+                                  ? std::string(1, '\0')
+                                  : ColumnText(indexes.get(), 1));
+        }
+        return !columns.empty() && same(columns);
     }
 
     void Execute(const char* sql) {
@@ -371,10 +456,7 @@ class SqliteDatabase final : public Database {
     Connection db_;
     Access access_;
     BusyWait busy_;
-    Statement update_{nullptr, &sqlite3_finalize};
-    Statement select_{nullptr, &sqlite3_finalize};
-    Statement select_range_{nullptr, &sqlite3_finalize};
-    std::string update_sql_;
+    std::unordered_map<std::string, Statement> statements_;
 };
 
 }  // namespace
