@@ -140,7 +140,8 @@ scan() { tool scan --db "$reader_address" --key-file old.key --new-key-file new.
 grant_reading() {
     case $backend in
         postgres | odbc-postgres)
-            sql "CREATE ROLE reader LOGIN; GRANT USAGE ON SCHEMA public TO reader"
+            [ "$(sql "SELECT count(*) FROM pg_roles WHERE rolname = 'reader'")" = 1 ] ||
+                sql "CREATE ROLE reader LOGIN; GRANT USAGE ON SCHEMA public TO reader"
             sql "GRANT SELECT ON $1 TO reader"
             ;;
     esac
@@ -738,6 +739,16 @@ case_schema() {
     [ "$(sql 'SELECT v FROM "a.b"' | tool decrypt --key-file new.key)" = dotted ] ||
         fail "the table with a dot in its name did not migrate"
     expect_as_before "the namesake on the search path changed"
+    # In a plan the same: "a.b" is the table named a.b, not table b of schema a.
+    sql "CREATE SCHEMA a; CREATE TABLE a.b (id INTEGER PRIMARY KEY, v VARCHAR(200))"
+    sql "INSERT INTO a.b VALUES (4, '$(encrypt 0 old.key 'in schema a')')"
+    sql "UPDATE \"a.b\" SET v = '$(encrypt 0 old.key 'dotted again')'"
+    printf '"a.b" v\n' > plan.txt
+    expect_status 0 migrate --plan plan.txt
+    [ "$(sql 'SELECT v FROM "a.b"' | tool decrypt --key-file new.key)" = 'dotted again' ] ||
+        fail "the plan did not migrate the table named a.b"
+    [ "$(sql 'SELECT v FROM a.b' | tool decrypt --mode 0 --key-file old.key)" = 'in schema a' ] ||
+        fail "the plan migrated table b of schema a"
     expect_status 2 migrate --table 'no_such_schema.secrets' --column v
     expect_err "no table 'no_such_schema.secrets'"
     expect_status 2 migrate --table 'a.b.c' --column v
@@ -842,6 +853,247 @@ case_paged_reads() {
     expect_err "3000 values, 3000 done, 0 failed"
     sql "SELECT v FROM secrets WHERE id <> 7 ORDER BY id" | tool decrypt --key-file new.key |
         cmp -s - <(seq -f 'value %g' 1 3001 | sed 7d) || fail "not every row was migrated"
+}
+
+# Views whose INSTEAD OF triggers cut a value or keep nothing, an AFTER
+# trigger that rewrites it, an INSTEAD rule and a trigger deferred to the
+# commit: every write is read again before its commit, and a value that is
+# not the verified one is never committed, in one transaction or in batches.
+case_rewriters() {
+    create_secrets
+    local id batch
+    for id in 1 2 3; do
+        sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "a value of some length $id")')"
+    done
+    dump before.txt
+    case $backend in
+        sqlite | odbc-sqlite)
+            sql "CREATE VIEW cut AS SELECT id, v FROM secrets;
+                 CREATE TRIGGER cut INSTEAD OF UPDATE ON cut
+                 BEGIN UPDATE secrets SET v = substr(NEW.v, 1, 60) WHERE id = OLD.id; END;
+                 CREATE VIEW ignore AS SELECT id, v FROM secrets;
+                 CREATE TRIGGER ignore INSTEAD OF UPDATE ON ignore BEGIN SELECT 1; END" ;;
+        *)
+            sql "CREATE VIEW cut AS SELECT id, v FROM secrets;
+                 CREATE FUNCTION cut() RETURNS trigger LANGUAGE plpgsql AS
+                 \$\$BEGIN UPDATE secrets SET v = left(NEW.v, 60) WHERE id = OLD.id; RETURN NEW; END\$\$;
+                 CREATE TRIGGER cut INSTEAD OF UPDATE ON cut FOR EACH ROW EXECUTE FUNCTION cut();
+                 CREATE VIEW ignore AS SELECT id, v FROM secrets;
+                 CREATE FUNCTION ignore() RETURNS trigger LANGUAGE plpgsql AS \$\$BEGIN RETURN NEW; END\$\$;
+                 CREATE TRIGGER ignore INSTEAD OF UPDATE ON ignore FOR EACH ROW EXECUTE FUNCTION ignore()" ;;
+    esac
+    for batch in "" "--batch-size 2"; do
+        expect_status 1 migrate --table cut --column v --id id $batch
+        expect_err "row 1: the database stored 60 of "
+        expect_err "nothing was written"
+        expect_as_before "a view that cuts values changed the table ($batch)"
+        expect_status 1 migrate --table ignore --column v --id id $batch
+        expect_err "row 1: the database did not keep the write: a trigger or rule?"
+        ! grep -q "run again" err.txt || fail "a write the database dropped was left for a re-run"
+        expect_as_before "a view that keeps nothing changed the table ($batch)"
+    done
+    case $backend in sqlite | odbc-sqlite) return 0 ;; esac
+
+    sql "CREATE FUNCTION shout() RETURNS trigger LANGUAGE plpgsql AS
+         \$\$BEGIN UPDATE secrets SET v = upper(v) WHERE id = NEW.id; RETURN NULL; END\$\$;
+         CREATE TRIGGER shout AFTER UPDATE ON secrets FOR EACH ROW
+         WHEN (pg_trigger_depth() = 0 AND NEW.id = 2) EXECUTE FUNCTION shout()"
+    expect_status 1 migrate --table secrets --column v
+    expect_err "row 2: the database changed the value as it stored it: a trigger or rule?"
+    expect_as_before "what an AFTER trigger made of a value was committed"
+    sql "DROP TRIGGER shout ON secrets;
+         CREATE CONSTRAINT TRIGGER late AFTER UPDATE ON secrets DEFERRABLE INITIALLY DEFERRED
+         FOR EACH ROW WHEN (pg_trigger_depth() = 0 AND NEW.id = 3) EXECUTE FUNCTION shout()"
+    expect_status 1 migrate --table secrets --column v
+    expect_err "row 3: the database changed the value as it stored it"
+    expect_as_before "what a deferred trigger made of a value was committed"
+    expect_status 1 migrate --table secrets --column v --batch-size 2
+    expect_err "row 3: the database changed the value as it stored it"
+    [ "$(sql "SELECT string_agg(id::text, ',' ORDER BY id) FROM secrets WHERE v LIKE '%\$%'")" = 1,2 ] ||
+        fail "not exactly the batch before the deferred rewrite was committed"
+
+    sql "CREATE TABLE ruled (id INTEGER PRIMARY KEY, v VARCHAR(200));
+         INSERT INTO ruled VALUES (1, '$(encrypt 0 old.key ruled)');
+         CREATE RULE keep AS ON UPDATE TO ruled DO INSTEAD NOTHING"
+    expect_status 1 migrate --table ruled --column v --batch-size 5
+    expect_err "row 1: the database did not keep the write: a trigger or rule?"
+}
+
+# Row-level security: a role that sees half the rows migrates those and says
+# the rest were not looked at; scan never tells it to retire the old key. The
+# owner sees every row, until the table forces its policies on it too.
+case_row_security() {
+    sql "CREATE ROLE limited LOGIN; CREATE ROLE keeper LOGIN;
+         GRANT USAGE ON SCHEMA public TO limited, keeper"
+    create_secrets
+    local id
+    for id in 1 2 3 4; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    sql "ALTER TABLE secrets OWNER TO keeper; ALTER TABLE secrets ENABLE ROW LEVEL SECURITY;
+         CREATE POLICY even ON secrets USING (id % 2 = 0); GRANT SELECT, UPDATE ON secrets TO limited"
+    as_role() {
+        case $backend in
+            postgres) echo "${TARVOLA_PG_URI/user=postgres/user=$1}" ;;
+            *) echo "odbc:DSN=tarvola_pg;UID=$1" ;;
+        esac
+    }
+    local limited keeper
+    limited=$(as_role limited) keeper=$(as_role keeper)
+    scan_as() { tool scan --db "$1" --table secrets --column v --key-file old.key \
+        --new-key-file new.key "${@:2}" > census.txt; }
+
+    expect_status 1 scan_as "$limited" --format json
+    expect_census '"to_migrate": 2, '
+    expect_census '"hidden_by_row_security": true}'
+    expect_status 0 tool migrate --db "$limited" --table secrets --column v --key-file old.key \
+        --new-key-file new.key
+    expect_err "warning: secrets.v: row-level security hides rows of this table from this role"
+    expect_err "2 values, 2 done"
+    expect_err "secrets.v: row-level security hides rows of this table from this role: they were not looked at"
+    expect_status 1 scan_as "$limited"
+    expect_census "not done: rows hidden by row-level security were not looked at"
+    ! grep -q "no longer needed" census.txt || fail "scan told a limited role to retire the key"
+    [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" = 2 ] || fail "hidden rows were written"
+
+    expect_status 1 scan_as "$keeper" --format json
+    expect_census '"rows": 4, '
+    expect_census '"to_migrate": 2, '
+    expect_census '"hidden_by_row_security": false}'
+    sql "ALTER TABLE secrets FORCE ROW LEVEL SECURITY"
+    expect_status 1 scan_as "$keeper" --format json
+    expect_census '"hidden_by_row_security": true}'
+
+    sql "CREATE TABLE nothing (id INTEGER PRIMARY KEY, v VARCHAR(200))"
+    grant_reading nothing
+    expect_status 0 scan --table nothing --column v
+    expect_census "no values: nothing here is stored under either key"
+}
+
+# A key of two columns, the way multi-tenant tables are keyed: the default
+# when it is the primary key, named in any order with --id, unique only as a
+# whole, and in the failures file as row values WHERE (a, b) IN (…) takes.
+case_composite() {
+    sql "CREATE TABLE tenants (tenant INTEGER, id VARCHAR(20), v VARCHAR(200), PRIMARY KEY (tenant, id))"
+    grant_reading tenants
+    sql "INSERT INTO tenants VALUES (1, 'a', '$(encrypt 0 old.key one)'), (2, 'a', '$(encrypt 0 old.key two)'),
+                                    (2, 'b', 'damaged')"
+    expect_status 1 migrate --table tenants --column v
+    expect_err "row (2, b): "
+    expect_status 1 scan --table tenants --column v --failures failing.txt
+    [ "$(cut -f1 failing.txt)" = "(2, 'b')" ] || fail "failures file: $(cat failing.txt)"
+    [ "$(sql "SELECT count(*) FROM tenants WHERE (tenant, id) IN ($(cut -f1 failing.txt | paste -sd,))")" = 1 ] ||
+        fail "the failures file does not select the failing row"
+    expect_status 2 migrate --table tenants --column v --id tenant
+    expect_err "--id 'tenant' is not unique: 1 value is held by more than one row"
+    sql "UPDATE tenants SET v = NULL WHERE id = 'b'"
+    expect_status 0 migrate --table tenants --column v --id 'id,tenant'
+    expect_err "3 values, 2 done, 0 failed, 0 unchanged, 1 null or empty"
+    [ "$(sql "SELECT v FROM tenants WHERE v IS NOT NULL ORDER BY tenant" | tool decrypt --key-file new.key)" = \
+        $'one\ntwo' ] || fail "the values keyed by two columns did not migrate"
+}
+
+# Keys that are awkward as SQL text: each failing one is written as one line
+# that, pasted into the database's own WHERE … IN (…), selects exactly the
+# failing rows: not the decoys that a backslash read as an escape, a quote
+# let out, or a line break split would pick.
+case_failure_ids() {
+    sql "CREATE TABLE odd (k VARCHAR(40) PRIMARY KEY, v VARCHAR(200))"
+    grant_reading odd
+    # Keys by their bytes, so that no client reads escapes into them.
+    text_of() {
+        case $backend in
+            sqlite | odbc-sqlite) echo "CAST(X'$1' AS TEXT)" ;;
+            odbc-mariadb) echo "CONVERT(X'$1' USING utf8mb4)" ;;
+            *) echo "convert_from(decode('$1', 'hex'), 'UTF8')" ;;
+        esac
+    }
+    hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
+    local key good
+    good=$(encrypt 0 old.key 'fine')
+    for key in 'C:\temp' "o'k" $'tab\there' $'two\nlines' "evil') OR 1=1 -- " 'back\\'; do
+        sql "INSERT INTO odd VALUES ($(text_of "$(hex "$key")"), 'damaged')"
+    done
+    # What the keys would select if misread: C:<TAB>emp, a single backslash.
+    for key in $'C:\temp' 'back\' 'decoy'; do
+        sql "INSERT INTO odd VALUES ($(text_of "$(hex "$key")"), '$good')"
+    done
+    check_pasted() {
+        expect_status 1 scan --table odd --column v --failures failing.txt
+        [ "$(wc -l < failing.txt)" = 6 ] || fail "failures file lines: $(cat failing.txt)"
+        [ "$(sql "SELECT count(*) FROM odd WHERE k IN ($(cut -f1 failing.txt | paste -sd,))")" = 6 ] ||
+            fail "$1: the failures file does not select exactly the failing rows: $(cat failing.txt)"
+    }
+    check_pasted "default"
+    if [ "$backend" = odbc-mariadb ]; then
+        mariadb_client -e "SET GLOBAL sql_mode = CONCAT(@@GLOBAL.sql_mode, ',NO_BACKSLASH_ESCAPES')"
+        check_pasted "NO_BACKSLASH_ESCAPES"
+    fi
+}
+
+# A column whose type holds no text is refused before anything runs, naming
+# the type, by migrate and scan alike.
+case_types() {
+    local types=() type i=0
+    case $backend in
+        sqlite | odbc-sqlite) types=(INTEGER REAL DATE) ;;
+        postgres | odbc-postgres) types=(bytea jsonb "integer[]" date) ;;
+        odbc-mariadb) types=(INTEGER BLOB DATE) ;;
+    esac
+    for type in "${types[@]}"; do
+        i=$((i + 1))
+        sql "CREATE TABLE typed$i (id INTEGER PRIMARY KEY, v $type)"
+        grant_reading "typed$i"
+        expect_status 2 migrate --table "typed$i" --column v
+        expect_err "column 'v' is of type "
+        expect_err "which holds no text"
+        expect_status 2 scan --table "typed$i" --column v
+        expect_err "which holds no text"
+    done
+}
+
+# MariaDB compares under its case-insensitive, PAD SPACE collation by
+# default: a row another session lower-cased and padded meanwhile still
+# "equals" the value read, and must not be overwritten.
+case_collation() {
+    sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v VARCHAR(200)) COLLATE utf8mb4_general_ci"
+    local id
+    for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    mariadb_client tarvola -e "BEGIN; UPDATE secrets SET v = CONCAT(LOWER(v), '  ') WHERE id = 3;
+                               SELECT SLEEP(3); COMMIT;" >/dev/null &
+    local writer=$!
+    until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do sleep 0.05; done
+    local theirs
+    expect_status 1 migrate --table secrets --column v --batch-size 2
+    wait "$writer"
+    expect_err "row 3: changed by someone else since it was read"
+    theirs=$(sql "SELECT v FROM secrets WHERE id = 3")
+    [[ $theirs == *'  ' ]] || fail "the other session's value was overwritten: '$theirs'"
+}
+
+# A width exists only where the catalogue declares one: psqlODBC reports an
+# unbounded varchar, and text read as varchar, as 255 wide; values already
+# longer must still migrate. A domain's width is what scan shows.
+case_widths() {
+    local long
+    long=$(encrypt 1 old.key "$(printf '%0440d' 3)")
+    sql "CREATE DOMAIN short_text AS VARCHAR(300)"
+    sql "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v VARCHAR)"
+    sql "CREATE TABLE texts (id INTEGER PRIMARY KEY, v TEXT)"
+    sql "CREATE TABLE domained (id INTEGER PRIMARY KEY, v short_text)"
+    sql "INSERT INTO secrets VALUES (1, '$long'); INSERT INTO texts VALUES (1, '$long');
+         INSERT INTO domained VALUES (1, '$(encrypt 0 old.key short)')"
+    grant_reading "secrets, domained"
+    [ "${#long}" -gt 255 ] || fail "the test value is too short to matter"
+    expect_status 0 migrate --table secrets --column v
+    expect_err "1 value, 1 done"
+    local texts_address=$address
+    [ "$backend" = postgres ] || texts_address="$address;TextAsLongVarchar=0"
+    expect_status 0 tool migrate --db "$texts_address" --table texts --column v --key-file old.key \
+        --new-key-file new.key
+    expect_err "1 value, 1 done"
+    expect_status 0 scan --table secrets --column v --format json
+    expect_census '"width": null, '
+    expect_status 1 scan --table domained --column v --format json
+    expect_census '"width": 300, '
 }
 
 "case_$case"

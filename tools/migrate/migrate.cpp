@@ -316,7 +316,7 @@ class Migration {
                           << '\n';
         }
         if (target_.hidden_by_row_security)
-            settings_.err << "tarvolacrypt: " << label_ << kHiddenRows
+            settings_.err << "tarvolacrypt: " << TargetName(target_) << ": " << kHiddenRows
                           << ": they were not looked at; keep the old key until a role that "
                              "sees every row has migrated them\n";
         // Rows an application wrote under the old key meanwhile: a run that

@@ -230,7 +230,7 @@ class SqliteDatabase final : public Database {
             target.quoted_table =
                 QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
         target.quoted_column = QuoteIdentifier(target.column, "\"");
-        if (key_names.empty() && HasRowid(target)) {
+        if (key_names.empty() && primary_key.empty() && HasRowid(target)) {
             if (shadows_rowid)
                 throw Error(Error::Kind::kUsage,
                             "table '" + target.table +
@@ -239,8 +239,10 @@ class SqliteDatabase final : public Database {
             target.key.push_back({{}, "rowid", {}, 0, true});
             target.key_is_unique = true;
         } else {
-            // A table without a rowid has a primary key, which is its default.
+            // The primary key by default: what the table is keyed by, and
+            // what a user can look rows up with afterwards.
             const std::vector<std::string>& chosen = key_names.empty() ? primary_key : key_names;
+            if (chosen.empty()) throw NoPrimaryKey(target.table);
             for (const std::string& name : chosen)
                 target.key.push_back({name, QuoteIdentifier(name, "\""), {}, 0, false});
             target.key_is_unique = IsUniqueKey(qualified, chosen);
