@@ -112,9 +112,9 @@ constexpr std::array<OptionSpec, 30> kOptions = {{
      "(a name holding a dot in double quotes: '\"a.b\"')"},
     {"--column", "", OptionId::kColumn, "COLUMN", kDbCommands, HelpSection::kMigrate,
      "the column holding the values"},
-    {"--id", "", OptionId::kId, "COLUMN", kDbCommands, HelpSection::kMigrate,
-     "the row key; default SQLite's rowid, or the table's\n"
-     "single-column primary key"},
+    {"--id", "", OptionId::kId, "COLUMN[,COLUMN...]", kDbCommands, HelpSection::kMigrate,
+     "the row key, one column or several; default the\n"
+     "table's primary key (SQLite: else its rowid)"},
     {"--where", "", OptionId::kWhere, "CONDITION", kDbCommands, HelpSection::kMigrate,
      "raw SQL limiting the rows, e.g. \"id % 4 = 0\""},
     {"--from-mode", "", OptionId::kFromMode, "0|1|auto", kRewriting, HelpSection::kGeneral,
@@ -168,8 +168,9 @@ constexpr std::array<OptionSpec, 30> kOptions = {{
     {"--format", "", OptionId::kFormat, "text|json", kScanOnly, HelpSection::kScan,
      "a table for people (default) or one JSON object"},
     {"--failures", "", OptionId::kFailures, "FILE", kScanOnly, HelpSection::kScan,
-     "one line per failing or ambiguous row: its id (the\n"
-     "line number for standard input), TAB, the reason"},
+     "one line per failing or ambiguous row: its key as\n"
+     "SQL of the database (the line number for standard\n"
+     "input), TAB, the reason"},
 }};
 
 constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
@@ -666,13 +667,15 @@ Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
 )");
     AppendSection(text, HelpSection::kMigrate);
-    text.append(R"(  A value that fails (damaged, wrong key, ambiguous) or a row changed by
-  another writer meanwhile rolls back the transaction, exit 1; with
-  --batch-size only the failing batch is rolled back and the run stops.
-  Values already in the target mode under the new key stay as they are, so
-  a re-run finishes an interrupted one. Exit 2 when the database cannot be
-  reached or a table or column is missing. A batched run ends by counting
-  the rows still under the old key (written meanwhile), to run again for.
+    text.append(R"(  A value that fails (damaged, wrong key, ambiguous), a row changed by
+  another writer meanwhile, or a write the database did not keep as
+  verified (read again before every commit) rolls back the transaction,
+  exit 1; with --batch-size only the failing batch is rolled back and the
+  run stops. Values already in the target mode under the new key stay as
+  they are, so a re-run finishes an interrupted one. Exit 2 when the
+  database cannot be reached, a table or column is missing or holds no
+  text. A batched run ends by counting the rows still under the old key
+  (written meanwhile): exit 1 when there are any, to run again for.
 
 Scan (where the stored values stand, read only: SQLite opened read-only,
 PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
@@ -687,8 +690,9 @@ PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
   to_migrate (opens under the old key), ambiguous (under both), failing
   (under neither); width (the column's declared length) and longest_new
   (the longest value once migrated). Exit 0 when every non-empty value is
-  done: the old key is no longer needed; 1 otherwise; 2 for a usage error
-  or a database that cannot be reached.
+  done: the old key is no longer needed; 1 otherwise, or when row-level
+  security hides rows; 2 for a usage error or a database that cannot be
+  reached.
 
 Values given as TEXT can be seen in the process list like --key: pass secret
 plaintexts through standard input instead.
