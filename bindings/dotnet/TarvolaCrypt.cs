@@ -162,7 +162,9 @@ namespace Tarvola
             int status = NativeLoader.Call(true, text, keyText, output, mode);
             if (status != 0)
                 throw new TarvolaCryptException("the library failed (random source or cryptography provider)");
-            return Encoding.ASCII.GetString(output, 0, Array.IndexOf(output, (byte)0));
+            // The sizes are exact for encryption: the value fills all but the terminator.
+            // (UTF-8 decodes the ASCII value; Mono's ASCII decoder is five times slower.)
+            return Encoding.UTF8.GetString(output, 0, output.Length - 1);
         }
 
         // Decrypts into `output` (zero-filled, sized by the header's rules) and
@@ -177,7 +179,8 @@ namespace Tarvola
             if (value.IndexOf('\0') >= 0) throw new TarvolaCryptException("the value contains a zero byte");
             CheckKey(keyText, mode);
             // A value is ASCII; anything else is refused by the library.
-            byte[] text = Terminated(Encoding.UTF8.GetBytes(value));
+            byte[] text = new byte[Encoding.UTF8.GetByteCount(value) + 1];
+            Encoding.UTF8.GetBytes(value, 0, value.Length, text, 0);
             int separator = Array.IndexOf(text, (byte)'$');
             if (mode == Mode.Envelope && separator < 0)
                 throw new TarvolaCryptException("not a mode-1 value (no \"$\")");
