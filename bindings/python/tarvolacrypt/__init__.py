@@ -140,7 +140,7 @@ def _as_bytes(value, what):
     """str as UTF-8, bytes and bytearray as they are; no zero byte."""
     if value.__class__ is str:
         try:
-            value = value.encode("utf-8")
+            value = value.encode()
         except UnicodeEncodeError:
             value = None
         if value is None:  # raised outside the handler, whose exception holds the text
@@ -152,11 +152,16 @@ def _as_bytes(value, what):
     return value
 
 
-def _check_lengths(length, key, mode, what):
-    if length > _MAX_TEXT_LENGTH:
+def _arguments(text, key, mode, what):
+    """The text and the key as bytes the C call can take, after the refusals
+    that need no call."""
+    text = _as_bytes(text, what)
+    key = _as_bytes(key, "key text")
+    if len(text) > _MAX_TEXT_LENGTH:
         raise Error(f"the {what} is too long")
     if mode == 1 and len(key) >= _MODE1_KEY_LIMIT:
         raise Error("key text of 32 or more characters cannot be used in mode 1")
+    return text, key
 
 
 # Output sizes in bytes, terminator included: the header's
@@ -195,7 +200,7 @@ def _call(function, text, key, output, mode):
     """Calls Encrypt or Decrypt. bytes are passed as they are (CPython keeps
     a zero after their last byte); a bytearray, which has no terminator, is
     passed as a copy wiped after the call."""
-    if text.__class__ is bytes and key.__class__ is bytes:
+    if text.__class__ is bytes is key.__class__:
         return function(text, key, output, mode)
     copies = [_terminated_copy(v) if v.__class__ is bytearray else v for v in (text, key)]
     try:
@@ -213,10 +218,8 @@ def encrypt(plaintext, key, mode=ENVELOPE):
     a new IV each time. Raises Error for a refused plaintext, key or mode.
     """
     mode = _mode(mode)
-    text = _as_bytes(plaintext, "text")
-    key = _as_bytes(key, "key text")
+    text, key = _arguments(plaintext, key, mode, "text")
     length = len(text)
-    _check_lengths(length, key, mode, "text")
     if plaintext.__class__ is str and _has_control(text):
         raise Error(
             "the text holds a control character other than TAB, CR and LF, "
@@ -228,7 +231,7 @@ def encrypt(plaintext, key, mode=ENVELOPE):
     output = (ctypes.c_char * _encrypt_size(length, mode))()
     if _call((_entry_points or _load())[0], text, key, output, mode) != 0:
         raise Error("the library failed (random source or cryptography provider)")
-    return output.value.decode("ascii")
+    return output.value.decode()
 
 
 def decrypt(ciphertext, key, mode=ENVELOPE):
@@ -284,8 +287,7 @@ def _open(ciphertext, key, mode, as_text):
     if not value:
         raise Error("empty value")
     mode = _recognize_mode(value) if mode == "auto" else _mode(mode)
-    key = _as_bytes(key, "key text")
-    _check_lengths(len(value), key, mode, "value")
+    value, key = _arguments(value, key, mode, "value")
     separator = value.find(b"$")
     if mode == 1 and separator < 0:
         raise Error('not a mode-1 value (no "$")')
