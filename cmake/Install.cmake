@@ -37,6 +37,16 @@ if(TARGET tarvolacrypt_tool)
     endif()
 endif()
 
+# The Python module (bindings/python), where Debian's python3 looks for the
+# modules of packages; it loads the library by its soname.
+set(TARVOLA_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+    "Where the Python module is installed, relative to the prefix")
+if(NOT WIN32)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/tarvolacrypt
+        DESTINATION ${TARVOLA_PYTHON_DIR}
+        PATTERN __pycache__ EXCLUDE)
+endif()
+
 install(EXPORT TarvolaCryptTargets
     NAMESPACE TarvolaCrypt::
     DESTINATION ${TARVOLA_CMAKE_DIR})
@@ -71,17 +81,22 @@ install(FILES ${PROJECT_BINARY_DIR}/tarvolacrypt.pc DESTINATION ${TARVOLA_PKGCON
 set(CPACK_PACKAGE_NAME tarvolacrypt)
 set(CPACK_PACKAGE_VENDOR "TarvolaCrypt developers")
 set(CPACK_PACKAGE_CONTACT "TarvolaCrypt developers <tarvolacrypt@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}: library, headers and tool")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}: library, headers, tool, Python module")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Encrypts short text values into printable text: mode 0 (AES-128 block by block, hex) and mode 1 (AES-CBC with a random IV, base64). Ships the shared library, its C and C++ headers, CMake and pkg-config files and the tarvolacrypt command-line tool.")
+    "Encrypts short text values into printable text: mode 0 (AES-128 block by block, hex) and mode 1 (AES-CBC with a random IV, base64). Ships the shared library, its C and C++ headers, CMake and pkg-config files, the tarvolacrypt command-line tool and the Python module tarvolacrypt.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS python3)
 # Lets dpkg refresh the linker cache after installing or removing the library.
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+# Python writes the module's byte code beside it on the first import as root;
+# dpkg does not own those files, so they go before the module does.
+file(WRITE ${PROJECT_BINARY_DIR}/debian/prerm "#!/bin/sh\nset -e\nrm -rf '${CMAKE_INSTALL_PREFIX}/${TARVOLA_PYTHON_DIR}/tarvolacrypt/__pycache__'\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_BINARY_DIR}/debian/triggers ${PROJECT_BINARY_DIR}/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Checks the installable package end to end:
-#   1. builds the library and the tool for prefix /usr in build/package-deb;
+#   1. builds the library and the tool for prefix /usr in build/package-deb
+#      and makes the .deb (scripts/package.sh);
 #   2. installs that build into a temporary prefix, runs the installed tool
 #      from there without LD_LIBRARY_PATH (man page and completion checked
 #      too), and builds a consumer program against it with find_package and
 #      with pkg-config, and runs it;
-#   3. makes the .deb with cpack, installs it with dpkg -i, runs the
-#      installed tool, finds its man page and bash completion, and runs the
-#      consumer against /usr;
-#   4. removes the package again with dpkg -r (also when a step fails).
+#   3. installs the .deb with dpkg -i, runs the installed tool, finds its man
+#      page and bash completion, imports the Python module with Debian's
+#      python3 and reads its help, and runs the consumer against /usr;
+#   4. removes the package again with dpkg -r (also when a step fails), and
+#      with it the module's byte code.
 # Needs root (dpkg -i) and installs missing Debian packages.
 set -euo pipefail
 
@@ -19,20 +21,13 @@ source "$ROOT/scripts/lib.sh"
 BUILD_DIR=$ROOT/build/package-deb
 PACKAGE=tarvolacrypt
 
-step "Packages the build and the .deb need"
-# dpkg-dev and file let cpack compute the package's library dependencies.
-ensure_packages cmake ninja-build g++ pkg-config libssl-dev dpkg-dev file
+step "Packages the checks need"
 # The installed man page is checked with groff, the completion with
-# bash-completion's own helpers.
-ensure_packages groff bash-completion
-# The database client libraries tarvolacrypt migrate links.
-ensure_packages "${MIGRATE_PACKAGES[@]}"
+# bash-completion's own helpers, the Python module with Debian's python3.
+ensure_packages groff bash-completion python3
 
-step "Building for prefix /usr in build/package-deb"
-cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX=/usr -DTARVOLA_WERROR=ON \
-    -DTARVOLA_BUILD_TESTS=OFF -DTARVOLA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$BUILD_DIR"
+bash "$ROOT/scripts/package.sh"
+DEB=$(ls "$BUILD_DIR"/${PACKAGE}_*.deb)
 
 step "The tool installed into a temporary prefix, run without LD_LIBRARY_PATH"
 bash "$ROOT/tests/tool/install_test.sh" "$BUILD_DIR"
@@ -41,9 +36,6 @@ step "Consumer against an install in a temporary prefix"
 bash "$ROOT/tests/package/consumer_test.sh" temp "$BUILD_DIR"
 
 step "Debian package"
-rm -f "$BUILD_DIR"/${PACKAGE}_*.deb
-(cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
-DEB=$(ls "$BUILD_DIR"/${PACKAGE}_*.deb)
 dpkg-deb --field "$DEB" Package Version Architecture Depends
 dpkg-deb --contents "$DEB" | sed -E 's/^([^ ]+ +){5}//' | grep -v '/$'
 
@@ -93,6 +85,22 @@ for shipped in /usr/share/man/man1/tarvolacrypt.1 /usr/share/bash-completion/com
 done
 echo "man page and bash completion installed"
 
+step "The installed Python module, with Debian's python3"
+# Found where python3 looks for packages' modules, the library by its soname.
+opened=$(tarvolacrypt encrypt --quiet --key-file "$KEY_DIR/key" value |
+    env -u TARVOLACRYPT_LIBRARY /usr/bin/python3 -c '
+import sys, tarvolacrypt
+key = "package check key"
+value = sys.stdin.read().strip()
+assert tarvolacrypt.decrypt(tarvolacrypt.encrypt("ünïcode", key, 0), key, 0) == "ünïcode"
+print(tarvolacrypt.decrypt(value, key, "auto"))')
+[ "$opened" = value ] || { echo "the Python module opened the tool's value as '$opened'" >&2; exit 1; }
+help=$(PAGER=cat /usr/bin/python3 -c 'import tarvolacrypt; help(tarvolacrypt)')
+for name in 'encrypt(plaintext, key, mode=' 'decrypt_bytes(' 'class Error(' TARVOLACRYPT_LIBRARY; do
+    grep -qF "$name" <<<"$help" || { echo "help(tarvolacrypt) does not show $name" >&2; exit 1; }
+done
+echo "python3: import tarvolacrypt opens the tool's value; help(tarvolacrypt) documents it"
+
 step "Consumer against the installed package in /usr"
 bash "$ROOT/tests/package/consumer_test.sh" /usr
 
@@ -100,4 +108,6 @@ trap - EXIT
 rm -rf "$KEY_DIR"
 remove_package
 [ ! -e /usr/bin/tarvolacrypt ] || { echo "the tool is still there after dpkg -r" >&2; exit 1; }
+[ ! -e /usr/lib/python3/dist-packages/tarvolacrypt ] ||
+    { echo "the Python module is still there after dpkg -r" >&2; exit 1; }
 step "Package check passed"

@@ -153,6 +153,8 @@ BUILD_PACKAGES+=(groff bash-completion)
 MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-postgresql
     libsqliteodbc mariadb-server odbc-mariadb)
 BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
+# The .NET binding's tests and benchmark: Mono's C# compiler and runtime.
+DOTNET_PACKAGES=(mono-mcs mono-runtime)
 
 step() { printf '\n==== %s\n' "$*"; }
 

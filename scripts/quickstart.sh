@@ -47,4 +47,6 @@ for mode in 0 1; do
 done
 
 step "Done"
-echo "The tool is $TOOL; '$TOOL --help' shows its options and examples."
+echo "The tool is $TOOL (not on PATH); '$TOOL --help' shows its options and examples."
+echo "To install it on PATH with its man page, bash completion and the Python module"
+echo "tarvolacrypt (a .deb, installed with dpkg -i):  bash scripts/package.sh --install"
