@@ -1,6 +1,7 @@
 #include "migrate/db/database.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace tarvola::tool::db {
 namespace {
@@ -258,6 +259,29 @@ std::string KeyAfterSql(const ResolvedTarget& target) {
 }
 
 }  // namespace
+
+std::optional<KeyRange> DenseIntegerRange(std::span<const RowKey> keys) {
+    constexpr std::int64_t kMaxSpread = 4;
+    std::vector<std::int64_t> ids;
+    ids.reserve(keys.size());
+    for (const RowKey& key : keys) {
+        if (key.size() != 1 || key.front().is_null) return std::nullopt;
+        const std::string& text = key.front().text;
+        std::int64_t id = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+        ids.push_back(id);
+    }
+    if (ids.empty()) return std::nullopt;
+    const auto [low, high] = std::minmax_element(ids.begin(), ids.end());
+    if (*high - *low >= kMaxSpread * static_cast<std::int64_t>(ids.size())) return std::nullopt;
+    KeyRange range{*low, *high,
+                   std::vector<std::ptrdiff_t>(static_cast<std::size_t>(*high - *low + 1), -1)};
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        range.owner[static_cast<std::size_t>(ids[i] - range.first)] =
+            static_cast<std::ptrdiff_t>(i);
+    return range;
+}
 
 std::vector<std::size_t> KeyAfterParameters(std::size_t columns) {
     std::vector<std::size_t> order;

@@ -255,6 +255,24 @@ void CheckSingleCondition(std::string_view where);
 // (numbers, dates, bytes, JSON, arrays): no stored value can be in it.
 [[nodiscard]] Error NotTextColumn(std::string_view column, std::string_view type);
 
+// Keys of one integer column, spread no wider than a few times their number:
+// rows are read in key order, so those of one chunk mostly lie in a short
+// range, and one scan over it costs a fraction of a look-up per key.
+struct KeyRange {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+    // For each integer of the range, the index of the key holding it; -1
+    // for none.
+    std::vector<std::ptrdiff_t> owner;
+
+    // The key holding `id`, or -1.
+    [[nodiscard]] std::ptrdiff_t OwnerOf(std::int64_t id) const noexcept {
+        return id < first || id > last ? -1 : owner[static_cast<std::size_t>(id - first)];
+    }
+};
+// Nothing when a key is not one integer, or the keys are spread too far.
+[[nodiscard]] std::optional<KeyRange> DenseIntegerRange(std::span<const RowKey> keys);
+
 // SQL text over a resolved target; every placeholder is "?", for the
 // backends that bind by position (PostgreSQL writes its own).
 // SELECT key…, column FROM table [WHERE (where)] ORDER BY key…

@@ -333,40 +333,26 @@ class SqliteDatabase final : public Database {
     }
 
   private:
-    // Rows come in key order, so the rows of one chunk mostly hold the keys
-    // of one short range: one scan over it costs a fraction of a look-up per
-    // row. Only for one integer key column, spread no wider than a few times
-    // the rows (a sparse --where falls back to look-ups); false when not used.
+    // One scan over a dense range of integer keys (stored as integers: a
+    // text that reads as a number would not be found by one); false when
+    // not used.
     bool ReadBackRange(const ResolvedTarget& target, std::span<const RowKey> keys,
                        std::vector<Stored>& stored) {
-        constexpr std::int64_t kMaxSpread = 4;
-        if (target.key.size() != 1 || keys.empty()) return false;
-        std::int64_t first = 0;
-        std::int64_t last = 0;
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (!keys[i].front().is_integer) return false;
-            const std::int64_t id = std::stoll(keys[i].front().text);
-            first = i == 0 ? id : std::min(first, id);
-            last = i == 0 ? id : std::max(last, id);
-        }
-        if (last - first >= kMaxSpread * static_cast<std::int64_t>(keys.size())) return false;
-        // Which key each id of the range belongs to, -1 for none.
-        std::vector<std::ptrdiff_t> owner(static_cast<std::size_t>(last - first + 1), -1);
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            owner[static_cast<std::size_t>(std::stoll(keys[i].front().text) - first)] =
-                static_cast<std::ptrdiff_t>(i);
+        if (std::any_of(keys.begin(), keys.end(),
+                        [](const RowKey& key) { return !key.front().is_integer; }))
+            return false;
+        const std::optional<KeyRange> range = DenseIntegerRange(keys);
+        if (!range) return false;
         sqlite3_stmt* select = Cached("SELECT " + target.key.front().quoted + ", " +
                                       target.quoted_column + " FROM " + target.quoted_table +
                                       " WHERE " + target.key.front().quoted + " BETWEEN ?1 AND ?2");
         sqlite3_reset(select);
-        sqlite3_bind_int64(select, 1, first);
-        sqlite3_bind_int64(select, 2, last);
+        sqlite3_bind_int64(select, 1, range->first);
+        sqlite3_bind_int64(select, 2, range->last);
         int status = SQLITE_ROW;
         while ((status = sqlite3_step(select)) == SQLITE_ROW) {
             if (sqlite3_column_type(select, 0) != SQLITE_INTEGER) continue;
-            const std::int64_t id = sqlite3_column_int64(select, 0);
-            if (id < first || id > last) continue;
-            const std::ptrdiff_t index = owner[static_cast<std::size_t>(id - first)];
+            const std::ptrdiff_t index = range->OwnerOf(sqlite3_column_int64(select, 0));
             if (index < 0) continue;
             Stored& row = stored[static_cast<std::size_t>(index)];
             row.found = true;
