@@ -1096,5 +1096,83 @@ case_widths() {
     expect_census '"width": 300, '
 }
 
+# SIGINT while the run waits for a lock another session holds on its last
+# row (SQLite: on the whole file): the wait is cut short, nothing more is
+# committed, the summary says what was, and the status is the shells' 130.
+case_stop() {
+    create_secrets
+    local id batch run got holder
+    for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
+    dump before.txt
+    hold_last_row() {
+        case $backend in
+            sqlite | odbc-sqlite)
+                # Holds the lock until its input ends (release closes it).
+                rm -f hold.fifo
+                mkfifo hold.fifo
+                sqlite3 -batch db.sqlite < hold.fifo > holder.txt &
+                holder=$!
+                exec 4> hold.fifo
+                echo "BEGIN IMMEDIATE; SELECT 'locked';" >&4
+                until grep -q locked holder.txt; do sleep 0.05; done ;;
+            odbc-mariadb)
+                mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = 5 FOR UPDATE;
+                                           SELECT SLEEP(30); COMMIT;" >/dev/null &
+                holder=$!
+                until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do sleep 0.05; done ;;
+            *)
+                psql -XqAt -c "BEGIN; SELECT id FROM secrets WHERE id = 5 FOR UPDATE; SELECT pg_sleep(30)" \
+                    >/dev/null 2>&1 &
+                holder=$!
+                until [ "$(sql "SELECT count(*) FROM pg_locks WHERE locktype = 'transactionid'
+                                AND pid <> pg_backend_pid()")" -gt 0 ]; do sleep 0.05; done ;;
+        esac
+    }
+    until_waiting() {
+        case $backend in
+            sqlite | odbc-sqlite) sleep 1 ;;
+            odbc-mariadb) until [ "$(sql "SELECT count(*) FROM information_schema.innodb_lock_waits")" -gt 0 ]; do
+                    kill -0 "$run" 2>/dev/null || fail "the run ended before it waited"; sleep 0.05; done ;;
+            *) until [ "$(sql "SELECT count(*) FROM pg_locks WHERE NOT granted")" -gt 0 ]; do
+                    kill -0 "$run" 2>/dev/null || fail "the run ended before it waited"; sleep 0.05; done ;;
+        esac
+    }
+    release() {
+        case $backend in
+            odbc-mariadb) sql "SELECT id FROM information_schema.processlist WHERE info LIKE '%SLEEP(30)%' AND id <> CONNECTION_ID()" |
+                while read -r id; do mariadb_client -e "KILL $id"; done ;;
+            postgres | odbc-postgres) sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity
+                                           WHERE query LIKE '%pg_sleep(30)%' AND pid <> pg_backend_pid()" >/dev/null ;;
+            *) exec 4>&- ;;
+        esac
+        kill "$holder" 2>/dev/null || true
+        wait "$holder" 2>/dev/null || true
+    }
+    for batch in "" "--batch-size 2"; do
+        hold_last_row
+        # shellcheck disable=SC2086 # $batch is two words or none
+        ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
+            --new-key-file new.key --table secrets --column v $batch 2>err.txt &
+        run=$!
+        until_waiting
+        kill -INT "$run"
+        SECONDS=0
+        got=0
+        wait "$run" || got=$?
+        release
+        [ "$got" = 130 ] || { cat err.txt >&2; fail "exit status $got after SIGINT ($batch), expected 130"; }
+        [ "$SECONDS" -lt 10 ] || fail "the run waited $SECONDS s for the lock after SIGINT ($batch)"
+        expect_err "interrupted: "
+        if [ -z "$batch" ] || [[ $backend == *sqlite ]]; then
+            expect_err "interrupted: rolled back, nothing was written"
+            expect_as_before "an interrupted run changed the table ($batch)"
+        else
+            expect_err "interrupted: 4 rows committed in 2 batches, the rest left as they were"
+            [ "$(sql "SELECT count(*) FROM secrets WHERE v LIKE '%\$%'")" = 4 ] ||
+                fail "not exactly the batches before the lock were committed"
+        fi
+    done
+}
+
 "case_$case"
 echo "ok: $backend $case"

@@ -138,11 +138,12 @@ Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Wor
     try {
         return work();
     } catch (const db::Error& error) {
+        // A stop asked for while a statement ran cancelled it: the run was
+        // interrupted, not refused, and the cancel's own error says nothing.
+        if (StopSignal() != 0) return Ending::kInterrupted;
         if (shown != nullptr) shown->Erase();
         err << db::PrefixLines("tarvolacrypt: ", HidePasswords(error.what(), address)) << '\n';
-        // A signal that came while a statement waited (for a lock, say)
-        // ended it: the run was interrupted, not refused.
-        return StopSignal() != 0 ? Ending::kInterrupted : Ending::kRefused;
+        return Ending::kRefused;
     }
 }
 
@@ -167,6 +168,8 @@ class Migration {
                 // constraint) is reported like any other.
                 if (worked == Ending::kCompleted && !VerifiedBeforeCommit())
                     worked = Ending::kValueFailed;
+                if (worked == Ending::kCompleted && StopSignal() != 0)
+                    worked = Ending::kInterrupted;
                 if (worked == Ending::kCompleted && !settings_.options.dry_run) {
                     database_.Commit();
                     Committed();
@@ -232,11 +235,23 @@ class Migration {
                                                batch_size == 0);
                 in_batch_ += chunk.count;
                 progress_.Update(counts_.values);
+                // A stop asked for during the write (a long wait for a lock,
+                // say): what it wrote is never committed.
+                if (StopSignal() != 0) {
+                    interrupted = true;
+                    return false;
+                }
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
                 if (in_batch_ == batch_size) {
                     if (!VerifiedBeforeCommit()) {
                         batch_failed = true;
+                        return false;
+                    }
+                    // The last moment a stop can keep the batch from being
+                    // committed.
+                    if (StopSignal() != 0) {
+                        interrupted = true;
                         return false;
                     }
                     database_.Commit();
@@ -322,11 +337,18 @@ class Migration {
         // Rows an application wrote under the old key meanwhile: a run that
         // leaves them has not finished.
         const bool left_behind = ending == Ending::kCompleted && !atomic && ReportLeftBehind();
+        // Whenever a stop was asked for, the run says so and exits as shells
+        // expect of a stopped one, also when it came after the last commit.
+        if (const int signal = StopSignal(); signal != 0) {
+            if (note && ending == Ending::kCompleted)
+                settings_.err << "tarvolacrypt: interrupted after the last commit: "
+                              << CommittedSoFar(atomic, true) << '\n';
+            return StoppedRunStatus(signal);
+        }
         switch (ending) {
             case Ending::kCompleted:
                 return any_failure_ || left_behind ? kExitFailed : kExitDone;
             case Ending::kInterrupted:
-                return StoppedRunStatus(StopSignal());
             case Ending::kValueFailed:
             case Ending::kRefused:
                 break;
@@ -352,7 +374,7 @@ class Migration {
             case Ending::kRefused:
                 settings_.err << "tarvolacrypt: "
                               << (ending == Ending::kInterrupted ? "interrupted" : "stopped")
-                              << ": " << CommittedSoFar(atomic) << '\n';
+                              << ": " << CommittedSoFar(atomic, false) << '\n';
                 break;
         }
     }
@@ -550,11 +572,15 @@ class Migration {
                       << '\n';
     }
 
-    std::string CommittedSoFar(bool atomic) const {
-        if (atomic || committed_batches_ == 0) return "rolled back, nothing was written";
+    // What the commits so far kept; `complete`: the run's last commit is
+    // among them.
+    std::string CommittedSoFar(bool atomic, bool complete) const {
+        if (committed_batches_ == 0) return "rolled back, nothing was written";
+        if (atomic) return "its one transaction was committed";
         return std::to_string(committed_rows_) + (committed_rows_ == 1 ? " row" : " rows") +
                " committed in " + std::to_string(committed_batches_) +
-               (committed_batches_ == 1 ? " batch" : " batches") + ", the rest left as they were";
+               (committed_batches_ == 1 ? " batch" : " batches") +
+               (complete ? "" : ", the rest left as they were");
     }
 
     // After a batched run, rows written meanwhile by an application still
@@ -573,6 +599,12 @@ class Migration {
                                      HidePasswords(error.what(), settings_.options.database))
                           << '\n';
             RollBackQuietly(database_);
+            return true;
+        }
+        if (StopSignal() != 0) {
+            settings_.err << "tarvolacrypt: " << label_
+                          << "interrupted while counting the rows still to migrate: scan to "
+                             "count them\n";
             return true;
         }
         if (left == 0) return false;
@@ -669,7 +701,7 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
     try {
         // The progress line, once there is one, makes room for the notice.
         Progress* shown = nullptr;
-        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}};
+        db::LockWait lock_wait{migrate.lock_timeout_seconds, {}, [] { return StopSignal() != 0; }};
         if (settings.show_progress)
             lock_wait.on_long_wait = [&err, &shown] {
                 if (shown != nullptr) shown->Erase();
@@ -728,6 +760,7 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
                 for (const auto& migration : migrations)
                     if (!migration->VerifyWritten()) worst = Ending::kValueFailed;
             }
+            if (worst == Ending::kCompleted && StopSignal() != 0) return Ending::kInterrupted;
             if (worst == Ending::kCompleted && !migrate.dry_run) {
                 database.Commit();
                 for (const auto& migration : migrations) migration->Committed();

@@ -164,14 +164,21 @@ enum class Dialect { kSqlite, kPostgres, kMySql, kSqlServer, kOther };
 // How long to wait for a lock another session holds. A timeout of zero
 // waits as long as it takes; `on_long_wait`, when set, is called once a
 // statement has waited a few seconds, so that a terminal can say why nothing
-// moves.
+// moves. `stop_requested`, when set, is asked while a statement runs: once
+// it says true, the statement is cancelled (and throws), so that a run asked
+// to stop does not wait for a lock first.
 struct LockWait {
     std::uint64_t timeout_seconds = 0;
     std::function<void()> on_long_wait;
+    std::function<bool()> stop_requested;
+
+    [[nodiscard]] bool StopRequested() const { return stop_requested && stop_requested(); }
 };
 
 // How long a statement waits before `on_long_wait` is called.
 inline constexpr int kLongWaitSeconds = 3;
+// How often a running statement looks at `stop_requested`.
+inline constexpr int kStopPollMilliseconds = 100;
 
 class Database {
   public:

@@ -86,17 +86,32 @@ void Check(SQLRETURN status, const Handle& handle, std::string_view what,
     throw Error(kind, std::string(what) + ": " + Diagnostics(handle.type, handle.handle));
 }
 
-// Calls `tell` from a second thread when the call it guards lasts a few
-// seconds: an ODBC call blocks without a word while it waits for a lock.
+// Watches the calls made while it lives from a second thread, since an ODBC
+// call blocks without a word while it waits for a lock: calls on_long_wait
+// once they last a few seconds, and cancels `statement` (SQLCancel, which
+// ODBC allows from another thread) once the run is asked to stop.
 class LongWaitNotice {
   public:
-    explicit LongWaitNotice(const std::function<void()>& tell) {
-        if (!tell) return;
-        thread_ = std::thread([this, &tell] {
+    explicit LongWaitNotice(const LockWait& wait, SQLHANDLE statement = SQL_NULL_HANDLE) {
+        if (!wait.on_long_wait && !wait.stop_requested) return;
+        thread_ = std::thread([this, &wait, statement] {
+            const auto start = std::chrono::steady_clock::now();
+            bool told = false;
+            bool cancelled = false;
             std::unique_lock lock(mutex_);
-            if (!ended_.wait_for(lock, std::chrono::seconds(kLongWaitSeconds),
-                                 [this] { return done_; }))
-                tell();
+            while (!ended_.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds),
+                                    [this] { return done_; })) {
+                if (!told && wait.on_long_wait &&
+                    std::chrono::steady_clock::now() - start >=
+                        std::chrono::seconds(kLongWaitSeconds)) {
+                    told = true;
+                    wait.on_long_wait();
+                }
+                if (!cancelled && statement != SQL_NULL_HANDLE && wait.StopRequested()) {
+                    cancelled = true;
+                    SQLCancel(statement);
+                }
+            }
         });
     }
     LongWaitNotice(const LongWaitNotice&) = delete;
@@ -230,7 +245,7 @@ struct ReadPlan {
     // The key columns' SQL types.
     std::vector<SQLSMALLINT> key_types;
     std::uint64_t lock_timeout = 0;
-    const std::function<void()>* on_long_wait = nullptr;
+    const LockWait* wait = nullptr;
 };
 
 class OdbcCursor final : public RowCursor {
@@ -259,7 +274,7 @@ class OdbcCursor final : public RowCursor {
                 BindText(*statement, static_cast<SQLUSMALLINT>(i + 1), last_key_[order[i]].text,
                          plan_.key_types[order[i]], lengths[i]);
         }
-        const LongWaitNotice notice(*plan_.on_long_wait);
+        const LongWaitNotice notice(*plan_.wait, statement->handle);
         Check(SQLExecDirect(statement->handle, Chars(sql), SQL_NTS), *statement,
               "cannot read the rows", Error::Kind::kQuery, plan_.lock_timeout);
         return statement;
@@ -398,8 +413,8 @@ class OdbcDatabase final : public Database {
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
     std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& target) override {
-        ReadPlan plan{connection_->handle,   SelectRowsSql(target), {}, {},
-                      wait_.timeout_seconds, &wait_.on_long_wait};
+        ReadPlan plan{
+            connection_->handle, SelectRowsSql(target), {}, {}, wait_.timeout_seconds, &wait_};
         for (const KeyColumn& key : target.key)
             plan.key_types.push_back(static_cast<SQLSMALLINT>(key.odbc_type));
         if (!CursorSurvivesCommit()) plan.page_sql = SelectRowsAfterSql(target);
@@ -412,7 +427,7 @@ class OdbcDatabase final : public Database {
         const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
         std::vector<SQLLEN> lengths(target.key.size() + 2);
         std::vector<std::uint64_t> applied(updates.size());
-        const LongWaitNotice notice(wait_.on_long_wait);
+        const LongWaitNotice notice(wait_, update.handle);
         for (std::size_t i = 0; i < updates.size(); ++i) {
             const Row& row = *updates[i].row;
             BindText(update, 1, updates[i].new_value, value_type, lengths[0]);
@@ -441,7 +456,7 @@ class OdbcDatabase final : public Database {
         std::vector<Stored> stored(keys.size());
         const Handle& select = Prepared(ReadBackSql(target));
         std::vector<SQLLEN> lengths(kReadBackRows * target.key.size());
-        const LongWaitNotice notice(wait_.on_long_wait);
+        const LongWaitNotice notice(wait_, select.handle);
         Row row;
         for (std::size_t first = 0; first < keys.size(); first += kReadBackRows) {
             const auto group = keys.subspan(first, std::min(kReadBackRows, keys.size() - first));
@@ -593,7 +608,7 @@ class OdbcDatabase final : public Database {
         const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
         const Handle& statement = *handle;
         {
-            const LongWaitNotice notice(wait_.on_long_wait);
+            const LongWaitNotice notice(wait_, statement.handle);
             Check(SQLExecDirect(statement.handle, Chars(sql), SQL_NTS), statement, failure,
                   Error::Kind::kQuery, wait_.timeout_seconds);
         }
@@ -603,7 +618,7 @@ class OdbcDatabase final : public Database {
 
     void Execute(const std::string& sql, const char* failure) {
         const auto handle = NewStatement(connection_->handle, wait_.timeout_seconds);
-        const LongWaitNotice notice(wait_.on_long_wait);
+        const LongWaitNotice notice(wait_, handle->handle);
         Check(SQLExecDirect(handle->handle, Chars(sql), SQL_NTS), *handle, failure,
               Error::Kind::kQuery, wait_.timeout_seconds);
     }
@@ -744,7 +759,7 @@ class OdbcDatabase final : public Database {
     }
 
     void EndTransaction(SQLSMALLINT how, std::string_view what) {
-        const LongWaitNotice notice(wait_.on_long_wait);
+        const LongWaitNotice notice(wait_);
         Check(SQLEndTran(SQL_HANDLE_DBC, connection_->handle, how), *connection_, what,
               Error::Kind::kQuery, wait_.timeout_seconds);
     }

@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <unordered_map>
@@ -54,14 +55,19 @@ class Session {
     }
 
     // The result of the statement just sent; calls on_long_wait once when it
-    // keeps us waiting.
+    // keeps us waiting, and cancels it when the run is asked to stop.
     ResultPtr Await(std::string_view what, Error::Kind kind = Error::Kind::kQuery) {
         const auto start = std::chrono::steady_clock::now();
         bool told = false;
+        bool cancelled = false;
         while (PQisBusy(conn_.get()) != 0) {
             pollfd socket{PQsocket(conn_.get()), POLLIN, 0};
-            if (poll(&socket, 1, 1000) < 0 && errno != EINTR) break;
+            if (poll(&socket, 1, kStopPollMilliseconds) < 0 && errno != EINTR) break;
             if (PQconsumeInput(conn_.get()) == 0) break;
+            if (!cancelled && wait_.StopRequested()) {
+                cancelled = true;
+                Cancel();
+            }
             if (!told && wait_.on_long_wait &&
                 std::chrono::steady_clock::now() - start >=
                     std::chrono::seconds(kLongWaitSeconds)) {
@@ -79,6 +85,16 @@ class Session {
     }
 
   private:
+    // Asks the server to cancel the statement running: it then ends with an
+    // error, which ends the run.
+    void Cancel() noexcept {
+        PGcancel* cancel = PQgetCancel(conn_.get());
+        if (cancel == nullptr) return;
+        std::array<char, 256> error{};
+        (void)PQcancel(cancel, error.data(), static_cast<int>(error.size()));
+        PQfreeCancel(cancel);
+    }
+
     ResultPtr Check(ResultPtr result, std::string_view what, Error::Kind kind) {
         const ExecStatusType status = PQresultStatus(result.get());
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail(result.get(), what, kind);

@@ -35,6 +35,8 @@ class BusyWait {
         const auto waited = now - start_;
         if (wait_.timeout_seconds != 0 && waited >= std::chrono::seconds(wait_.timeout_seconds))
             return 0;
+        // Giving up ends the statement with SQLITE_BUSY.
+        if (wait_.StopRequested()) return 0;
         if (!told_ && wait_.on_long_wait && waited >= std::chrono::seconds(kLongWaitSeconds)) {
             told_ = true;
             wait_.on_long_wait();
