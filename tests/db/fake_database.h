@@ -52,6 +52,7 @@ class FakeDatabase final : public Database {
     std::uint64_t CountRows(const ResolvedTarget& /*target*/) override { return pending_.size(); }
     std::uint64_t CountSharedIds(const ResolvedTarget& /*target*/) override { return 0; }
     void Begin() override { pending_ = committed_; }
+    void BeginReading() override { pending_ = committed_; }
     void Commit() override {
         if (++commits_ == refused_commit)
             throw Error(Error::Kind::kQuery, "COMMIT: deferred constraint violated");

@@ -207,6 +207,12 @@ case_names() {
     expect_status 2 migrate --table secrets --column v --id 'id; DELETE FROM secrets'
     expect_err "has no column"
     expect_as_before "a hostile name changed the table"
+    # MySQL and MariaDB call a schema a database, which their driver takes as
+    # the catalogue.
+    if [ "$backend" = odbc-mariadb ]; then
+        expect_status 0 migrate --table tarvola.secrets --column v --dry-run
+        expect_err "1 value, 1 done"
+    fi
     expect_status 2 tool migrate --db "sqlite:$work/missing.db" --table secrets --column v \
         --key-file old.key
     expect_err "cannot open"
@@ -770,6 +776,14 @@ case_locks() {
                 holder=$!
                 until grep -q locked holder.txt; do sleep 0.1; done
                 ;;
+            odbc-mariadb)
+                mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = 3 FOR UPDATE;
+                                           SELECT SLEEP($1); COMMIT;" >/dev/null &
+                holder=$!
+                until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do
+                    sleep 0.1
+                done
+                ;;
             *)
                 psql -XqAt -v ON_ERROR_STOP=1 >/dev/null <<SQL &
 BEGIN;
@@ -1172,6 +1186,38 @@ case_stop() {
                 fail "not exactly the batches before the lock were committed"
         fi
     done
+}
+
+# scan makes its ODBC session read-only in the database's own SQL, checked
+# before it reads: the driver's read-only hint alone let a function called
+# in --where advance a sequence or insert into a MyISAM table.
+case_readonly_session() {
+    create_secrets
+    sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key one)')"
+    # The database refuses the write: while reading (exit 1), or already
+    # while the driver prepares the query to describe it (exit 2).
+    local where status=1
+    case $backend in
+        odbc-postgres)
+            sql "CREATE SEQUENCE s"
+            where="nextval('s') > 0" ;;
+        odbc-mariadb)
+            sql "CREATE TABLE log (n INTEGER) ENGINE=MyISAM"
+            printf 'DELIMITER //\nCREATE FUNCTION note() RETURNS INTEGER MODIFIES SQL DATA
+                    BEGIN INSERT INTO log VALUES (1); RETURN 1; END//\n' | mariadb_client tarvola
+            where="note() = 1" status=2 ;;
+    esac
+    # As the owner, who could write anywhere.
+    expect_status "$status" tool scan --db "$address" --table secrets --column v --key-file old.key \
+        --where "$where"
+    ! grep -q "could not be made read-only" err.txt || fail "the session was not made read-only"
+    case $backend in
+        odbc-postgres) [ "$(sql "SELECT is_called FROM s")" = f ] || fail "scan advanced a sequence" ;;
+        odbc-mariadb) [ "$(sql "SELECT count(*) FROM log")" = 0 ] || fail "scan inserted rows" ;;
+    esac
+    # Without the function the same scan reads as ever (one value to migrate).
+    expect_status 1 tool scan --db "$address" --table secrets --column v --key-file old.key \
+        --new-key-file new.key
 }
 
 "case_$case"

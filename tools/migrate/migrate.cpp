@@ -617,7 +617,7 @@ class Migration {
     }
 
     std::uint64_t CountLeftBehind() {
-        database_.Begin();
+        database_.BeginReading();
         std::uint64_t left = 0;
         Survey(
             [this](const db::Row& row) -> std::size_t {

@@ -338,6 +338,8 @@ std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
 // that their counts come from the same moment where the database can.
 std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targets) {
     const auto database = db::Connect(scan.options.migrate.database, db::Access::kReadOnly);
+    if (const std::string caveat = database->read_only_caveat(); !caveat.empty())
+        scan.err << "tarvolacrypt: warning: " << caveat << '\n';
     scan.failures.dialect = database->dialect();
     scan.failures.backslash_escapes = database->backslash_escapes();
     // Every name checked before anything is read.

@@ -193,6 +193,9 @@ class Database {
     // The number of key values that more than one row of the table holds.
     [[nodiscard]] virtual std::uint64_t CountSharedIds(const ResolvedTarget& target) = 0;
     virtual void Begin() = 0;
+    // A transaction that only reads, taking no write lock even on a
+    // read-write connection.
+    virtual void BeginReading() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
     // Opened inside a transaction; stays valid across later Commit and Begin
@@ -216,6 +219,9 @@ class Database {
     // Whether a backslash escapes the next character in this session's
     // string literals (MySQL and MariaDB unless NO_BACKSLASH_ESCAPES).
     [[nodiscard]] virtual bool backslash_escapes() const noexcept { return false; }
+    // For a read-only connection, why the database might still write in it
+    // (a function called in --where, say); empty when it cannot.
+    [[nodiscard]] virtual std::string read_only_caveat() const { return {}; }
 };
 
 // kReadOnly: the connection cannot write, and the database knows it, so a

@@ -62,8 +62,10 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     return messages.empty() ? "no message from the driver" : messages;
 }
 
-// SQLSTATEs of a statement the query timeout ended: ODBC's own, and what
-// drivers pass on from PostgreSQL (canceled, lock not available).
+// A statement the query timeout or the database's own lock wait ended: ODBC's
+// SQLSTATEs, what drivers pass on from PostgreSQL (canceled, lock not
+// available), and the native errors of MySQL/MariaDB (1205, lock wait
+// timeout) and SQL Server (1222, lock request time out).
 bool EndedByTimeout(const Handle& handle) {
     std::array<SQLCHAR, 6> state{};
     SQLINTEGER native = 0;
@@ -73,7 +75,7 @@ bool EndedByTimeout(const Handle& handle) {
         return false;
     const std::string_view code(reinterpret_cast<const char*>(state.data()));
     return code == "HYT00" || code == "HYT01" || code == "HY008" || code == "57014" ||
-           code == "55P03";
+           code == "55P03" || native == 1205 || native == 1222;
 }
 
 // `lock_timeout`: the --lock-timeout in force, which turns a statement the
@@ -323,10 +325,12 @@ class OdbcCursor final : public RowCursor {
 
 class OdbcDatabase final : public Database {
   public:
-    OdbcDatabase(std::unique_ptr<Handle> environment, std::unique_ptr<Handle> connection)
+    OdbcDatabase(std::unique_ptr<Handle> environment, std::unique_ptr<Handle> connection,
+                 Access access)
         : environment_(std::move(environment)),
           connection_(std::move(connection)),
           dialect_(DialectOfDbmsName(Info(SQL_DBMS_NAME))) {
+        if (access == Access::kReadOnly) MakeReadOnly();
         if (dialect_ == Dialect::kMySql) {
             // The session's own rule for backslashes in string literals,
             // which the failures file has to follow.
@@ -348,7 +352,35 @@ class OdbcDatabase final : public Database {
 
     Dialect dialect() const noexcept override { return dialect_; }
     bool backslash_escapes() const noexcept override { return backslash_escapes_; }
-    void SetLockWait(LockWait wait) override { wait_ = std::move(wait); }
+    std::string read_only_caveat() const override { return read_only_caveat_; }
+
+    // The database's own session lock wait where the dialect has one, so
+    // that a wait ends as the database's own error after the timeout; the
+    // query timeout of every statement stays as the bound for the others.
+    void SetLockWait(LockWait wait) override {
+        wait_ = std::move(wait);
+        if (wait_.timeout_seconds == 0) return;
+        const std::string seconds = std::to_string(wait_.timeout_seconds);
+        const std::string milliseconds = std::to_string(wait_.timeout_seconds * 1000);
+        switch (dialect_) {
+            case Dialect::kMySql:
+                Execute("SET SESSION innodb_lock_wait_timeout = " + seconds,
+                        "cannot set the lock wait");
+                Execute("SET SESSION lock_wait_timeout = " + seconds, "cannot set the lock wait");
+                break;
+            case Dialect::kSqlServer:
+                Execute("SET LOCK_TIMEOUT " + milliseconds, "cannot set the lock wait");
+                break;
+            case Dialect::kPostgres:
+                Execute("SET lock_timeout = " + milliseconds, "cannot set the lock wait");
+                break;
+            case Dialect::kSqlite:
+            case Dialect::kOther:
+                return;
+        }
+        // PostgreSQL's SET belongs to the transaction it ran in.
+        EndTransaction(SQL_COMMIT, "COMMIT");
+    }
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
@@ -409,6 +441,7 @@ class OdbcDatabase final : public Database {
     }
 
     void Begin() override {}
+    void BeginReading() override {}
     void Commit() override { EndTransaction(SQL_COMMIT, "COMMIT"); }
     void Rollback() override { EndTransaction(SQL_ROLLBACK, "ROLLBACK"); }
 
@@ -585,6 +618,59 @@ class OdbcDatabase final : public Database {
         if (SQL_SUCCEEDED(SQLFetch(security.handle))) GetText(security, 1, active);
         SQLCloseCursor(security.handle);
         target.hidden_by_row_security = active == "1" || active == "t";
+    }
+
+    // The connection's read-only access mode is only a hint to the driver:
+    // the session itself is made read-only in the database's own SQL, and
+    // checked, so that not even a function called in --where can write.
+    // Where that cannot be done, read_only_caveat says why.
+    void MakeReadOnly() {
+        const auto made = [this](const char* sql, const char* check, std::string_view expected) {
+            try {
+                Execute(sql, "cannot make the session read-only");
+                EndTransaction(SQL_COMMIT, "COMMIT");
+                std::string value;
+                Select(check, "cannot check that the session is read-only", value);
+                EndTransaction(SQL_ROLLBACK, "ROLLBACK");
+                return value == expected;
+            } catch (const Error&) {
+                RollBackQuietly();
+                return false;
+            }
+        };
+        bool read_only = false;
+        switch (dialect_) {
+            case Dialect::kMySql:
+                // transaction_read_only in current servers, tx_read_only in
+                // older ones.
+                read_only =
+                    made("SET SESSION TRANSACTION READ ONLY",
+                         "SELECT @@SESSION.transaction_read_only", "1") ||
+                    made("SET SESSION TRANSACTION READ ONLY", "SELECT @@SESSION.tx_read_only", "1");
+                break;
+            case Dialect::kPostgres:
+                read_only = made("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY",
+                                 "SHOW transaction_read_only", "on");
+                break;
+            case Dialect::kSqlite:
+                read_only = made("PRAGMA query_only = ON", "PRAGMA query_only", "1");
+                break;
+            case Dialect::kSqlServer:
+                read_only_caveat_ =
+                    "SQL Server sessions cannot be made read-only: scan as a login that may "
+                    "only SELECT, so that nothing in --where can write";
+                return;
+            case Dialect::kOther:
+                break;
+        }
+        if (!read_only)
+            read_only_caveat_ =
+                "the session could not be made read-only in the database's own SQL (only the "
+                "driver's read-only hint is set): scan as a user that may only SELECT";
+    }
+
+    void RollBackQuietly() noexcept {
+        SQLEndTran(SQL_HANDLE_DBC, connection_->handle, SQL_ROLLBACK);
     }
 
     // The key values from parameter `first` on, each as its column's type.
@@ -768,6 +854,7 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> connection_;
     Dialect dialect_;
     bool backslash_escapes_ = false;
+    std::string read_only_caveat_;
     // Prepared statements by their text.
     std::unordered_map<std::string, std::unique_ptr<Handle>> statements_;
     LockWait wait_;
@@ -795,7 +882,7 @@ std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string, Acce
                   connection->handle, SQL_ATTR_ACCESS_MODE,
                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_MODE_READ_ONLY)), 0),
               *connection, "cannot make the connection read-only", Error::Kind::kUnreachable);
-    return std::make_unique<OdbcDatabase>(std::move(environment), std::move(connection));
+    return std::make_unique<OdbcDatabase>(std::move(environment), std::move(connection), access);
 }
 
 }  // namespace tarvola::tool::db

@@ -346,6 +346,10 @@ class PostgresDatabase final : public Database {
             session_.Execute(access_ == Access::kReadOnly ? "BEGIN READ ONLY" : "BEGIN");
         in_transaction_ = true;
     }
+    void BeginReading() override {
+        if (!in_transaction_) session_.Execute("BEGIN READ ONLY");
+        in_transaction_ = true;
+    }
     void Commit() override {
         in_transaction_ = false;
         session_.Execute("COMMIT");

@@ -280,6 +280,7 @@ class SqliteDatabase final : public Database {
     void Begin() override {
         Execute(access_ == Access::kReadOnly ? "BEGIN DEFERRED" : "BEGIN IMMEDIATE");
     }
+    void BeginReading() override { Execute("BEGIN DEFERRED"); }
     void Commit() override { Execute("COMMIT"); }
     void Rollback() override { Execute("ROLLBACK"); }
 
