@@ -31,7 +31,18 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM
 
-as_postgres "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >/dev/null
+# initdb takes a few seconds; the first run of a server version keeps a
+# pristine data directory in /tmp that later runs copy (moved into place
+# whole, so parallel runs never see half of one).
+template=/tmp/tarvola-pg-template-$("$bin/postgres" --version | awk '{ print $3 }')
+if [ ! -d "$template" ]; then
+    fresh=$(mktemp -d /tmp/tarvola-pg-template.XXXXXX)
+    chown postgres: "$fresh"
+    as_postgres "$bin/initdb" -D "$fresh/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 \
+        >/dev/null
+    mv -T "$fresh" "$template" 2>/dev/null || rm -rf "$fresh"
+fi
+cp -a "$template/data" "$dir/data"
 as_postgres "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-c listen_addresses='' -c unix_socket_directories='$dir' -p $port -c fsync=off" \
     start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }

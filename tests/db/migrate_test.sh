@@ -520,6 +520,49 @@ case_plan() {
     expect_census '"totals": {"rows": 5, "empty": 1, "mode0": 0, "mode1": 4, "unrecognised": 0, "done": 4, '
 }
 
+# Another session locks row ID of `secrets` (SQLite: the whole file) and
+# holds the lock until release_lock.
+hold_lock() {
+    case $backend in
+        sqlite | odbc-sqlite)
+            # Holds the lock until its input ends, when release_lock ends
+            # the process feeding it.
+            rm -f hold.fifo
+            mkfifo hold.fifo
+            sqlite3 -batch db.sqlite < hold.fifo > holder.txt 2>&1 &
+            holder=$!
+            { echo "BEGIN IMMEDIATE; SELECT 'locked';"; exec sleep 60; } > hold.fifo 2>/dev/null &
+            feeder=$!
+            until grep -q locked holder.txt; do sleep 0.05; done ;;
+        odbc-mariadb)
+            mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = $1 FOR UPDATE;
+                                       SELECT SLEEP(60); COMMIT;" >/dev/null 2>&1 &
+            holder=$!
+            until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do
+                sleep 0.05
+            done ;;
+        *)
+            psql -XqAt -c "BEGIN; SELECT id FROM secrets WHERE id = $1 FOR UPDATE; SELECT pg_sleep(60)" \
+                >/dev/null 2>&1 &
+            holder=$!
+            until [ "$(sql "SELECT count(*) FROM pg_locks WHERE locktype = 'transactionid'
+                            AND pid <> pg_backend_pid()")" -gt 0 ]; do
+                sleep 0.05
+            done ;;
+    esac
+}
+release_lock() {
+    case $backend in
+        sqlite | odbc-sqlite) kill "$feeder" ;;
+        odbc-mariadb) sql "SELECT id FROM information_schema.processlist WHERE info LIKE '%SLEEP(60)%'
+                           AND id <> CONNECTION_ID()" |
+            while read -r id; do mariadb_client -e "KILL $id" 2>/dev/null || true; done ;;
+        *) sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity
+                WHERE query LIKE '%pg_sleep(60)%' AND pid <> pg_backend_pid()" >/dev/null ;;
+    esac
+    wait "$holder" 2>/dev/null || true
+}
+
 # Until the migration in process $1 has written inside its open transaction.
 wait_for_writes() {
     case $backend in
@@ -768,56 +811,28 @@ case_locks() {
     create_secrets
     local id
     for id in 1 2 3; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
-    hold_lock() {
-        case $backend in
-            sqlite | odbc-sqlite)
-                { echo 'BEGIN IMMEDIATE;'; echo "SELECT 'locked';"; sleep "$1"; echo 'COMMIT;'; } |
-                    sqlite3 -batch db.sqlite > holder.txt &
-                holder=$!
-                until grep -q locked holder.txt; do sleep 0.1; done
-                ;;
-            odbc-mariadb)
-                mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = 3 FOR UPDATE;
-                                           SELECT SLEEP($1); COMMIT;" >/dev/null &
-                holder=$!
-                until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do
-                    sleep 0.1
-                done
-                ;;
-            *)
-                psql -XqAt -v ON_ERROR_STOP=1 >/dev/null <<SQL &
-BEGIN;
-SELECT id FROM secrets WHERE id = 3 FOR UPDATE;
-SELECT pg_sleep($1);
-COMMIT;
-SQL
-                holder=$!
-                until [ "$(sql "SELECT count(*) FROM pg_locks WHERE relation = 'secrets'::regclass
-                                AND pid <> pg_backend_pid()")" -gt 0 ]; do
-                    sleep 0.1
-                done
-                ;;
-        esac
-    }
     expect_status 2 migrate --table secrets --column v --lock-timeout 0
     expect_err "--lock-timeout must be a positive number"
     dump before.txt
-    hold_lock 8
+    hold_lock 3
     SECONDS=0
     expect_status 1 migrate --table secrets --column v --lock-timeout 1
     [ "$SECONDS" -lt 6 ] || fail "--lock-timeout 1 waited $SECONDS s"
     expect_err "a lock held by another session stopped the run"
-    wait "$holder"
+    release_lock
     expect_as_before "the run stopped by a lock wrote something"
 
     # On a terminal (script gives the run one), a wait longer than a few
     # seconds is told; the run then finishes.
-    hold_lock 6
-    local command got=0
+    hold_lock 3
+    local command got=0 run
     command=$(printf '%q ' ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" \
         --key-file old.key --new-key-file new.key --table secrets --column v)
-    script -qec "$command" /dev/null > tty.txt || got=$?
-    wait "$holder"
+    script -qec "$command" /dev/null > tty.txt &
+    run=$!
+    sleep $((2 + 3))
+    release_lock
+    wait "$run" || got=$?
     [ "$got" = 0 ] || { cat tty.txt >&2; fail "the waiting run ended with $got"; }
     grep -q "waiting for a lock held by another session" tty.txt ||
         { cat tty.txt >&2; fail "no word on the terminal about the wait"; }
@@ -1118,30 +1133,6 @@ case_stop() {
     local id batch run got holder
     for id in 1 2 3 4 5; do sql "INSERT INTO secrets VALUES ($id, '$(encrypt 0 old.key "value $id")')"; done
     dump before.txt
-    hold_last_row() {
-        case $backend in
-            sqlite | odbc-sqlite)
-                # Holds the lock until its input ends (release closes it).
-                rm -f hold.fifo
-                mkfifo hold.fifo
-                sqlite3 -batch db.sqlite < hold.fifo > holder.txt &
-                holder=$!
-                exec 4> hold.fifo
-                echo "BEGIN IMMEDIATE; SELECT 'locked';" >&4
-                until grep -q locked holder.txt; do sleep 0.05; done ;;
-            odbc-mariadb)
-                mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = 5 FOR UPDATE;
-                                           SELECT SLEEP(30); COMMIT;" >/dev/null &
-                holder=$!
-                until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do sleep 0.05; done ;;
-            *)
-                psql -XqAt -c "BEGIN; SELECT id FROM secrets WHERE id = 5 FOR UPDATE; SELECT pg_sleep(30)" \
-                    >/dev/null 2>&1 &
-                holder=$!
-                until [ "$(sql "SELECT count(*) FROM pg_locks WHERE locktype = 'transactionid'
-                                AND pid <> pg_backend_pid()")" -gt 0 ]; do sleep 0.05; done ;;
-        esac
-    }
     until_waiting() {
         case $backend in
             sqlite | odbc-sqlite) sleep 1 ;;
@@ -1151,19 +1142,8 @@ case_stop() {
                     kill -0 "$run" 2>/dev/null || fail "the run ended before it waited"; sleep 0.05; done ;;
         esac
     }
-    release() {
-        case $backend in
-            odbc-mariadb) sql "SELECT id FROM information_schema.processlist WHERE info LIKE '%SLEEP(30)%' AND id <> CONNECTION_ID()" |
-                while read -r id; do mariadb_client -e "KILL $id"; done ;;
-            postgres | odbc-postgres) sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity
-                                           WHERE query LIKE '%pg_sleep(30)%' AND pid <> pg_backend_pid()" >/dev/null ;;
-            *) exec 4>&- ;;
-        esac
-        kill "$holder" 2>/dev/null || true
-        wait "$holder" 2>/dev/null || true
-    }
     for batch in "" "--batch-size 2"; do
-        hold_last_row
+        hold_lock 5
         # shellcheck disable=SC2086 # $batch is two words or none
         ${TARVOLA_TOOL_LOADER:-} "$tool_path" migrate --db "$address" --key-file old.key \
             --new-key-file new.key --table secrets --column v $batch 2>err.txt &
@@ -1173,7 +1153,7 @@ case_stop() {
         SECONDS=0
         got=0
         wait "$run" || got=$?
-        release
+        release_lock
         [ "$got" = 130 ] || { cat err.txt >&2; fail "exit status $got after SIGINT ($batch), expected 130"; }
         [ "$SECONDS" -lt 10 ] || fail "the run waited $SECONDS s for the lock after SIGINT ($batch)"
         expect_err "interrupted: "
