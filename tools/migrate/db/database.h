@@ -185,11 +185,6 @@ struct QualifiedName {
     std::string table;
 };
 [[nodiscard]] QualifiedName SplitTableName(std::string_view name);
-// Refuses (kUsage) a --where that could be more than one statement: a ';'
-// outside quotes, under every way a database might read quotes, backslashes
-// and comments. The backends also run each statement through an interface
-// that takes exactly one; this check makes the refusal the same everywhere.
-void CheckSingleCondition(std::string_view where);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
 // What Resolve throws (kUsage) for a name the catalogue does not hold, in
 // the same words whichever database said it.

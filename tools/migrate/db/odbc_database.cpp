@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "migrate/db/database.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -284,7 +285,7 @@ class OdbcDatabase final : public Database {
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
-        CheckSingleCondition(target.where);
+        CheckSingleCondition(target.where, dialect_, Route::kOdbc);
         const QualifiedName qualified = SplitTableName(target.table);
         const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
         Handle columns(SQL_HANDLE_STMT, connection_->handle);

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "migrate/db/database.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -195,7 +196,7 @@ class PostgresDatabase final : public Database {
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
-        CheckSingleCondition(target.where);
+        CheckSingleCondition(target.where, Dialect::kPostgres, Route::kOneStatement);
         // Everything from here on, the checks and the count included, runs
         // in the transaction that a failure or a dry run rolls back.
         Begin();
