@@ -683,11 +683,29 @@ case_secrets() {
             ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
             expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
                 --db "$address&password=pw-s3cr3t"
-            expect_err "warning: --db holds a password" ;;
+            expect_err "warning: --db holds a password"
+            # libpq's password runs to the first '@' before the first '/',
+            # '?' and '#' included; it quotes one it cannot decode, and takes
+            # the rest of one holding '@' for a host name.
+            local uri
+            for uri in "postgresql://postgres:ab?c%zz-s3cr3t@/postgres?host=$TARVOLA_PG_HOST" \
+                "postgresql://postgres:Qw#9-s3cr3t%zz@/postgres?host=$TARVOLA_PG_HOST" \
+                "postgresql://postgres:pw@s3cr3t@/postgres"; do
+                expect_status 2 tool migrate --quiet --table secrets --column v --key-file new.key \
+                    --db "$uri"
+                expect_err "warning: --db holds a password"
+                expect_err "cannot connect"
+                ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
+            done
+            expect_err "write '@' in a password as %40" ;;
         odbc-*)
-            expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
-                --db "$address;PWD=pw-s3cr3t"
-            expect_err "warning: --db holds a password" ;;
+            local pwd
+            for pwd in PWD=pw-s3cr3t "Pwd = {pw}}s3cr3t;x}"; do
+                expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
+                    --db "$address;$pwd"
+                expect_err "warning: --db holds a password"
+                ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
+            done ;;
     esac
 }
 
