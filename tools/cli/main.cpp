@@ -238,6 +238,7 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
 
 int main(int argc, char** argv) {
     using namespace tarvola::tool;
+    KeepMemoryOutOfDumps();
     std::ios::sync_with_stdio(false);
     UseBinaryStandardStreams();
     StandardOutputBuffer output;
