@@ -34,6 +34,8 @@ const ConditionCase kConditions[] = {
     {"\"odd;name\" IS NULL", Dialect::kPostgres, kOdbc, kNotPlain},
     {"v <> E'a;b'", Dialect::kPostgres, kNative, nullptr},
     {"v <> E'a;b'", Dialect::kPostgres, kOdbc, kNotPlain},
+    // A server mode other than the default only decides where a ';' is.
+    {"v = 'C:\\'", Dialect::kPostgres, kNative, nullptr},
     {"v = 1 -- ;", Dialect::kSqlite, kNative, "ends inside a quote or a comment"},
     {"v = 1 /* ; */", Dialect::kSqlite, kOdbc, kNotPlain},
     {"v = 'a", Dialect::kSqlite, kNative, "ends inside"},
