@@ -11,7 +11,10 @@
 // - the stack: the calls run on a thread whose stack is a fresh zero-filled
 //   mapping owned by the test, which is scanned once the thread has ended;
 //   so do the worker threads the tool starts, which this program hands
-//   such stacks through its own pthread_create.
+//   such stacks through its own pthread_create;
+// - the registers, after the tool's work, on each of its threads: saved
+//   and scanned, since a signal or a lazily bound call would put them on
+//   the stack later.
 // A secret is looked for as 8-byte pieces, so that one half of a block left
 // in a 64-bit register spill is found too. The first tests show that the
 // scanners do find a secret left behind; otherwise silence would prove
