@@ -135,6 +135,7 @@ seed fuzz_sql_condition dash-before-quote $'v = 1 --\' \n; DELETE FROM victim; -
 seed fuzz_sql_condition mariadb-driver-dash $'v > -\n\'\n; DELETE FROM victim; \''
 seed fuzz_sql_condition backslash "v = '\\''; DELETE FROM victim; SELECT '\\''"
 seed fuzz_sql_condition nested-comment "v = 1 /* /* */ ' */ ; DELETE FROM victim; --'"
+# shellcheck disable=SC2016 # SQL's backticks, not the shell's
 seed fuzz_sql_condition quoted-names '`a;b` = 1 AND [a]];x] = "c;d"'
 seed fuzz_sql_condition plain "v <> 'a;b' AND (w = 'it''s;' OR w IS NULL)"
 seed fuzz_sql_condition parentheses "true) OR (true"

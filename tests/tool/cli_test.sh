@@ -567,13 +567,14 @@ no_core_dumps() {
         owner=$(id -un 65534)
     fi
     sealed=$("$TOOL" encrypt --key-file "$WORK/key" "a value")
+    # shellcheck disable=SC2093 # the tool takes the coprocess's place
     coproc RUNNING {
         exec "${as_user[@]}" env TARVOLA_TEST_KEY="first key" "$tool" decrypt \
             --key-env TARVOLA_TEST_KEY --line-buffered 2>/dev/null
     }
-    local pid=$RUNNING_PID
+    local pid=$RUNNING_PID input=${RUNNING[1]}
     # Its first result shows that it runs past its start.
-    echo "$sealed" >&"${RUNNING[1]}"
+    echo "$sealed" >&"$input"
     read -r line <&"${RUNNING[0]}"
     [ "$line" = "a value" ] || { fail "the running tool answered '$line'"; return; }
     grep -Eq '^Max core file size +0 +0 ' "/proc/$pid/limits" ||
@@ -588,7 +589,7 @@ no_core_dumps() {
     done
     [ "$(stat -c %U "/proc/$pid/status")" = root ] || fail "the tool is dumpable"
     kill "$dumpable"
-    exec {RUNNING[1]}>&-
+    exec {input}>&-
     wait "$pid"
 }
 
