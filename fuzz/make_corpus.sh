@@ -121,4 +121,23 @@ differential fips197-c1 000102030405060708090a0b0c0d0e0f00112233445566778899aabb
 differential zeros "$(printf '0%.0s' {1..64})"
 differential ones "$(printf 'f%.0s' {1..96})"
 
+# --where: texts that a reader lacking one quoting or comment form took for
+# one condition (the first two ran a DELETE through psqlODBC), and the plain
+# ones that must pass.
+seed fuzz_sql_condition dollar-quote "\$\$'\$\$ = \$\$x\$\$); COMMIT; DELETE FROM victim; SELECT (1) FROM secrets WHERE ('' = ''"
+seed fuzz_sql_condition e-string "E'\\'' || 'a\\' <> 'x'); COMMIT; DELETE FROM victim; SELECT (1) FROM secrets WHERE ('' = ''"
+seed fuzz_sql_condition tagged-dollar-quote "\$q\$'\$q\$ <> '' ; DELETE FROM victim; SELECT ''"
+seed fuzz_sql_condition psqlodbc-tag "\$a_b\$'\$a_b\$ = 'x;y'"
+seed fuzz_sql_condition number-before-quote "v = 1E'a;b' OR w = 0x1F\$\$;\$\$"
+seed fuzz_sql_condition hash-comment $'v = 1 # \'\n); COMMIT; DELETE FROM victim; SELECT (1) FROM secrets WHERE (1=1'
+seed fuzz_sql_condition executable-comment "v = 1 /*!' */ = ';'"
+seed fuzz_sql_condition dash-before-quote $'v = 1 --\' \n; DELETE FROM victim; -- \''
+seed fuzz_sql_condition mariadb-driver-dash $'v > -\n\'\n; DELETE FROM victim; \''
+seed fuzz_sql_condition backslash "v = '\\''; DELETE FROM victim; SELECT '\\''"
+seed fuzz_sql_condition nested-comment "v = 1 /* /* */ ' */ ; DELETE FROM victim; --'"
+# shellcheck disable=SC2016 # SQL's backticks, not the shell's
+seed fuzz_sql_condition quoted-names '`a;b` = 1 AND [a]];x] = "c;d"'
+seed fuzz_sql_condition plain "v <> 'a;b' AND (w = 'it''s;' OR w IS NULL)"
+seed fuzz_sql_condition parentheses "true) OR (true"
+
 find "$corpus" -type f | wc -l | xargs echo "seeds written:"

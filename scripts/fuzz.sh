@@ -19,7 +19,7 @@ seconds=${1:-${FUZZ_SECONDS:-60}}
 [ $# -gt 0 ] && shift
 jobs=${FUZZ_JOBS:-$(nproc)}
 all_targets=(fuzz_decrypt_hex fuzz_decrypt_envelope fuzz_roundtrip_hex fuzz_roundtrip_envelope
-    fuzz_aes_differential)
+    fuzz_aes_differential fuzz_sql_condition)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

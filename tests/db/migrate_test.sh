@@ -734,25 +734,74 @@ case_secrets() {
             ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
             expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
                 --db "$address&password=pw-s3cr3t"
-            expect_err "warning: --db holds a password" ;;
-        odbc-*)
+            expect_err "warning: --db holds a password"
+            # libpq's password runs to the first '@' before the first '/',
+            # '?' and '#' included; it quotes one it cannot decode, and takes
+            # the rest of one holding '@' for a host name.
+            local uri
+            for uri in "postgresql://postgres:ab?c%zz-s3cr3t@/postgres?host=$TARVOLA_PG_HOST" \
+                "postgresql://postgres:Qw#9-s3cr3t%zz@/postgres?host=$TARVOLA_PG_HOST" \
+                "postgresql://postgres:pw@s3cr3t@/postgres"; do
+                expect_status 2 tool migrate --quiet --table secrets --column v --key-file new.key \
+                    --db "$uri"
+                expect_err "warning: --db holds a password"
+                expect_err "cannot connect"
+                ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
+            done
+            expect_err "write '@' in a password as %40" ;;
+        odbc-mariadb)
+            # ODBC's braces around a password holding ';' and '}' ("}}"),
+            # blanks around the '=': the driver gets it whole, and it shows
+            # in no message, the one of a wrong password included.
+            mariadb_client -e "CREATE USER app@localhost IDENTIFIED BY 'Qw#9;s3cr3t}x';
+                               GRANT ALL ON tarvola.* TO app@localhost"
             expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
-                --db "$address;PWD=pw-s3cr3t"
-            expect_err "warning: --db holds a password" ;;
+                --db "$address;UID=app;Pwd = {Qw#9;s3cr3t}}x}"
+            expect_err "warning: --db holds a password"
+            expect_status 2 tool migrate --quiet --table secrets --column v --key-file new.key \
+                --db "$address;UID=app;PWD={Qw#9;s3cr3t}}y}"
+            expect_err "Access denied"
+            ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)" ;;
+        odbc-*)
+            local pwd
+            for pwd in PWD=pw-s3cr3t "Pwd = {pw}}s3cr3t;x}"; do
+                expect_status 0 tool migrate --quiet --table secrets --column v --key-file new.key \
+                    --db "$address;$pwd"
+                expect_err "warning: --db holds a password"
+                ! grep -q s3cr3t err.txt || fail "the password was shown: $(cat err.txt)"
+            done ;;
     esac
 }
 
 # A --where that would end the condition and run statements of its own is
-# refused before anything runs, dry run or not, whatever the database.
+# refused before anything runs, dry run or not, whatever the database: read
+# the way its server and its driver read quotes and comments. MariaDB's driver
+# gets its multi-statement option here, so a ';' let through would run.
 case_statements() {
     create_secrets
+    sql "CREATE TABLE victim (id INTEGER)"
+    sql "INSERT INTO victim VALUES (1)"
     sql "INSERT INTO secrets VALUES (1, '$(encrypt 0 old.key 'a;b')')"
     dump before.txt
-    local where dry_run
-    for where in 'true); create table pwned(id int); select 1 from pwned where (true' \
-        "v <> 'x' OR v = '\\''; create table pwned(id int); select '\\''" \
+    local -a wheres=('true); create table pwned(id int); select 1 from pwned where (true'
         "v <> 'x' -- '
-; create table pwned(id int); select 1 where (true"; do
+; create table pwned(id int); select 1 where (true")
+    local escaped="v <> 'x' OR v = '\\''; create table pwned(id int); select '\\''"
+    local rest="COMMIT; DELETE FROM victim; SELECT (1) FROM secrets WHERE ("
+    case $backend in
+        postgres | odbc-postgres)
+            # A dollar quote or an E'...' string hides the quote that would
+            # hide the ';' from a reader without them; psqlODBC ran the
+            # DELETE of both.
+            wheres+=("\$\$'\$\$ = \$\$x\$\$); $rest'' = ''"
+                "E'\\'' || 'a\\' <> 'x'); $rest'' = ''" "$escaped") ;;
+        odbc-mariadb)
+            wheres+=("v = 1 # '
+); $rest 1 = 1" "v = 1 /*!' */ = ''); $rest';' = ';'" "$escaped")
+            address="$address;OPTION=67108864" ;;
+    esac
+    local where dry_run
+    for where in "${wheres[@]}"; do
         for dry_run in --dry-run ""; do
             expect_status 2 migrate --table secrets --column v --where "$where" $dry_run
             expect_err "--where must be one condition"
@@ -762,9 +811,20 @@ case_statements() {
     local tables="information_schema.tables WHERE table_name"
     case $backend in *sqlite) tables="sqlite_master WHERE name" ;; esac
     [ "$(sql "SELECT count(*) FROM $tables = 'pwned'")" = 0 ] || fail "a --where created a table"
-    # A ';' inside quotes is part of a value, not the end of a statement.
+    [ "$(sql "SELECT count(*) FROM victim")" = 1 ] || fail "a --where deleted rows"
+    # A ';' inside quotes is part of a value, not the end of a statement;
+    # through ODBC only a plain '...' string is sure to be read as one by
+    # every driver.
     expect_status 0 migrate --table secrets --column v --where "v <> 'x;y'"
     expect_err "1 value, 1 done"
+    case $backend in
+        postgres)
+            expect_status 0 migrate --table secrets --column v --where "v <> E'x;y'"
+            expect_err "1 value, 0 done, 0 failed, 1 unchanged" ;;
+        odbc-*)
+            expect_status 2 migrate --table secrets --column v --where "v <> '' OR \"x;y\" IS NULL"
+            expect_err "through ODBC a ';' may only stand inside a plain '...' string" ;;
+    esac
 }
 
 # schema.table finds the table in that schema, not a namesake on the search

@@ -1,6 +1,7 @@
 // Proof that no secret outlives a call: key blocks, round keys, key material
 // and plaintext must be gone from every heap block the library releases and
-// from the stack frames it leaves behind.
+// from the stack frames it leaves behind; and plaintexts from those the tool
+// leaves when its reencrypt and migrate end.
 //
 // How it looks:
 // - the heap: this program replaces the global operator new/delete (which
@@ -8,7 +9,12 @@
 //   allocation hooks (which its cleansing frees end in), and scans every
 //   block for the secrets just before it is freed;
 // - the stack: the calls run on a thread whose stack is a fresh zero-filled
-//   mapping owned by the test, which is scanned once the thread has ended.
+//   mapping owned by the test, which is scanned once the thread has ended;
+//   so do the worker threads the tool starts, which this program hands
+//   such stacks through its own pthread_create;
+// - the registers, after the tool's work, on each of its threads: saved
+//   and scanned, since a signal or a lazily bound call would put them on
+//   the stack later.
 // A secret is looked for as 8-byte pieces, so that one half of a block left
 // in a 64-bit register spill is found too. The first tests show that the
 // scanners do find a secret left behind; otherwise silence would prove
@@ -16,6 +22,7 @@
 //
 // Linux only, and without sanitizers: their allocators and stack layouts
 // would hide exactly what is looked for here.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <openssl/crypto.h>
@@ -31,11 +38,24 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "aes/aes128.h"
 #include "aes/aes_internal.h"
 #include "envelope_damage.h"
 #include "tarvolacrypt.h"
+#ifdef TARVOLA_WIPE_TEST_TOOL
+#include <sstream>
+
+#include "migrate/migrate.h"
+#include "values/batch.h"
+#endif
+#ifdef TARVOLA_WIPE_TEST_SQLITE
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#endif
 
 namespace {
 
@@ -239,6 +259,74 @@ class ScannedStack {
     void* base_;
 };
 
+// ---- Registers --------------------------------------------------------------------
+
+// What a thread holds in its vector registers reaches its stack whenever they
+// are saved there wholesale: by the kernel for a signal handler, by the
+// dynamic linker when it binds a function on its first call (in a library
+// linked without -z now, as the C++ library is). So the tool's work, and
+// each thread it starts, end with the registers saved here, as XSAVE writes
+// them (x87, SSE, AVX and AVX-512 state), and scanned with the stacks.
+struct alignas(64) RegisterArea {
+    std::array<std::uint8_t, 4096> bytes;
+};
+constexpr std::size_t kMaxRegisterAreas = 32;
+std::array<RegisterArea, kMaxRegisterAreas> g_register_areas;
+std::atomic<std::size_t> g_register_area_count{0};
+
+void SaveRegisters() {
+#ifdef __x86_64__
+    const std::size_t n = g_register_area_count.fetch_add(1);
+    if (n >= kMaxRegisterAreas) std::abort();
+    RegisterArea& area = g_register_areas[n];
+    if (__builtin_cpu_supports("avx")) {
+        asm volatile("xsave64 %0" : "=m"(area.bytes) : "a"(0xE7U), "d"(0U) : "memory");
+    } else {
+        asm volatile("fxsave64 %0" : "=m"(area.bytes) : : "memory");
+    }
+#endif
+}
+
+void ScanRegisterAreas() {
+    for (std::size_t i = 0; i < g_register_area_count; ++i) {
+        Scan(g_register_areas[i].bytes.data(), g_register_areas[i].bytes.size(),
+             "the registers of a thread whose work was done");
+        g_register_areas[i] = {};
+    }
+    g_register_area_count = 0;
+}
+
+// ---- The threads the work starts -------------------------------------------------
+
+// While armed, a thread started without attributes (the tool's workers, by
+// std::thread) runs on a fresh mapping of its own, scanned and unmapped
+// after the work. A thread's exit path runs on its stack after its work: it
+// may overwrite the shallowest dead frames, never add a secret to them.
+constexpr std::size_t kMaxWorkerStacks = 16;
+std::array<void*, kMaxWorkerStacks> g_worker_stacks;
+std::atomic<std::size_t> g_worker_stack_count{0};
+
+struct WorkerStart {
+    void* (*start)(void*);
+    void* argument;
+};
+std::array<WorkerStart, kMaxWorkerStacks> g_worker_starts;
+
+extern "C" void* RunWorkerThenSaveRegisters(void* context) {
+    const WorkerStart& worker = *static_cast<WorkerStart*>(context);
+    void* const result = worker.start(worker.argument);
+    SaveRegisters();
+    return result;
+}
+
+void ScanAndUnmapWorkerStacks() {
+    for (std::size_t i = 0; i < g_worker_stack_count; ++i) {
+        Scan(g_worker_stacks[i], ScannedStack::kSize, "a worker thread's dead stack frame");
+        munmap(g_worker_stacks[i], ScannedStack::kSize);
+    }
+    g_worker_stack_count = 0;
+}
+
 // Runs `work` on a scanned stack with released blocks held back, then scans
 // both. Returns what was found.
 template <class Work>
@@ -249,6 +337,8 @@ std::string FindSecretsLeftBy(Work work) {
     stack.Run(work, [&stack] {
         g_armed = false;
         stack.ScanForSecrets();
+        ScanAndUnmapWorkerStacks();
+        ScanRegisterAreas();
     });
     ScanAndFreeHeldBack();
     return Findings();
@@ -262,6 +352,8 @@ constexpr char kHexKey[] = "Wipe-Marker-Key!ignored after 16";
 constexpr char kEnvelopeKey128[] = "Wipe-Marker-15c";
 constexpr char kEnvelopeKey256[] = "Wipe-Marker-Key-of-31-chars-Zq!";
 constexpr char kPlaintext[] = "Plaintext that must not survive: q7Zx@#k9 and more!";
+// Short enough for a string's own buffer, wherever the string lives.
+constexpr char kShortPlaintext[] = "Short:q7Zx@#k9!";
 
 // Outputs live in static storage too; the plaintext is expected there.
 char g_ciphertext[512];
@@ -275,9 +367,8 @@ Block FirstBlockOf(std::string_view text) {
     return block;
 }
 
-void AddPlaintext() {
+void AddPlaintext(std::string_view text = kPlaintext) {
     // The blocks as the schemes hold them: the last one zero-filled.
-    const std::string_view text = kPlaintext;
     for (std::size_t at = 0; at < text.size(); at += 16) {
         const Block block = FirstBlockOf(text.substr(at));
         AddSecret(block, "plaintext");
@@ -383,6 +474,29 @@ void operator delete[](void* block, std::size_t /*size*/, std::align_val_t /*ali
     ReleaseToHeap(block);
 }
 
+// Defined in this program, it comes before the C library's for every caller,
+// the C++ library's std::thread included.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*start)(void*), void* argument) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (attributes != nullptr || !g_armed.load())
+        return create(thread, attributes, start, argument);
+    const std::size_t n = g_worker_stack_count.fetch_add(1);
+    if (n >= kMaxWorkerStacks) std::abort();
+    void* stack = mmap(nullptr, ScannedStack::kSize, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (stack == MAP_FAILED) std::abort();
+    g_worker_stacks[n] = stack;
+    pthread_attr_t own;
+    pthread_attr_init(&own);
+    pthread_attr_setstack(&own, stack, ScannedStack::kSize);
+    g_worker_starts[n] = {start, argument};
+    const int result = create(thread, &own, RunWorkerThenSaveRegisters, &g_worker_starts[n]);
+    pthread_attr_destroy(&own);
+    return result;
+}
+
 namespace {
 
 // ---- The scanners find what is left behind ----------------------------------
@@ -406,6 +520,14 @@ constexpr std::uint8_t kCanary[16] = {0xC3, 0x5E, 0x91, 0x2A, 0x7F, 0x04, 0xB8, 
     for (std::size_t i = 0; i < sizeof kCanary; ++i) copy[i] = kCanary[i];
 }
 
+// The same below a frame deeper than a thread's exit path reaches.
+[[gnu::noinline]] void LeaveCanaryDeepOnStack() {
+    [[maybe_unused]] volatile std::uint8_t depth[8192];
+    LeaveCanaryOnStack();
+    // After the call, which so stays a call below this frame.
+    depth[0] = 0;
+}
+
 TEST_F(SecretWipe, ScannersFindAnUnwipedSecret) {
     AddSecret(kCanary, "canary");
 
@@ -417,6 +539,14 @@ TEST_F(SecretWipe, ScannersFindAnUnwipedSecret) {
               "");
     EXPECT_NE(FindSecretsLeftBy([] { OPENSSL_free(OPENSSL_memdup(kCanary, sizeof kCanary)); }), "");
     EXPECT_NE(FindSecretsLeftBy(LeaveCanaryOnStack), "");
+    EXPECT_NE(FindSecretsLeftBy([] { std::thread(LeaveCanaryDeepOnStack).join(); }), "");
+#ifdef __x86_64__
+    EXPECT_NE(FindSecretsLeftBy([] {
+                  asm volatile("movdqu %0, %%xmm15" : : "m"(kCanary) : "xmm15");
+                  SaveRegisters();
+              }),
+              "");
+#endif
 
     // And stay silent when the secret was wiped first.
     EXPECT_EQ(FindSecretsLeftBy([] {
@@ -487,5 +617,87 @@ TEST_F(SecretWipe, FailedEnvelopeDecryptionLeavesNoPlaintext) {
     ASSERT_EQ(result, 1);
     EXPECT_EQ(found, "");
 }
+
+#ifdef TARVOLA_WIPE_TEST_TOOL
+
+// ---- The tool -------------------------------------------------------------------
+
+// `plaintext`'s mode-0 value under kHexKey, as stored before a migration.
+std::string StoredValue(const char* plaintext) {
+    char stored[512] = {};
+    EXPECT_EQ(Encrypt(plaintext, kHexKey, stored, 0), 0);
+    return stored;
+}
+
+// First among the tool's tests: its workers' first calls into the C++
+// library are bound on the way, saving registers that hold a plaintext
+// in the middle of the work, as in a fresh process.
+#ifdef TARVOLA_WIPE_TEST_SQLITE
+TEST_F(SecretWipe, ToolMigrateLeavesNoPlaintext) {
+    for (const char* plaintext : {kPlaintext, kShortPlaintext}) {
+        SCOPED_TRACE(plaintext);
+        ClearSecrets();
+        char path[] = "/tmp/tarvola-wipe-XXXXXX";
+        const int file = mkstemp(path);
+        ASSERT_GE(file, 0);
+        close(file);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
+        const std::string row = "('" + StoredValue(plaintext) + "')";
+        const std::string create =
+            "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v TEXT); "
+            "INSERT INTO secrets (v) VALUES " +
+            row + ", " + row;
+        ASSERT_EQ(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        AddPlaintext(plaintext);
+
+        int status = -1;
+        const std::string found = FindSecretsLeftBy([&path, &status] {
+            tarvola::tool::Options options;
+            options.command = tarvola::tool::Command::kMigrate;
+            options.quiet = true;
+            options.migrate.database = std::string("sqlite:") + path;
+            options.migrate.table = "secrets";
+            options.migrate.column = "v";
+            std::ostringstream err;
+            status = tarvola::tool::RunMigrate(options, kHexKey, kEnvelopeKey128, 1, false, err);
+            SaveRegisters();
+        });
+        std::remove(path);
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(found, "");
+    }
+}
+#endif
+
+TEST_F(SecretWipe, ToolReencryptLeavesNoPlaintext) {
+    for (const char* plaintext : {kPlaintext, kShortPlaintext}) {
+        for (const unsigned jobs : {1U, 2U}) {
+            SCOPED_TRACE(std::string(plaintext) + ", jobs " + std::to_string(jobs));
+            ClearSecrets();
+            const std::string stored = StoredValue(plaintext);
+            AddPlaintext(plaintext);
+            std::string written;
+            const std::string found = FindSecretsLeftBy([&stored, &written, jobs] {
+                std::istringstream in(stored + "\n" + stored + "\n");
+                std::ostringstream out;
+                std::ostringstream err;
+                tarvola::tool::Job job;
+                job.operation = tarvola::tool::Operation::kReencrypt;
+                job.read_mode = tarvola::tool::ReadMode::kAuto;
+                job.key = kHexKey;
+                job.new_key = kEnvelopeKey128;
+                (void)tarvola::tool::RunOnRecords(job, in, {.jobs = jobs}, out, err);
+                written = out.str();
+                SaveRegisters();
+            });
+            ASSERT_EQ(std::count(written.begin(), written.end(), '$'), 2) << written;
+            EXPECT_EQ(found, "");
+        }
+    }
+}
+
+#endif
 
 }  // namespace

@@ -545,6 +545,54 @@ interrupted() {
     done
 }
 
+# Keys and plaintexts stay out of crash dumps: the running tool allows no
+# core file and is not dumpable, which the kernel shows by giving root its
+# /proc/PID files (of an unprivileged user's process: root's own are root's
+# anyway). As root, the tool runs as nobody from a copy nobody can reach.
+no_core_dumps() {
+    local -a as_user=()
+    local tool=$TOOL owner sealed line
+    owner=$(id -un)
+    if [ "$(id -u)" = 0 ]; then
+        local copy=$WORK/copy library
+        # Only the copy is for nobody to read; the key files stay private.
+        chmod 711 "$WORK"
+        mkdir -m 755 "$copy"
+        cp "$TOOL" "$copy/"
+        library=$(ldd "$TOOL" | awk '/libtarvolacrypt/ { print $3 }')
+        [ -z "$library" ] || cp "$library" "$copy/"
+        chmod -R go+rX "$copy"
+        as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env "LD_LIBRARY_PATH=$copy")
+        tool=$copy/$(basename "$TOOL")
+        owner=$(id -un 65534)
+    fi
+    sealed=$("$TOOL" encrypt --key-file "$WORK/key" "a value")
+    # shellcheck disable=SC2093 # the tool takes the coprocess's place
+    coproc RUNNING {
+        exec "${as_user[@]}" env TARVOLA_TEST_KEY="first key" "$tool" decrypt \
+            --key-env TARVOLA_TEST_KEY --line-buffered 2>/dev/null
+    }
+    local pid=$RUNNING_PID input=${RUNNING[1]}
+    # Its first result shows that it runs past its start.
+    echo "$sealed" >&"$input"
+    read -r line <&"${RUNNING[0]}"
+    [ "$line" = "a value" ] || { fail "the running tool answered '$line'"; return; }
+    grep -Eq '^Max core file size +0 +0 ' "/proc/$pid/limits" ||
+        fail "core files allowed: $(grep core "/proc/$pid/limits")"
+    # The same user's dumpable process keeps its own files, once it runs
+    # as that user.
+    "${as_user[@]}" sleep 10 &
+    local dumpable=$! waited=0
+    until [ "$(stat -c %U "/proc/$dumpable/status")" = "$owner" ]; do
+        [ $((waited += 1)) -le 100 ] || { fail "a dumpable process of $owner: /proc files of root"; break; }
+        sleep 0.05
+    done
+    [ "$(stat -c %U "/proc/$pid/status")" = root ] || fail "the tool is dumpable"
+    kill "$dumpable"
+    exec {input}>&-
+    wait "$pid"
+}
+
 "$CASE"
 if [ "$FAILURES" -ne 0 ]; then
     echo "$CASE: $FAILURES check(s) failed" >&2

@@ -45,6 +45,10 @@ struct FetchedKey {
 // "user:password@", a "password=" keyword (libpq, ODBC) or ODBC's "PWD=".
 [[nodiscard]] bool AddressHoldsPassword(std::string_view address);
 
+// What libpq would read otherwise than the user meant, as a warning: a URI
+// password holding an unencoded '@', which libpq ends at the first one.
+[[nodiscard]] std::optional<std::string> AddressMisreading(std::string_view address);
+
 // `message` with every password `address` carries replaced by "***", for
 // messages of a database client that may quote the address.
 [[nodiscard]] std::string HidePasswords(std::string message, std::string_view address);

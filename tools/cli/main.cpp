@@ -79,22 +79,27 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
 // --db-env; nothing after a usage error was reported. A password on the
 // command line is warned about whatever --quiet says: it is about safety.
 std::optional<std::string> ObtainDatabaseAddress(const MigrateOptions& migrate) {
+    std::string address = migrate.database;
     if (migrate.database_origin == KeyOrigin::kArgument) {
-        if (AddressHoldsPassword(migrate.database)) {
+        if (AddressHoldsPassword(address)) {
             std::cerr << "tarvolacrypt: warning: " << DatabaseArgumentRisk() << '\n';
         }
-        return migrate.database;
+    } else {
+        FetchedKey fetched = FetchDatabaseAddress(migrate.database_origin, migrate.database);
+        if (!fetched.key || fetched.key->view().empty()) {
+            ReportUsageError(fetched.key
+                                 ? "the database address in '" + migrate.database + "' is empty"
+                                 : fetched.error);
+            return std::nullopt;
+        }
+        for (const std::string& warning : fetched.warnings) {
+            std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+        }
+        address = fetched.key->view();
     }
-    FetchedKey fetched = FetchDatabaseAddress(migrate.database_origin, migrate.database);
-    if (!fetched.key || fetched.key->view().empty()) {
-        ReportUsageError(fetched.key ? "the database address in '" + migrate.database + "' is empty"
-                                     : fetched.error);
-        return std::nullopt;
-    }
-    for (const std::string& warning : fetched.warnings) {
-        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
-    }
-    return std::string(fetched.key->view());
+    if (const auto misreading = AddressMisreading(address))
+        std::cerr << "tarvolacrypt: warning: " << *misreading << '\n';
+    return address;
 }
 
 Job MakeJob(const Options& options, std::string_view key, std::string_view new_key) {
@@ -233,6 +238,7 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
 
 int main(int argc, char** argv) {
     using namespace tarvola::tool;
+    KeepMemoryOutOfDumps();
     std::ios::sync_with_stdio(false);
     UseBinaryStandardStreams();
     StandardOutputBuffer output;

@@ -18,6 +18,15 @@ enum class StandardStream { kInput, kOutput, kError };
 
 [[nodiscard]] bool IsTerminal(StandardStream stream) noexcept;
 
+// Keeps the keys and plaintexts in this process's memory out of crash dumps,
+// called before anything is read. Linux: no core file, and the process is
+// not dumpable, so that no process of the same user without CAP_SYS_PTRACE
+// can attach to it or read its memory. Other POSIX systems: no core file.
+// Windows: a crash ends the process at once, before Windows Error Reporting
+// could write a dump (a fail-fast exit still reaches it, which writes one
+// only where an administrator asked for local dumps).
+void KeepMemoryOutOfDumps() noexcept;
+
 // Puts standard input and output in binary mode where the C runtime would
 // otherwise translate line ends or stop at a Ctrl+Z byte.
 void UseBinaryStandardStreams() noexcept;

@@ -1,8 +1,12 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <array>
 #include <atomic>
@@ -137,6 +141,14 @@ std::optional<SecretText> ReadLineFrom(int terminal) {
 
 bool IsTerminal(StandardStream stream) noexcept {
     return isatty(DescriptorOf(stream)) != 0;
+}
+
+void KeepMemoryOutOfDumps() noexcept {
+    const struct rlimit none {};
+    setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 }
 
 void UseBinaryStandardStreams() noexcept {}

@@ -88,6 +88,13 @@ class EchoOff {
     bool active_ = false;
 };
 
+// Ends a crashing process before Windows Error Reporting takes a dump of
+// its memory.
+LONG WINAPI EndWithoutDump(EXCEPTION_POINTERS* exception) {
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 class Handle {
   public:
     explicit Handle(HANDLE handle) noexcept : handle_(handle) {}
@@ -142,6 +149,11 @@ std::optional<SecretText> ReadConsoleLine(HANDLE console) {
 
 bool IsTerminal(StandardStream stream) noexcept {
     return _isatty(DescriptorOf(stream)) != 0;
+}
+
+void KeepMemoryOutOfDumps() noexcept {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndWithoutDump);
 }
 
 void UseBinaryStandardStreams() noexcept {

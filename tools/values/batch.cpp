@@ -5,6 +5,7 @@
 
 #include "values/parallel.h"
 #include "values/progress.h"
+#include "values/secret_traces.h"
 
 namespace tarvola::tool {
 namespace {
@@ -192,6 +193,7 @@ ValueOutcome TransformValue(const Job& job, std::string_view value) {
 
 BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
                        const BatchSettings& settings, std::ostream& out, std::ostream& err) {
+    const SecretTraceEraser eraser;
     ValueWriter writer(job, settings, out, err);
     std::uint64_t number = 0;
     for (const std::string_view text : texts) {
@@ -202,6 +204,7 @@ BatchCounts RunOnTexts(const Job& job, std::span<const std::string_view> texts,
 
 BatchCounts RunOnRecords(const Job& job, std::istream& in, const BatchSettings& settings,
                          std::ostream& out, std::ostream& err) {
+    const SecretTraceEraser eraser;
     if (settings.jobs > 1 && !settings.line_buffered) {
         return RunOnRecordsInParallel(job, in, settings, out, err);
     }

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "values/secret_traces.h"
+
 namespace tarvola::tool {
 namespace {
 
@@ -71,12 +73,15 @@ class WorkQueue {
 }  // namespace
 
 bool RunOrdered(unsigned threads, std::size_t slots, const ChunkSteps& steps) {
+    // The steps on this thread handle secrets too: writing plaintexts.
+    const SecretTraceEraser erase_on_return;
     WorkQueue queue(slots);
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
     std::mutex failure_mutex;
 
     const auto worker = [&] {
+        const SecretTraceEraser erase_on_exit;
         std::size_t slot = 0;
         while (queue.Take(slot)) {
             try {

@@ -6,53 +6,6 @@
 namespace tarvola::tool::db {
 namespace {
 
-enum class Comments { kNone, kFlat, kNested };
-
-// One database's way of reading the text: which characters quote, whether a
-// backslash escapes the next one, and which comments there are. True when a
-// ';' stands outside quotes and comments, where it would end the statement.
-bool HasStatementEnd(std::string_view sql, bool backslash_escapes, bool backticks,
-                     Comments comments) {
-    char quote = 0;
-    int comment_depth = 0;
-    for (std::size_t i = 0; i < sql.size(); ++i) {
-        const char c = sql[i];
-        const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
-        if (comment_depth > 0) {
-            if (c == '*' && next == '/') {
-                --comment_depth;
-                ++i;
-            } else if (comments == Comments::kNested && c == '/' && next == '*') {
-                ++comment_depth;
-                ++i;
-            }
-        } else if (quote != 0) {
-            if (backslash_escapes && c == '\\' && quote != '`') {
-                ++i;
-            } else if (c == quote) {
-                // A quote written twice stands for itself.
-                if (next == quote) {
-                    ++i;
-                } else {
-                    quote = 0;
-                }
-            }
-        } else if (c == ';') {
-            return true;
-        } else if (c == '\'' || c == '"' || (backticks && c == '`')) {
-            quote = c;
-        } else if (comments != Comments::kNone && (c == '#' || (c == '-' && next == '-'))) {
-            const std::size_t end = sql.find('\n', i);
-            if (end == std::string_view::npos) return false;
-            i = end;
-        } else if (comments != Comments::kNone && c == '/' && next == '*') {
-            comment_depth = 1;
-            ++i;
-        }
-    }
-    return false;
-}
-
 std::string WhereClause(const Target& target) {
     if (target.where.empty()) return {};
     // Parenthesised so that an OR in the condition cannot escape it.
@@ -140,19 +93,6 @@ QualifiedName SplitTableName(std::string_view name) {
     if (parts.size() == 1) return {{}, std::move(parts[0])};
     if (parts[0].empty() || parts[1].empty()) refuse("an empty name beside a dot");
     return {std::move(parts[0]), std::move(parts[1])};
-}
-
-void CheckSingleCondition(std::string_view where) {
-    for (const Comments comments : {Comments::kNone, Comments::kFlat, Comments::kNested}) {
-        for (const bool backslash_escapes : {false, true}) {
-            for (const bool backticks : {false, true}) {
-                if (HasStatementEnd(where, backslash_escapes, backticks, comments))
-                    throw Error(Error::Kind::kUsage,
-                                "--where must be one condition: its ';' could end the statement "
-                                "and start another");
-            }
-        }
-    }
 }
 
 std::string LockTimeoutMessage(std::uint64_t seconds) {

@@ -250,11 +250,6 @@ struct QualifiedName {
 // double quotes may hold a comma. Nothing for an empty --id. Throws kUsage
 // for an empty name, a name given twice or an unclosed quote.
 [[nodiscard]] std::vector<std::string> SplitKeyColumns(std::string_view id);
-// Refuses (kUsage) a --where that could be more than one statement: a ';'
-// outside quotes, under every way a database might read quotes, backslashes
-// and comments. The backends also run each statement through an interface
-// that takes exactly one; this check makes the refusal the same everywhere.
-void CheckSingleCondition(std::string_view where);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
 // `text` with `prefix` before each of its lines: a client's message may run
 // to several (libpq's, one for each host it tried).

@@ -21,6 +21,7 @@
 
 #include "migrate/db/database.h"
 #include "migrate/db/postgres_catalogue.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -384,7 +385,7 @@ class OdbcDatabase final : public Database {
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
-        CheckSingleCondition(target.where);
+        CheckSingleCondition(target.where, dialect_, Route::kOdbc);
         const QualifiedName qualified = SplitTableName(target.table);
         std::vector<std::string> key_names = SplitKeyColumns(target.id);
         const Catalogued table = FindColumns(target, qualified);

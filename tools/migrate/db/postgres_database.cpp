@@ -16,6 +16,7 @@
 
 #include "migrate/db/database.h"
 #include "migrate/db/postgres_catalogue.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -263,7 +264,7 @@ class PostgresDatabase final : public Database {
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
-        CheckSingleCondition(target.where);
+        CheckSingleCondition(target.where, Dialect::kPostgres, Route::kOneStatement);
         // Everything from here on, the checks and the count included, runs
         // in the transaction that a failure or a dry run rolls back.
         Begin();

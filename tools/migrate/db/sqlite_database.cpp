@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "migrate/db/database.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -194,7 +195,7 @@ class SqliteDatabase final : public Database {
 
     ResolvedTarget Resolve(const Target& named) override {
         ResolvedTarget target(named);
-        CheckSingleCondition(target.where);
+        CheckSingleCondition(target.where, Dialect::kSqlite, Route::kOneStatement);
         // The schema is that of an attached database ("main" for the file
         // itself); none searches them all.
         const QualifiedName qualified = SplitTableName(target.table);
