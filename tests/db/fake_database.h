@@ -6,9 +6,11 @@
 #ifndef TARVOLA_TESTS_DB_FAKE_DATABASE_H
 #define TARVOLA_TESTS_DB_FAKE_DATABASE_H
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -37,6 +39,9 @@ class FakeDatabase final : public Database {
     std::size_t deferred_row = 0;
     // The commit, counted from 1, that the database refuses; 0 for none.
     int refused_commit = 0;
+    // How long each Apply takes, so that a run lasts long enough to show
+    // its progress line.
+    std::chrono::milliseconds apply_time{0};
 
     [[nodiscard]] const std::vector<std::string>& committed() const { return committed_; }
     [[nodiscard]] int commits() const { return commits_; }
@@ -67,6 +72,7 @@ class FakeDatabase final : public Database {
 
     std::vector<std::uint64_t> Apply(const ResolvedTarget& /*target*/,
                                      std::span<const Update> updates) override {
+        std::this_thread::sleep_for(apply_time);
         std::vector<std::uint64_t> applied(updates.size());
         for (std::size_t i = 0; i < updates.size(); ++i) {
             const Row& row = *updates[i].row;

@@ -187,5 +187,32 @@ TEST(Migration, KeepsWhatItsTransactionsCommitted) {
     }
 }
 
+// A database error in one transaction ends the run on a line of its own: the
+// progress line drawn meanwhile is erased first.
+TEST(Migration, ErasesTheProgressLineBeforeAnError) {
+    const std::vector<std::string> before = Values(3000, {});
+    db::FakeDatabase database(before);
+    database.refused_commit = 1;
+    database.apply_time = std::chrono::milliseconds(500);
+    MigrateOptions options;
+    std::ostringstream err;
+    const MigrationSettings settings{
+        .options = options,
+        .rekeying = {kOldKey, kNewKey, ReadMode::kAuto, Mode::kEnvelope},
+        .rules = {},
+        .jobs = 2,
+        .show_progress = true,
+        .err = err,
+    };
+    const db::Target target{"cards", "number", {}, {}};
+    EXPECT_EQ(Migrate(database, {&target, 1}, settings), kExitFailed);
+    const std::string said = err.str();
+    const std::size_t error = said.find("tarvolacrypt: COMMIT: deferred constraint violated");
+    ASSERT_NE(said.find("rows done"), std::string::npos) << "no progress line was drawn";
+    ASSERT_NE(error, std::string::npos) << said;
+    // A line ending in a carriage return: erased, the error written over it.
+    EXPECT_EQ(said[error - 1], '\r') << said;
+}
+
 }  // namespace
 }  // namespace tarvola::tool

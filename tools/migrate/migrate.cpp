@@ -133,8 +133,10 @@ void RollBackQuietly(db::Database& database) noexcept {
 
 // Runs `work`, which talks to the database. A statement the database refused
 // or a lost connection ends the run: said here, passwords hidden.
+// `shown` is read when the error comes: a plan's progress line changes from
+// target to target while `work` runs.
 template <class Work>
-Ending Guarded(Progress* shown, std::ostream& err, std::string_view address, Work&& work) {
+Ending Guarded(Progress* const& shown, std::ostream& err, std::string_view address, Work&& work) {
     try {
         return work();
     } catch (const db::Error& error) {
