@@ -19,6 +19,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -81,6 +82,20 @@ enum class Error {
             return "the library failed (random source or cryptography provider)";
     }
     return "unknown error";
+}
+
+// The 8 characters a mode-0 value starts with, for a plaintext of `length`
+// bytes: the length in upper-case hex, at least two digits and cut to its
+// first three, then "0" up to 8 ("0D000000" for 13 bytes, "1F400000" for
+// 8000). What decryption checks a value's length against.
+[[nodiscard]] constexpr std::array<char, 8> hex_block_header(std::size_t length) noexcept {
+    constexpr std::string_view digits = "0123456789ABCDEF";
+    std::array<char, 8> header{'0', '0', '0', '0', '0', '0', '0', '0'};
+    std::size_t count = 2;
+    while (count < 2 * sizeof length && (length >> (4 * count)) != 0) ++count;
+    for (std::size_t i = 0; i < count && i < 3; ++i)
+        header[i] = digits[(length >> (4 * (count - 1 - i))) & 0xF];
+    return header;
 }
 
 // Either a value or the reason there is none.

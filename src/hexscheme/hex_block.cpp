@@ -13,6 +13,7 @@
 #include "hexscheme/hex_codec.h"
 #include "hexscheme/text_helpers.h"
 #include "platform/secret.h"
+#include "tarvolacrypt.hpp"
 
 namespace tarvola::hexscheme {
 namespace {
@@ -49,7 +50,7 @@ HexText ShapeOf(std::string_view text) noexcept {
     if (text.size() < kMinimumTextLength) return HexText::kRefused;
     const std::string_view header = text.substr(0, kHeaderLength);
     if (TrimWhitespace(header).size() != kHeaderLength) return HexText::kRefused;
-    if (!IsUpperHex(header)) return HexText::kRefused;
+    if (!IsUpperHexOrWhiteSpace(header)) return HexText::kRefused;
     const std::string_view body = text.substr(kHeaderLength);
     if (body.size() % kBlockBytes != 0) return HexText::kRefused;
     return ClassifyHexText(body);
@@ -109,7 +110,7 @@ bool EncryptHexBlock(const char* input, const char* key, char* output) noexcept 
     // Written straight into the caller's buffer after its current text: no
     // intermediate hex buffer, so the output costs one pass.
     char* out = output + std::strlen(output);
-    const auto header = LengthHeader(static_cast<std::uint32_t>(text.size()));
+    const auto header = hex_block_header(static_cast<std::uint32_t>(text.size()));
     out = std::copy(header.begin(), header.end(), out);
     out = WriteWholeBlocks(text, schedule.value, out);
 

@@ -29,7 +29,7 @@ std::uint64_t HexDigitsOf(const std::uint8_t* bytes) noexcept {
 }
 
 // True when none of the eight characters is white space. The body has passed
-// IsUpperHex, so every character is a digit (0x30-0x39, 0x41-0x46: bit 4 or
+// IsUpperHexOrWhiteSpace, so every character is a digit (0x30-0x39, 0x41-0x46: bit 4 or
 // bit 6 set) or white space (0x09-0x0d, 0x20: neither set).
 bool AllDigits(std::uint64_t chars) noexcept {
     return (((chars >> 4) | (chars >> 6)) & kEachByte) == kEachByte;

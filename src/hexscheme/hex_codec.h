@@ -15,7 +15,7 @@ namespace tarvola::hexscheme {
 void WriteHexDigits(const std::uint8_t* bytes, std::size_t count, char* out) noexcept;
 
 // Blocks `first` to `first + count - 1` of `body`, 16 bytes each from its
-// 32-character groups, into `blocks`. `body` MUST have passed IsUpperHex and
+// 32-character groups, into `blocks`. `body` MUST have passed IsUpperHexOrWhiteSpace and
 // hold those groups. A group holding white space is read pair by pair as
 // ParseHexPair reads it; a group cut short by the end of the body (a body of
 // an odd multiple of 16 characters) gives 8 bytes and 8 zero bytes.

@@ -83,7 +83,7 @@ std::string_view TrimWhitespace(std::string_view text) noexcept {
     return text;
 }
 
-bool IsUpperHex(std::string_view text) noexcept {
+bool IsUpperHexOrWhiteSpace(std::string_view text) noexcept {
     return EveryChar(
         text, [](std::uint64_t chars) { return DigitBytes(chars) | SpaceBytes(chars); },
         [](char c) {
@@ -102,27 +102,13 @@ HexText ClassifyHexText(std::string_view text) noexcept {
             text, [](std::uint64_t chars) { return DigitBytes(chars); },
             [](char c) { return IsUpperHexDigit(c); }))
         return HexText::kDigitsOnly;
-    return IsUpperHex(text) ? HexText::kWithWhiteSpace : HexText::kRefused;
+    return IsUpperHexOrWhiteSpace(text) ? HexText::kWithWhiteSpace : HexText::kRefused;
 }
 
 std::uint8_t ParseHexPair(char high, char low) noexcept {
     if (IsCLocaleSpace(high)) return IsCLocaleSpace(low) ? 0 : DigitValue(low);
     if (IsCLocaleSpace(low)) return DigitValue(high);
     return static_cast<std::uint8_t>(DigitValue(high) << 4 | DigitValue(low));
-}
-
-std::array<char, 8> LengthHeader(std::uint32_t length) noexcept {
-    std::array<char, 8> header;
-    header.fill('0');
-    // The digits of `length`, most significant first, at least two of them.
-    unsigned digit_count = 2;
-    while (digit_count < 8 && (length >> (4 * digit_count)) != 0) ++digit_count;
-    // Formatting into a 4-byte buffer keeps only the first three digits.
-    const unsigned kept = std::min(digit_count, 3U);
-    for (unsigned i = 0; i < kept; ++i) {
-        header[i] = kHexDigits[(length >> (4 * (digit_count - 1 - i))) & 0x0f];
-    }
-    return header;
 }
 
 }  // namespace tarvola::hexscheme

@@ -25,7 +25,7 @@ void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noe
 
 // True when every character is one of kHexDigits or white space. An empty or
 // all-blank text passes too.
-[[nodiscard]] bool IsUpperHex(std::string_view text) noexcept;
+[[nodiscard]] bool IsUpperHexOrWhiteSpace(std::string_view text) noexcept;
 
 // What a text holds, found in one pass: a body of digits only, the only kind
 // encryption writes, can be converted without looking for white space.
@@ -40,11 +40,6 @@ enum class HexText { kRefused, kDigitsOnly, kWithWhiteSpace };
 // character, no digit at all giving 0 (so " A" and "A " are 0x0A, "  " is 0).
 // Both characters MUST already have passed IsUpperHex.
 [[nodiscard]] std::uint8_t ParseHexPair(char high, char low) noexcept;
-
-// The 8-character header of a mode-0 text for a plaintext of `length`
-// characters: "%02X" of the length cut to its first 3 digits (at least 2),
-// then "0" up to 8 characters. `length` MUST be positive.
-[[nodiscard]] std::array<char, 8> LengthHeader(std::uint32_t length) noexcept;
 
 }  // namespace tarvola::hexscheme
 

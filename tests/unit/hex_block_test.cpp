@@ -13,6 +13,7 @@
 #include "aes/aes128.h"
 #include "hexscheme/hex_block.h"
 #include "hexscheme/text_helpers.h"
+#include "tarvolacrypt.hpp"
 #include "test_support.h"
 
 namespace tarvola {
@@ -25,7 +26,7 @@ std::string ExpectedMode0(const std::string& text, const std::string& key) {
     key.copy(reinterpret_cast<char*>(key_block.data()), key_block.size());
     aes::Aes128Key schedule{};
     aes::Aes128ExpandKey(schedule, key_block);
-    const auto header = hexscheme::LengthHeader(static_cast<std::uint32_t>(text.size()));
+    const auto header = hex_block_header(text.size());
     std::string expected(header.begin(), header.end());
     for (std::size_t offset = 0; offset < text.size(); offset += 16) {
         aes::Block block{};

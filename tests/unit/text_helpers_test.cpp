@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "hexscheme/hex_codec.h"
 #include "hexscheme/text_helpers.h"
+#include "tarvolacrypt.hpp"
 
 namespace tarvola {
 namespace {
@@ -25,7 +26,7 @@ TEST(HexScheme, LengthHeaderKeepsAtMostThreeDigits) {
                  {291, "12300000"},       {4660, "12300000"}, {0xABCDEF, "ABC00000"},
                  {0x7fffffff, "7FF00000"}};
     for (const auto& c : cases) {
-        const auto header = hexscheme::LengthHeader(c.length);
+        const auto header = hex_block_header(c.length);
         EXPECT_EQ(std::string(header.begin(), header.end()), c.header) << c.length;
     }
 }
@@ -42,7 +43,7 @@ TEST(HexScheme, BodyCharacterCheckAcceptsExactlyDigitsAndWhiteSpace) {
                 std::string text(length, '7');
                 text[pos] = static_cast<char>(c);
                 const bool expected = accepted.find(static_cast<char>(c)) != std::string::npos;
-                ASSERT_EQ(hexscheme::IsUpperHex(text), expected)
+                ASSERT_EQ(hexscheme::IsUpperHexOrWhiteSpace(text), expected)
                     << "byte " << c << " at " << pos << " of " << length;
                 const HexText kind = !expected ? HexText::kRefused
                                      : accepted.find(static_cast<char>(c)) < 16

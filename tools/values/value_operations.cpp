@@ -4,12 +4,14 @@
 #include <array>
 #include <cstdint>
 
-#include "envelope/envelope_text.h"
+#include "values/envelope_length.h"
 
 namespace tarvola::tool {
 namespace {
 
 constexpr std::size_t kHeaderLength = 8;
+// The base64 text of a 16-byte IV, "==" included, before a mode-1 value's "$".
+constexpr std::size_t kIvCharacters = 24;
 constexpr std::size_t kHexBlockMinimumLength = kHeaderLength + 32;
 constexpr std::size_t kBlockSize = 16;
 // Mode 0 keys with the first 16 characters of the key text only.
@@ -110,7 +112,9 @@ Opened Failed(std::string reason) {
 std::string HexBlockLengthProblem(std::string_view value, std::size_t decrypted) {
     const std::string_view header = value.substr(0, kHeaderLength);
     const std::size_t blocks = decrypted / kBlockSize + (decrypted % kBlockSize != 0 ? 1 : 0);
-    if (header == HexBlockHeader(decrypted) && value.size() - kHeaderLength == 32 * blocks) {
+    const std::array<char, kHeaderLength> expected = hex_block_header(decrypted);
+    if (header == std::string_view(expected.data(), expected.size()) &&
+        value.size() - kHeaderLength == 32 * blocks) {
         return {};
     }
     return "damaged or truncated mode-0 value (header says about " +
@@ -121,7 +125,7 @@ std::string HexBlockLengthProblem(std::string_view value, std::size_t decrypted)
 // A mode-1 plaintext is at least the ciphertext less one block of padding;
 // the library stops at a zero byte, so a shorter one was cut.
 bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
-    const std::size_t ciphertext = envelope::EnvelopeCiphertextLength(value).value_or(0);
+    const std::size_t ciphertext = EnvelopeCiphertextLength(value).value_or(0);
     return ciphertext >= kBlockSize && decrypted < ciphertext - kBlockSize;
 }
 
@@ -129,8 +133,7 @@ bool EnvelopeWasCut(std::string_view value, std::size_t decrypted) noexcept {
 // part, then whole base64 groups that make whole cipher blocks. A wrong key
 // leaves that form intact; a value cut short by a narrow column rarely does.
 bool EnvelopeLooksIntact(std::string_view value) noexcept {
-    constexpr std::size_t kIvCharacters = 24;
-    const std::optional<std::size_t> bytes = envelope::EnvelopeCiphertextLength(value);
+    const std::optional<std::size_t> bytes = EnvelopeCiphertextLength(value);
     return value.find('$') == kIvCharacters && bytes && *bytes >= kBlockSize &&
            *bytes % kBlockSize == 0;
 }
@@ -248,28 +251,11 @@ Reencrypted SealVerified(std::string_view plaintext, const Rekeying& rekeying, b
     return ReencryptFailed("ambiguous: the new value would also open under the old key");
 }
 
-using HeaderText = std::array<char, kHeaderLength>;
-
-// The header without an allocation: the width check builds many.
-HeaderText MakeHexBlockHeader(std::size_t length) noexcept {
-    std::array<char, 2 * sizeof(std::size_t)> digits{};
-    std::size_t count = 0;
-    for (std::size_t rest = length; rest != 0 || count < 2; rest /= 16) {
-        digits[count++] = kUpperHexDigits[rest % 16];
-    }
-    HeaderText header{};
-    header.fill('0');
-    // The most significant digits first, at most three.
-    for (std::size_t i = 0; i < 3 && i < count; ++i) header[i] = digits[count - 1 - i];
-    return header;
-}
-
 // Whether `value` (trimmed, recognised in `mode`) has exactly the shape
 // Encrypt gives a value of its length: mode 0 always does once recognised;
 // mode 1 is 24 IV characters, "$", and base64 of whole blocks, nothing else.
 bool IsAsSealed(std::string_view value, Mode mode) noexcept {
     if (mode == Mode::kHexBlock) return IsUpperHex(value) && value.size() % 32 == kHeaderLength;
-    constexpr std::size_t kIvCharacters = 24;
     if (value.size() <= kIvCharacters + 1 || value[kIvCharacters] != '$' ||
         value.find('$', kIvCharacters + 1) != std::string_view::npos ||
         value.find_first_of(" \t\r\n") != std::string_view::npos)
@@ -289,7 +275,7 @@ std::optional<std::size_t> MigratedLengthFromHeader(std::string_view value, Mode
     std::optional<std::size_t> sealed;
     for (std::size_t length = kBlockSize * (blocks - 1) + 1; length <= kBlockSize * blocks;
          ++length) {
-        const HeaderText expected = MakeHexBlockHeader(length);
+        const std::array<char, kHeaderLength> expected = hex_block_header(length);
         if (header != std::string_view(expected.data(), expected.size())) continue;
         const std::size_t candidate = MigratedLength(length, target);
         if (sealed && *sealed != candidate) return std::nullopt;
@@ -312,11 +298,6 @@ std::optional<Mode> RecognizeMode(std::string_view value) noexcept {
     return std::nullopt;
 }
 
-std::string HexBlockHeader(std::size_t length) {
-    const HeaderText header = MakeHexBlockHeader(length);
-    return std::string(header.data(), header.size());
-}
-
 Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
                  const ValueRules& rules) {
     const std::string_view trimmed = TrimBlanks(value);
@@ -327,13 +308,10 @@ Opened OpenValue(std::string_view value, std::string_view key, ReadMode mode,
 }
 
 std::size_t MigratedLength(std::size_t plaintext_length, Mode mode) noexcept {
-    if (mode == Mode::kHexBlock) {
-        const std::size_t blocks = (plaintext_length + kBlockSize - 1) / kBlockSize;
-        return kHeaderLength + 2 * kBlockSize * blocks;
-    }
-    constexpr std::size_t kIvText = 24;  // base64 of 16 bytes, "==" included
-    const std::size_t ciphertext = (plaintext_length / kBlockSize + 1) * kBlockSize;
-    return kIvText + 1 + 4 * ((ciphertext + 2) / 3);
+    // The output sizes of the library's header, less the terminator.
+    return (mode == Mode::kHexBlock ? TARVOLA_ENCRYPT_SIZE_MODE0(plaintext_length)
+                                    : TARVOLA_ENCRYPT_SIZE_MODE1(plaintext_length)) -
+           1;
 }
 
 Sealed SealValue(std::string_view plaintext, std::string_view key, Mode mode) {

@@ -58,10 +58,6 @@ struct Opened {
 // like neither.
 [[nodiscard]] std::optional<Mode> RecognizeMode(std::string_view value) noexcept;
 
-// The 8-character header mode-0 encryption writes for a plaintext of `length`
-// characters: "%02X" of the length cut to 3 digits, then "0" up to 8.
-[[nodiscard]] std::string HexBlockHeader(std::size_t length);
-
 // Decrypts one value and checks that the result is plausible: for mode 0 the
 // header and block count must match the decrypted length; for mode 1 no part
 // of the plaintext may have been cut at a zero byte; unless allowed, the
