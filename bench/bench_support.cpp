@@ -24,19 +24,12 @@ std::string RandomText(std::size_t size, std::uint32_t seed) {
     return text;
 }
 
-namespace {
-
-constexpr aes::Block kKey = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
-                             0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
-
-}  // namespace
-
 Work OwnBlockCipher(std::size_t size, bool encrypt, bool one_at_a_time) {
     auto data = std::make_shared<std::vector<std::uint8_t>>(RandomBytes(size, 1));
     auto schedule = std::make_shared<aes::Aes128Key>();
     const std::size_t count = size / sizeof(aes::Block);
     return [data, schedule, count, encrypt, one_at_a_time] {
-        aes::Aes128ExpandKey(*schedule, kKey);
+        aes::Aes128ExpandKey(*schedule, kBlockKey);
         std::uint8_t* const bytes = data->data();
         if (!one_at_a_time) {
             if (encrypt) {
@@ -66,14 +59,15 @@ Work OpenSslEcb(std::size_t size, bool encrypt) {
     const std::shared_ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new(), CipherContextDeleter{});
     const int direction = encrypt ? 1 : 0;
     if (!ctx ||
-        EVP_CipherInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, kKey.data(), nullptr, direction) !=
-            1 ||
+        EVP_CipherInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, kBlockKey.data(), nullptr,
+                          direction) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
         return nullptr;
     }
     return [data, ctx, direction] {
         int written = 0;
-        if (EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, kKey.data(), nullptr, direction) != 1 ||
+        if (EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, kBlockKey.data(), nullptr, direction) !=
+                1 ||
             EVP_CipherUpdate(ctx.get(), data->data(), &written, data->data(),
                              static_cast<int>(data->size())) != 1) {
             return false;

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,10 @@ inline constexpr std::int64_t kSmall = 32;
 inline constexpr std::int64_t kShort = 64;
 inline constexpr std::int64_t kPage = 4096;
 inline constexpr std::int64_t kLarge = std::int64_t{1} << 20;
+
+// The AES-128 key of every block cipher benchmark (FIPS-197's example key).
+inline constexpr std::array<std::uint8_t, 16> kBlockKey = {
+    0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
 
 // Deterministic pseudo-random bytes, so that every run works on the same data.
 std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed);
