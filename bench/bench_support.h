@@ -55,9 +55,14 @@ Work OpenSslEcb(std::size_t size, bool encrypt);
 // Runs `ours` and `theirs` alternately, in alternating order, each timed on
 // its own, so that both see the same machine: a shared machine's speed drifts
 // by more than the differences measured here, and separate benchmarks would
-// compare different moments. Reports the counters
-//   time_ratio    our time over theirs (below 1: we are faster);
-//   ours, theirs  bytes per second of each side, for `bytes` per run.
+// compare different moments. Each side is judged by its fastest call: on a
+// shared machine many calls lose time to other work (preemption,
+// interrupts) by amounts that swamp the differences measured, and the
+// fastest call of each side is the least disturbed one. A processor that is
+// slower throughout (a busy sibling thread) still shows in it. Reports the
+// counters
+//   time_ratio    our fastest time over theirs (below 1: we are faster);
+//   ours, theirs  bytes per second of each side's fastest call.
 void RunPaired(benchmark::State& state, std::size_t bytes, const Work& ours, const Work& theirs);
 
 }  // namespace tarvola::bench

@@ -154,6 +154,10 @@ MIGRATE_PACKAGES=(libsqlite3-dev libpq-dev unixodbc-dev sqlite3 postgresql odbc-
     libsqliteodbc mariadb-server odbc-mariadb)
 BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 
+# scripts/bench.sh: the second yardstick of the block cipher, which only the
+# benchmark program links (it builds without it).
+BENCH_PACKAGES=(nettle-dev)
+
 step() { printf '\n==== %s\n' "$*"; }
 
 # build_default_tool ROOT: builds the tool in ROOT's default preset, as the
