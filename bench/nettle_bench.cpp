@@ -1,11 +1,10 @@
 // The block cipher beside nettle's AES-128, a table cipher (four 1 KiB
-// tables per direction, where ours has the two 256-byte S-boxes) that runs
-// the same rounds on every processor: the yardstick that reaches furthest
-// across machines. nettle's faster paths (AES-NI) must be off, which a fat
-// build of nettle, such as Debian's, does at start-up when the environment
-// variable NETTLE_FAT_OVERRIDE names no feature (scripts/bench.sh sets it).
-// Without it these benchmarks do not run. Debian's x86-64 build has no C
-// form of these rounds: the path left is nettle's x86-64 assembly of them.
+// tables per direction, where ours has the two 256-byte S-boxes). nettle's
+// AES-NI path must be off: a fat build of nettle, such as Debian's, leaves it
+// off when the environment variable NETTLE_FAT_OVERRIDE names no processor
+// feature at start-up (scripts/bench.sh sets it), and these benchmarks do not
+// run without it. What is left in Debian's amd64 build is nettle's x86-64
+// assembly of the table rounds, not its C code.
 #include <nettle/aes.h>
 
 #include <cstdlib>
