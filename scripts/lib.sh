@@ -156,6 +156,10 @@ BUILD_PACKAGES+=("${MIGRATE_PACKAGES[@]}")
 # The .NET binding's tests and benchmark: Mono's C# compiler and runtime.
 DOTNET_PACKAGES=(mono-mcs mono-runtime)
 
+# scripts/bench.sh: the second yardstick of the block cipher, which only the
+# benchmark program links (it builds without it).
+BENCH_PACKAGES=(nettle-dev)
+
 step() { printf '\n==== %s\n' "$*"; }
 
 # build_default_tool ROOT: builds the tool in ROOT's default preset, as the

@@ -127,32 +127,41 @@ TARVOLA_INLINE Rows AddRoundKey(const Rows& s, const Rows& key) noexcept {
     return {s.r0 ^ key.r0, s.r1 ^ key.r1, s.r2 ^ key.r2, s.r3 ^ key.r3};
 }
 
-// new a_i = 2 a_i ^ 3 a_(i+1) ^ a_(i+2) ^ a_(i+3) = a_i ^ t ^ double(a_i ^ a_(i+1))
+// new a_i = 2 a_i ^ 3 a_(i+1) ^ a_(i+2) ^ a_(i+3) = a_i ^ t ^ 2 (a_i ^ a_(i+1))
 // with t the sum of all four: the matrix (2 3 1 1) with whole rows as operands,
-// every column of both blocks at once.
+// every column of both blocks at once. As a_2 ^ a_3 = a_0 ^ a_1 ^ t, rows 2
+// and 3 reuse the products of rows 0 and 1 with u = t ^ 2t in place of t:
+// three doublings, not four, and sharing u saves XORing 2t into rows 2 and
+// 3 separately.
 TARVOLA_INLINE Rows MixColumns(const Rows& s) noexcept {
-    const Row t = s.r0 ^ s.r1 ^ s.r2 ^ s.r3;
-    return {s.r0 ^ t ^ DoubleEachByte(s.r0 ^ s.r1), s.r1 ^ t ^ DoubleEachByte(s.r1 ^ s.r2),
-            s.r2 ^ t ^ DoubleEachByte(s.r2 ^ s.r3), s.r3 ^ t ^ DoubleEachByte(s.r3 ^ s.r0)};
+    const Row p = s.r0 ^ s.r1;
+    const Row q = s.r1 ^ s.r2;
+    const Row t = p ^ (s.r2 ^ s.r3);
+    const Row u = t ^ DoubleEachByte(t);
+    const Row p2 = DoubleEachByte(p);
+    const Row q2 = DoubleEachByte(q);
+    return {s.r0 ^ t ^ p2, s.r1 ^ t ^ q2, s.r2 ^ u ^ p2, s.r3 ^ u ^ q2};
 }
 
 // new a_i = 14 a_i ^ 11 a_(i+1) ^ 13 a_(i+2) ^ 9 a_(i+3)
 //         = a_i ^ t ^ z_i,  z_i = 2 (a_i ^ a_(i+1)) ^ 4 (a_i ^ a_(i+2) ^ 2t),
 // t again the sum of all four. As a_2 ^ a_3 = a_0 ^ a_1 ^ t and
-// a_2 ^ a_0 = a_0 ^ a_2, z_2 = z_0 ^ 2t (likewise z_3 and z_1): three
-// doublings and two quadruplings in all, a doubling and several XORs fewer
-// than applying (5 0 4 0) and then the forward matrix. Nesting the products
-// instead, z_i = 2 (a_i ^ a_(i+1) ^ 2 (a_i ^ a_(i+2) ^ 2t)), saves a few
-// operations but chains three multiplications, which measured slower: the
-// work of the pairs of a round then overlaps less.
+// a_2 ^ a_0 = a_0 ^ a_2, z_2 = z_0 ^ 2t (likewise z_3 and z_1), so new a_2 is
+// new a_0 ^ (a_0 ^ a_2 ^ 2t), whose bracket is already the operand of the
+// quadrupling: three doublings and two quadruplings in all. Nesting the
+// products instead, z_i = 2 (a_i ^ a_(i+1) ^ 2 (a_i ^ a_(i+2) ^ 2t)), saves a
+// few operations but chains three multiplications, which measured slower:
+// the work of the pairs of a round then overlaps less.
 TARVOLA_INLINE Rows InvMixColumns(const Rows& s) noexcept {
     const Row even = s.r0 ^ s.r2;
     const Row odd = s.r1 ^ s.r3;
     const Row t = even ^ odd;
     const Row t2 = DoubleEachByte(t);
-    const Row z0 = DoubleEachByte(s.r0 ^ s.r1) ^ QuadrupleEachByte(even ^ t2);
-    const Row z1 = DoubleEachByte(s.r1 ^ s.r2) ^ QuadrupleEachByte(odd ^ t2);
-    return {s.r0 ^ t ^ z0, s.r1 ^ t ^ z1, s.r2 ^ t ^ z0 ^ t2, s.r3 ^ t ^ z1 ^ t2};
+    const Row even_t2 = even ^ t2;
+    const Row odd_t2 = odd ^ t2;
+    const Row r0 = s.r0 ^ t ^ DoubleEachByte(s.r0 ^ s.r1) ^ QuadrupleEachByte(even_t2);
+    const Row r1 = s.r1 ^ t ^ DoubleEachByte(s.r1 ^ s.r2) ^ QuadrupleEachByte(odd_t2);
+    return {r0, r1, r0 ^ even_t2, r1 ^ odd_t2};
 }
 
 // Round key `round` by rows: a 4x4 byte transpose of its four column words,
@@ -184,24 +193,14 @@ TARVOLA_INLINE Rows RowsOfRoundKey(const Aes128Key& key, std::size_t round) noex
 // made first. A longer run makes the table once and every group reads it:
 // rearranging again per group cost decryption about 5 % at 1 MiB.
 //
-// Decryption runs the equivalent inverse cipher (FIPS-197 section 5.3.5):
-// InvMixColumns before AddRoundKey, as encryption mixes before adding, with
-// the middle round keys passed through InvMixColumns to make up for the
-// swapped order (it is linear).
-template <Direction D>
-TARVOLA_INLINE Rows RowsOfMiddleRoundKey(const Aes128Key& key, std::size_t round) noexcept {
-    if constexpr (D == Direction::kEncrypt) {
-        return RowsOfRoundKey(key, round);
-    } else {
-        return InvMixColumns(RowsOfRoundKey(key, round));
-    }
-}
-
-template <Direction D>
+// Both directions use the round keys as they are: decryption runs the
+// inverse cipher in its plain order (AddRoundKey before InvMixColumns), not
+// the equivalent inverse cipher, whose middle round keys would first have to
+// pass through InvMixColumns, a cost a short run cannot spread.
 struct KeysWorkedOut {
     const Aes128Key& key;
     TARVOLA_INLINE Rows operator[](std::size_t round) const noexcept {
-        return RowsOfMiddleRoundKey<D>(key, round);
+        return RowsOfRoundKey(key, round);
     }
 };
 
@@ -215,10 +214,9 @@ static_assert(sizeof(GroupBytes) + sizeof(RowSchedule) + 1024 <= platform::kCall
               "the callee-stack wipe no longer covers the multi-block cipher's frame");
 
 // Only the middle rounds' keys are used by rows.
-template <Direction D>
 void FillRowSchedule(const Aes128Key& key, RowSchedule& rows) noexcept {
     for (std::size_t round = 1; round < 10; ++round) {
-        rows[round] = RowsOfMiddleRoundKey<D>(key, round);
+        rows[round] = RowsOfRoundKey(key, round);
     }
 }
 
@@ -237,13 +235,14 @@ void AddRoundKeyToBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t
     }
 }
 
-// One round's MixColumns (or InvMixColumns) and AddRoundKey on one pair.
+// What follows SubBytes and ShiftRows in a middle round, on one pair:
+// MixColumns then AddRoundKey, or AddRoundKey then InvMixColumns.
 template <Direction D>
 TARVOLA_INLINE Rows MixAndAddRoundKey(const Rows& s, const Rows& key) noexcept {
     if constexpr (D == Direction::kEncrypt) {
         return AddRoundKey(MixColumns(s), key);
     } else {
-        return AddRoundKey(InvMixColumns(s), key);
+        return InvMixColumns(AddRoundKey(s, key));
     }
 }
 
@@ -298,11 +297,11 @@ void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                   const Aes128Key& key) noexcept {
     GroupBytes buffer;
     if (count <= kGroupBlocks) {
-        CipherGroup<D>(in, out, count, key, KeysWorkedOut<D>{key}, buffer);
+        CipherGroup<D>(in, out, count, key, KeysWorkedOut{key}, buffer);
         return;
     }
     RowSchedule rows;
-    FillRowSchedule<D>(key, rows);
+    FillRowSchedule(key, rows);
     while (count > 0) {
         const std::size_t n = std::min(count, kGroupBlocks);
         CipherGroup<D>(in, out, n, key, rows, buffer);

@@ -32,9 +32,9 @@ constexpr std::size_t kMinimumTextLength = kHeaderLength + kCharsPerBlock;
 constexpr std::size_t kChunkBlocks = 32;
 using ChunkBytes = std::array<std::uint8_t, kChunkBlocks * kBlockBytes>;
 
-// Decryption takes larger chunks: each multi-block call first rearranges the
-// round keys for the inverse cipher, which at 32 blocks cost about 4 % of
-// the cipher's work. The buffer is wiped only as far as a call filled it.
+// Decryption takes larger chunks, over which the multi-block cipher's per-call
+// set-up spreads further; its plaintext buffer is wiped only as far as a call
+// filled it.
 constexpr std::size_t kDecryptChunkBlocks = 128;
 using DecryptChunk = std::array<std::uint8_t, kDecryptChunkBlocks * kBlockBytes>;
 

@@ -375,19 +375,9 @@ void AddPlaintext(std::string_view text = kPlaintext) {
     }
 }
 
-std::uint8_t GfProduct(std::uint8_t value, unsigned factor) {
-    unsigned product = 0;
-    for (unsigned power = value; factor != 0; factor >>= 1) {
-        if ((factor & 1U) != 0) product ^= power;
-        power = (power << 1) ^ ((power & 0x80U) != 0 ? 0x11bU : 0U);
-    }
-    return static_cast<std::uint8_t>(product);
-}
-
 // The key block and all 11 round keys of an AES-128 key, also as the
 // multi-block cipher holds them: each row of a round key twice over, once
-// for each block of a pair, and for decryption the middle ones first passed
-// through InvMixColumns.
+// for each block of a pair (both directions use them as they are).
 void AddAes128Key(const Block& key, const char* what) {
     tarvola::aes::Aes128Key expanded;
     tarvola::aes::Aes128ExpandKey(expanded, key);
@@ -402,20 +392,6 @@ void AddAes128Key(const Block& key, const char* what) {
         }
     }
     AddSecret(rows, what);
-    std::array<std::uint8_t, 8 * 4 * 9> inverse_mixed_rows{};
-    for (std::size_t round = 1; round < 10; ++round) {
-        for (std::size_t row = 0; row < 4; ++row) {
-            for (std::size_t column = 0; column < 8; ++column) {
-                const auto byte = [&](std::size_t r) {
-                    return schedule[16 * round + 4 * (column % 4) + (row + r) % 4];
-                };
-                inverse_mixed_rows[32 * (round - 1) + 8 * row + column] =
-                    GfProduct(byte(0), 14) ^ GfProduct(byte(1), 11) ^ GfProduct(byte(2), 13) ^
-                    GfProduct(byte(3), 9);
-            }
-        }
-    }
-    AddSecret(inverse_mixed_rows, what);
 }
 
 void ResetOutputs() {
