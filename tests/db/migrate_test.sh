@@ -24,7 +24,14 @@
 # statements (a --where smuggling in a second statement), schema (qualified
 # table names), locks (another session holds a lock: --lock-timeout, and the
 # notice on a terminal), sqlite_files (BLOB values, WITHOUT ROWID, a file that
-# is no database), paged_reads (ODBC rows read page by page by id).
+# is no database), paged_reads (ODBC rows read page by page by id),
+# rewriters (views, triggers, rules and deferred triggers that keep something
+# else than the verified value), row_security (rows hidden from a role),
+# composite (a key of two columns), failure_ids (awkward keys pasted back into
+# WHERE … IN), types (columns that hold no text), collation (MariaDB's
+# case-insensitive comparison), widths (psqlODBC's made-up widths, domains),
+# stop (SIGINT while waiting for a lock), readonly_session (scan's ODBC session
+# cannot write).
 set -euo pipefail
 tool_path=$1 backend=$2 case=$3
 # shellcheck disable=SC2086 # the loader may be a command with arguments
