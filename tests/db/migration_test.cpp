@@ -162,6 +162,21 @@ const Case kCases[] = {
 };
 // clang-format on
 
+// Migrates the column of `database` from the old key to the new one.
+int MigrateCards(db::FakeDatabase& database, const MigrateOptions& options, bool show_progress,
+                 std::ostream& err) {
+    const MigrationSettings settings{
+        .options = options,
+        .rekeying = {kOldKey, kNewKey, ReadMode::kAuto, Mode::kEnvelope},
+        .rules = {},
+        .jobs = 2,
+        .show_progress = show_progress,
+        .err = err,
+    };
+    const db::Target target{"cards", "number", {}, {}};
+    return Migrate(database, {&target, 1}, settings);
+}
+
 TEST(Migration, KeepsWhatItsTransactionsCommitted) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.behaviour);
@@ -171,15 +186,7 @@ TEST(Migration, KeepsWhatItsTransactionsCommitted) {
         MigrateOptions options;
         options.batch_size = c.batch_size;
         std::ostringstream err;
-        const MigrationSettings settings{
-            .options = options,
-            .rekeying = {kOldKey, kNewKey, ReadMode::kAuto, Mode::kEnvelope},
-            .rules = {},
-            .jobs = 2,
-            .err = err,
-        };
-        const db::Target target{"cards", "number", {}, {}};
-        EXPECT_EQ(Migrate(database, {&target, 1}, settings), c.exit_status) << err.str();
+        EXPECT_EQ(MigrateCards(database, options, false, err), c.exit_status) << err.str();
         EXPECT_EQ(database.commits(), c.commits);
         EXPECT_EQ(Standing(before, database.committed()), c.standing);
         for (const char* text : c.said)
@@ -194,18 +201,8 @@ TEST(Migration, ErasesTheProgressLineBeforeAnError) {
     db::FakeDatabase database(before);
     database.refused_commit = 1;
     database.apply_time = std::chrono::milliseconds(500);
-    MigrateOptions options;
     std::ostringstream err;
-    const MigrationSettings settings{
-        .options = options,
-        .rekeying = {kOldKey, kNewKey, ReadMode::kAuto, Mode::kEnvelope},
-        .rules = {},
-        .jobs = 2,
-        .show_progress = true,
-        .err = err,
-    };
-    const db::Target target{"cards", "number", {}, {}};
-    EXPECT_EQ(Migrate(database, {&target, 1}, settings), kExitFailed);
+    EXPECT_EQ(MigrateCards(database, {}, true, err), kExitFailed);
     const std::string said = err.str();
     const std::size_t error = said.find("tarvolacrypt: COMMIT: deferred constraint violated");
     ASSERT_NE(said.find("rows done"), std::string::npos) << "no progress line was drawn";

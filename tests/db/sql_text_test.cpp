@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/key_source.h"
 #include "migrate/db/database.h"
@@ -127,6 +128,19 @@ TEST(SqlText, TableNameSplitsAtDotsOutsideQuotes) {
         EXPECT_EQ(name.schema, c.schema) << c.given;
         EXPECT_EQ(name.table, c.table) << c.given;
     }
+}
+
+TEST(SqlText, KeyColumnsSplitAtCommasOutsideQuotes) {
+    const std::pair<const char*, std::vector<std::string>> splits[] = {
+        {"", {}},
+        {"id", {"id"}},
+        {"tenant_id,id", {"tenant_id", "id"}},
+        {"\"a,b\",c", {"a,b", "c"}},
+        {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+    };
+    for (const auto& [given, names] : splits) EXPECT_EQ(SplitKeyColumns(given), names) << given;
+    for (const char* refused : {"a,,b", "a,", "a,a", "\"a", "\"a\"b"})
+        EXPECT_THROW((void)SplitKeyColumns(refused), Error) << refused;
 }
 
 TEST(SqlText, DialectFollowsTheDriversDatabaseName) {

@@ -58,6 +58,44 @@ std::string QuoteIdentifier(std::string_view name, std::string_view quote) {
     return quoted;
 }
 
+namespace {
+
+// `text` split at `separator`s outside double quotes, each part unquoted: a
+// part in double quotes is taken literally, with "" for a quote. `refuse`
+// throws with the reason.
+template <class Refuse>
+std::vector<std::string> SplitQuotedParts(std::string_view text, char separator,
+                                          const Refuse& refuse) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    for (;;) {
+        std::string part;
+        if (i < text.size() && text[i] == '"') {
+            for (++i;; ++i) {
+                if (i == text.size()) refuse("a double quote is not closed");
+                if (text[i] == '"') {
+                    if (i + 1 == text.size() || text[i + 1] != '"') break;
+                    ++i;
+                }
+                part += text[i];
+            }
+            ++i;
+            if (i < text.size() && text[i] != separator)
+                refuse(std::string("only a ") + (separator == '.' ? "dot" : "comma") +
+                       " may follow a closing quote");
+        } else {
+            const std::size_t end = std::min(text.find(separator, i), text.size());
+            part = text.substr(i, end - i);
+            i = end;
+        }
+        parts.push_back(std::move(part));
+        if (i == text.size()) return parts;
+        ++i;
+    }
+}
+
+}  // namespace
+
 QualifiedName SplitTableName(std::string_view name) {
     const auto refuse = [&](std::string_view why) {
         throw Error(Error::Kind::kUsage, "--table '" + std::string(name) +
@@ -65,30 +103,7 @@ QualifiedName SplitTableName(std::string_view name) {
                                              " (write a name holding a dot in double quotes, "
                                              "e.g. '\"a.b\"')");
     };
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    for (;;) {
-        std::string part;
-        if (i < name.size() && name[i] == '"') {
-            for (++i;; ++i) {
-                if (i == name.size()) refuse("a double quote is not closed");
-                if (name[i] == '"') {
-                    if (i + 1 == name.size() || name[i + 1] != '"') break;
-                    ++i;
-                }
-                part += name[i];
-            }
-            ++i;
-            if (i < name.size() && name[i] != '.') refuse("only a dot may follow a closing quote");
-        } else {
-            const std::size_t end = std::min(name.find('.', i), name.size());
-            part = name.substr(i, end - i);
-            i = end;
-        }
-        parts.push_back(std::move(part));
-        if (i == name.size()) break;
-        ++i;
-    }
+    std::vector<std::string> parts = SplitQuotedParts(name, '.', refuse);
     if (parts.size() > 2) refuse("expected TABLE or SCHEMA.TABLE");
     if (parts.size() == 1) return {{}, std::move(parts[0])};
     if (parts[0].empty() || parts[1].empty()) refuse("an empty name beside a dot");
@@ -139,34 +154,15 @@ std::vector<std::string> SplitKeyColumns(std::string_view id) {
                         " (separate several columns by commas; write a name holding a comma in "
                         "double quotes)");
     };
-    std::vector<std::string> names;
-    if (id.empty()) return names;
-    std::size_t i = 0;
-    for (;;) {
-        std::string name;
-        if (i < id.size() && id[i] == '"') {
-            for (++i;; ++i) {
-                if (i == id.size()) refuse("a double quote is not closed");
-                if (id[i] == '"') {
-                    if (i + 1 == id.size() || id[i + 1] != '"') break;
-                    ++i;
-                }
-                name += id[i];
-            }
-            ++i;
-            if (i < id.size() && id[i] != ',') refuse("only a comma may follow a closing quote");
-        } else {
-            const std::size_t end = std::min(id.find(',', i), id.size());
-            name = id.substr(i, end - i);
-            i = end;
-        }
-        if (name.empty()) refuse("an empty column name");
-        if (std::find(names.begin(), names.end(), name) != names.end())
-            refuse("column '" + name + "' is named twice");
-        names.push_back(std::move(name));
-        if (i == id.size()) return names;
-        ++i;
+    if (id.empty()) return {};
+    std::vector<std::string> names = SplitQuotedParts(id, ',', refuse);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].empty()) refuse("an empty column name");
+        if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
+            names.begin() + static_cast<std::ptrdiff_t>(i))
+            refuse("column '" + names[i] + "' is named twice");
     }
+    return names;
 }
 
 std::string RowName(const RowKey& key) {
