@@ -46,17 +46,20 @@ compare() {
     median() { tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
     local mode round new base
     for mode in atomic batched; do
-        local args=() news="" bases=""
+        local args=() news="" bases="" ratios=""
         [ "$mode" = batched ] && args=(--batch-size 10000)
         for round in $(seq "$rounds"); do
             new=$(run "$new_tool" "${args[@]}")
             base=$(run "$base_tool" "${args[@]}")
             echo "$mode round $round: this tree $new rows/s, base $base rows/s"
             news="$news $new" bases="$bases $base"
+            ratios="$ratios $(awk -v a="$new" -v b="$base" 'BEGIN { printf "%.3f", a / b }')"
         done
-        new=$(echo $news | median) base=$(echo $bases | median)
-        echo "$mode median: this tree $new rows/s, base $base rows/s," \
-            "$(awk -v a="$new" -v b="$base" 'BEGIN { printf "%.3f", a / b }')x"
+        # Each round's ratio is formed within the round, so that a drift of
+        # the machine between rounds cancels out.
+        echo "$mode: this tree $(echo $news | median) rows/s, base $(echo $bases | median) rows/s;" \
+            "this tree / base per round: median $(echo $ratios | median)" \
+            "[$(echo $ratios | tr ' ' '\n' | sort -n | head -n 1)-$(echo $ratios | tr ' ' '\n' | sort -n | tail -n 1)]"
     done
 }
 export -f compare
