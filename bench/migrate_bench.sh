@@ -9,7 +9,8 @@
 # SAME_ROWS values (200,000 by default) through every backend, ROUNDS rounds
 # (3) alternating SQLite, PostgreSQL through libpq, MariaDB through
 # odbc-mariadb and PostgreSQL through psqlODBC, each in one transaction and in
-# batches of 10,000, all into a text column: rows/s, the tool's CPU seconds,
+# batches of 10,000, all into a TEXT column (TARVOLA_BENCH_COLUMN names
+# another type, such as VARCHAR(200)): rows/s, the tool's CPU seconds,
 # the ratio to SQLite's rows/s of the same round and the batched run's to the
 # one-transaction run's, as medians with their spread; a tool with --verbose
 # also says how long its count of rows left behind took. Run as root (the
@@ -23,7 +24,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/lib.sh"
 sqlite_rows=${1:-1000000} pg_rows=${2:-200000} jobs=${3:-$(nproc)}
-same_rows=${4:-200000} rounds=${5:-3}
+same_rows=${4:-200000} rounds=${5:-3} same_type=${TARVOLA_BENCH_COLUMN:-TEXT}
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${MIGRATE_PACKAGES[@]}" time
 cd "$ROOT"
@@ -33,6 +34,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 printf 'benchmark key\n' > "$work/key"
+chmod 600 "$work/key"
 
 # seconds and peak kilobytes of a command, as "S KB"
 measure() {
@@ -119,7 +121,8 @@ same_run() {
     case $backend in
         sqlite) cp "$work/pristine.sqlite" "$work/db.sqlite"; address=sqlite:$work/db.sqlite ;;
         postgres | odbc-postgres)
-            psql -XqAt -c "DROP TABLE IF EXISTS secrets" -c "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v TEXT)" \
+            PGOPTIONS='-c client_min_messages=warning' psql -XqAt -c "DROP TABLE IF EXISTS secrets" \
+                -c "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v $same_type)" \
                 -c "INSERT INTO secrets SELECT * FROM pristine" -c "VACUUM ANALYZE secrets"
             address=$TARVOLA_PG_URI
             [ "$backend" = postgres ] || address="odbc:DSN=bench_pg" ;;
@@ -169,11 +172,11 @@ Database=tarvola
 User=root
 INI
     make_values "$same_rows" "$work/same.csv"
-    sqlite3 "$work/pristine.sqlite" "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v TEXT)" \
+    sqlite3 "$work/pristine.sqlite" "CREATE TABLE secrets (id INTEGER PRIMARY KEY, v $same_type)" \
         ".import --csv $work/same.csv secrets"
-    psql -XqAt -c "CREATE TABLE pristine (id INTEGER PRIMARY KEY, v TEXT)" \
+    psql -XqAt -c "CREATE TABLE pristine (id INTEGER PRIMARY KEY, v $same_type)" \
         -c "\\copy pristine FROM '$work/same.csv' CSV"
-    mariadb_client --local-infile=1 -e "CREATE TABLE pristine (id INTEGER PRIMARY KEY, v TEXT);
+    mariadb_client --local-infile=1 -e "CREATE TABLE pristine (id INTEGER PRIMARY KEY, v $same_type);
         LOAD DATA LOCAL INFILE '$work/same.csv' INTO TABLE pristine FIELDS TERMINATED BY ','"
     : > "$work/results"
     echo "round backend mode rows/s tool-CPU-s count-s"
@@ -211,9 +214,9 @@ INI
         }' "$work/results"
 }
 export -f same_part same_run
-export same_rows rounds
+export same_rows rounds same_type
 
 if [ "$same_rows" != 0 ]; then
-    step "The same $same_rows values through every backend, $rounds rounds (jobs $jobs)"
+    step "The same $same_rows values through every backend, $same_type, $rounds rounds (jobs $jobs)"
     bash scripts/pg-test-server.sh bash scripts/mariadb-test-server.sh bash -c same_part
 fi
