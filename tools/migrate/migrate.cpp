@@ -4,8 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <iomanip>
 #include <memory>
 #include <span>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,11 +58,11 @@ bool IsNullOrEmpty(const db::Row& row) noexcept {
     return row.value_is_null || TrimBlanks(row.value).empty();
 }
 
-// Whether a value a run would still rewrite, by the rule scan counts
-// "to_migrate" with: it opens under the old key and is not already in the
-// target mode under the new one.
-bool StillToMigrate(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
-    return AssessValue(value, rekeying, rules).outcome == Assessed::Outcome::kToReencrypt;
+// Seconds to the hundredth, as --verbose gives times.
+std::string Seconds(std::chrono::steady_clock::duration elapsed) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(2) << std::chrono::duration<double>(elapsed).count();
+    return text.str();
 }
 
 // Rows read together: the unit of a worker's crypto and of one multi-row
@@ -491,6 +493,7 @@ class Migration {
         std::uint64_t too_long = 0;
         std::size_t needed = 0;
         Survey(
+            target_,
             [this](const db::Row& row) -> std::size_t {
                 return IsNullOrEmpty(row)
                            ? 0
@@ -511,12 +514,13 @@ class Migration {
         return false;
     }
 
-    // A read-only pass over the target's rows in the open transaction:
-    // `measure` gives each row a number on the workers, `tally` takes the
-    // numbers on this thread. Ends early on a stop signal.
+    // A read-only pass over the rows of `target` (this one's, or fewer) in
+    // the open transaction: `measure` gives each row a number on the
+    // workers, `tally` takes the numbers on this thread. Ends early on a
+    // stop signal.
     template <class Measure, class Tally>
-    void Survey(const Measure& measure, const Tally& tally) {
-        const auto cursor = database_.OpenRows(target_);
+    void Survey(const db::ResolvedTarget& target, const Measure& measure, const Tally& tally) {
+        const auto cursor = database_.OpenRows(target);
         std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
         const ChunkSteps steps{
             [&](std::size_t slot) {
@@ -563,7 +567,8 @@ class Migration {
     // again rather than retire the old key.
     // True when there are such rows, or they could not be counted.
     bool ReportLeftBehind() {
-        std::uint64_t left = 0;
+        const auto started = std::chrono::steady_clock::now();
+        LeftBehind left;
         try {
             left = CountLeftBehind();
         } catch (const db::Error& error) {
@@ -575,26 +580,49 @@ class Migration {
             RollBackQuietly(database_);
             return true;
         }
-        if (left == 0) return false;
+        if (settings_.options.verbose)
+            settings_.err << "tarvolacrypt: " << label_ << "rows left to migrate counted in "
+                          << Seconds(std::chrono::steady_clock::now() - started) << " s ("
+                          << left.rows << (left.rows == 1 ? " row" : " rows") << " read)\n";
+        if (left.still == 0) return false;
         settings_.err
-            << "tarvolacrypt: " << label_ << left << (left == 1 ? " row" : " rows")
+            << "tarvolacrypt: " << label_ << left.still << (left.still == 1 ? " row" : " rows")
             << " still to migrate (written under the old key during the run?): run again to "
                "migrate "
-            << (left == 1 ? "it" : "them") << '\n';
+            << (left.still == 1 ? "it" : "them") << '\n';
         return true;
     }
 
-    std::uint64_t CountLeftBehind() {
+    struct LeftBehind {
+        // Rows a run would still rewrite, of the rows read.
+        std::uint64_t still = 0;
+        std::uint64_t rows = 0;
+    };
+
+    // Values that show they stay are left out by the database itself: after
+    // a migration into mode 1 under the same key, nearly every row, none of
+    // which is then sent.
+    LeftBehind CountLeftBehind() {
+        db::ResolvedTarget counted = target_;
+        if (MarkedValuesStay(settings_.rekeying)) {
+            const std::string unmarked = counted.quoted_column + " NOT LIKE '%$%'";
+            counted.where =
+                counted.where.empty() ? unmarked : "(" + counted.where + ") AND " + unmarked;
+        }
         database_.Begin();
-        std::uint64_t left = 0;
+        LeftBehind left;
         Survey(
+            counted,
             [this](const db::Row& row) -> std::size_t {
                 return !IsNullOrEmpty(row) &&
-                               StillToMigrate(row.value, settings_.rekeying, settings_.rules)
+                               WouldReencrypt(row.value, settings_.rekeying, settings_.rules)
                            ? 1
                            : 0;
             },
-            [&left](std::size_t still) { left += still; });
+            [&left](std::size_t still) {
+                left.still += still;
+                ++left.rows;
+            });
         database_.Rollback();
         return left;
     }
