@@ -193,7 +193,9 @@ INI
         function summary(list,   n, v, i, j, t) {
             n = split(list, v, " ")
             for (i = 2; i <= n; ++i) for (j = i; j > 1 && v[j - 1] + 0 > v[j] + 0; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-            return n == 0 ? "-" : v[int((n + 1) / 2)] " (" v[1] "-" v[n] ")"
+            if (n == 0) return "-"
+            median = n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            return median " (" v[1] "-" v[n] ")"
         }
         { rate[$1, $2, $3] = $4; cpu[$2, $3] = cpu[$2, $3] " " $5; if ($6 != "-") count[$2, $3] = count[$2, $3] " " $6
           rates[$2, $3] = rates[$2, $3] " " $4; seen[$2] = 1; rounds[$1] = 1 }
