@@ -158,8 +158,9 @@ constexpr std::array<OptionSpec, 31> kOptions = {{
     {"--dry-run", "", OptionId::kDryRun, "", kMigrateOnly, HelpSection::kMigrate,
      "do and verify everything, then roll back"},
     {"--verbose", "", OptionId::kVerbose, "", kMigrateOnly, HelpSection::kMigrate,
-     "say on standard error how long the passes over the\n"
-     "table took (the count of rows left to migrate after\n"
+     "say on standard error how long the read-only passes\n"
+     "over the table took (the width check before the\n"
+     "first write, the count of rows left to migrate after\n"
      "a batched run)"},
     {"--jobs", "", OptionId::kJobs, "N", kAllCommands, HelpSection::kGeneral,
      "work on the values of standard input with N threads\n"

@@ -493,7 +493,7 @@ class Migration {
         std::uint64_t too_long = 0;
         std::size_t needed = 0;
         Survey(
-            target_,
+            target_, "widths checked",
             [this](const db::Row& row) -> std::size_t {
                 return IsNullOrEmpty(row)
                            ? 0
@@ -517,11 +517,14 @@ class Migration {
     // A read-only pass over the rows of `target` (this one's, or fewer) in
     // the open transaction: `measure` gives each row a number on the
     // workers, `tally` takes the numbers on this thread. Ends early on a
-    // stop signal.
+    // stop signal. With --verbose, says how long it took, `what` naming it.
     template <class Measure, class Tally>
-    void Survey(const db::ResolvedTarget& target, const Measure& measure, const Tally& tally) {
+    void Survey(const db::ResolvedTarget& target, std::string_view what, const Measure& measure,
+                const Tally& tally) {
+        const auto started = std::chrono::steady_clock::now();
         const auto cursor = database_.OpenRows(target);
         std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
+        std::uint64_t rows = 0;
         const ChunkSteps steps{
             [&](std::size_t slot) {
                 Chunk& chunk = chunks[slot];
@@ -529,6 +532,7 @@ class Migration {
                 if (StopSignal() != 0) return false;
                 while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
                     ++chunk.count;
+                rows += chunk.count;
                 return chunk.count != 0;
             },
             [&](std::size_t slot, const std::atomic<bool>& stop) {
@@ -544,6 +548,11 @@ class Migration {
             },
         };
         (void)RunOrdered(settings_.jobs, chunks.size(), steps);
+        if (!settings_.options.verbose) return;
+        progress_.Erase();
+        settings_.err << "tarvolacrypt: " << label_ << what << " in "
+                      << Seconds(std::chrono::steady_clock::now() - started) << " s (" << rows
+                      << (rows == 1 ? " row" : " rows") << " read)\n";
     }
 
     void ReportFailure(const db::RowKey& key, std::string_view reason) {
@@ -567,8 +576,7 @@ class Migration {
     // again rather than retire the old key.
     // True when there are such rows, or they could not be counted.
     bool ReportLeftBehind() {
-        const auto started = std::chrono::steady_clock::now();
-        LeftBehind left;
+        std::uint64_t left = 0;
         try {
             left = CountLeftBehind();
         } catch (const db::Error& error) {
@@ -580,29 +588,19 @@ class Migration {
             RollBackQuietly(database_);
             return true;
         }
-        if (settings_.options.verbose)
-            settings_.err << "tarvolacrypt: " << label_ << "rows left to migrate counted in "
-                          << Seconds(std::chrono::steady_clock::now() - started) << " s ("
-                          << left.rows << (left.rows == 1 ? " row" : " rows") << " read)\n";
-        if (left.still == 0) return false;
+        if (left == 0) return false;
         settings_.err
-            << "tarvolacrypt: " << label_ << left.still << (left.still == 1 ? " row" : " rows")
+            << "tarvolacrypt: " << label_ << left << (left == 1 ? " row" : " rows")
             << " still to migrate (written under the old key during the run?): run again to "
                "migrate "
-            << (left.still == 1 ? "it" : "them") << '\n';
+            << (left == 1 ? "it" : "them") << '\n';
         return true;
     }
-
-    struct LeftBehind {
-        // Rows a run would still rewrite, of the rows read.
-        std::uint64_t still = 0;
-        std::uint64_t rows = 0;
-    };
 
     // Values that show they stay are left out by the database itself: after
     // a migration into mode 1 under the same key, nearly every row, none of
     // which is then sent.
-    LeftBehind CountLeftBehind() {
+    std::uint64_t CountLeftBehind() {
         db::ResolvedTarget counted = target_;
         if (MarkedValuesStay(settings_.rekeying)) {
             const std::string unmarked = counted.quoted_column + " NOT LIKE '%$%'";
@@ -610,19 +608,16 @@ class Migration {
                 counted.where.empty() ? unmarked : "(" + counted.where + ") AND " + unmarked;
         }
         database_.Begin();
-        LeftBehind left;
+        std::uint64_t left = 0;
         Survey(
-            counted,
+            counted, "rows left to migrate counted",
             [this](const db::Row& row) -> std::size_t {
                 return !IsNullOrEmpty(row) &&
                                WouldReencrypt(row.value, settings_.rekeying, settings_.rules)
                            ? 1
                            : 0;
             },
-            [&left](std::size_t still) {
-                left.still += still;
-                ++left.rows;
-            });
+            [&left](std::size_t still) { left += still; });
         database_.Rollback();
         return left;
     }
