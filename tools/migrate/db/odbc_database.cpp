@@ -518,8 +518,8 @@ class OdbcDatabase final : public Database {
         // The per-row UPDATE with an array of parameter sets, one round trip;
         // only where the driver gives a count per set (psqlODBC).
         kParameterArray,
-        // MySQL and MariaDB: one UPDATE … JOIN over the rows, which counts
-        // only their total (see WriteJoined).
+        // MariaDB: one UPDATE … JOIN over the rows, which counts only their
+        // total (see WriteJoined).
         kJoinedUpdate,
     };
 
@@ -586,22 +586,56 @@ class OdbcDatabase final : public Database {
         }
     }
 
-    // The rows the statement just run changed, by SQLRowCount.
+    // The rows the statement just run changed: nothing when `status` is
+    // SQL_NO_DATA (ODBC's word for an UPDATE that found no row).
     std::uint64_t Changed(const Handle& statement, SQLRETURN status, const std::string& what) {
         if (status == SQL_NO_DATA) return 0;
         Check(status, statement, what, Error::Kind::kQuery, wait_.timeout_seconds);
+        return RowCount(statement);
+    }
+
+    static std::uint64_t RowCount(const Handle& statement) {
         SQLLEN rows = 0;
         Check(SQLRowCount(statement.handle, &rows), statement, "cannot count updated rows");
         return rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
     }
 
-    // The per-row UPDATE once for all `updates`, its parameters bound by
-    // column: each parameter's values side by side, as wide as the longest.
-    // The driver answers with one count per set, the first at once and each
-    // next one after SQLMoreResults.
+    // The per-row UPDATE once for all `updates`. The driver answers with a
+    // count for each set: the first at once, each next one after
+    // SQLMoreResults.
     void WriteParameterArray(const ResolvedTarget& target, std::span<const Update> updates,
                              std::span<std::uint64_t> counts) {
         const Handle& update = Prepared(UpdateRowSql(target, dialect_));
+        BindByColumn(update, target, updates);
+        const std::string what = "cannot update the rows from " + RowName(updates.front().row->key);
+        const SQLRETURN executed = SQLExecute(update.handle);
+        if (executed != SQL_NO_DATA)
+            Check(executed, update, what, Error::Kind::kQuery, wait_.timeout_seconds);
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            if (array_status_[i] != SQL_PARAM_SUCCESS &&
+                array_status_[i] != SQL_PARAM_SUCCESS_WITH_INFO)
+                throw Error(Error::Kind::kQuery, "cannot update row " +
+                                                     RowName(updates[i].row->key) + ": " +
+                                                     Diagnostics(update.type, update.handle));
+            if (i != 0) {
+                const SQLRETURN more = SQLMoreResults(update.handle);
+                if (more == SQL_NO_DATA)
+                    throw Error(Error::Kind::kQuery, "the ODBC driver gave " + std::to_string(i) +
+                                                         " row counts for " +
+                                                         std::to_string(updates.size()) + " rows");
+                Check(more, update, what);
+            }
+            counts[i] = RowCount(update);
+        }
+        while (SQL_SUCCEEDED(SQLMoreResults(update.handle))) {
+        }
+    }
+
+    // The parameters of the per-row UPDATE for every update at once, bound
+    // by column: each parameter's values side by side, as wide as the
+    // longest, with a status for each set.
+    void BindByColumn(const Handle& update, const ResolvedTarget& target,
+                      std::span<const Update> updates) {
         const std::size_t parameters = target.key.size() + 2;
         const auto text_of = [&](const Update& row, std::size_t parameter) -> std::string_view {
             if (parameter == 0) return row.new_value;
@@ -636,31 +670,9 @@ class OdbcDatabase final : public Database {
                                    lengths.data()),
                   update, "cannot bind a value");
         }
-        const SQLRETURN executed = SQLExecute(update.handle);
-        const std::string what = "cannot update the rows from " + RowName(updates.front().row->key);
-        if (executed != SQL_NO_DATA)
-            Check(executed, update, what, Error::Kind::kQuery, wait_.timeout_seconds);
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            if (array_status_[i] != SQL_PARAM_SUCCESS &&
-                array_status_[i] != SQL_PARAM_SUCCESS_WITH_INFO)
-                throw Error(Error::Kind::kQuery, "cannot update row " +
-                                                     RowName(updates[i].row->key) + ": " +
-                                                     Diagnostics(update.type, update.handle));
-            if (i != 0) {
-                const SQLRETURN more = SQLMoreResults(update.handle);
-                if (more == SQL_NO_DATA)
-                    throw Error(Error::Kind::kQuery, "the ODBC driver gave " + std::to_string(i) +
-                                                         " row counts for " +
-                                                         std::to_string(updates.size()) + " rows");
-                Check(more, update, what);
-            }
-            counts[i] = Changed(update, SQL_SUCCESS, what);
-        }
-        while (SQL_SUCCEEDED(SQLMoreResults(update.handle))) {
-        }
     }
 
-    // MySQL and MariaDB: one UPDATE … JOIN over the rows (see JoinedUpdateSql),
+    // MariaDB: one UPDATE … JOIN over the rows (see JoinedUpdateSql),
     // after a savepoint. It reports only how many rows it changed in all; with
     // a key no two rows share, each update changes one row at most, so a
     // total of one per update means each changed its row. Any other total
