@@ -17,7 +17,8 @@
 # servers run as postgres and mysql through scripts/pg-test-server.sh and
 # scripts/mariadb-test-server.sh). The tool's runs use JOBS threads, by
 # default one per processor as the tool does; TARVOLA_BENCH_TOOL names a
-# tool to time instead of the one built from this tree.
+# tool to time instead of the one built from this tree. A count of 0 rows
+# leaves its part out: `bash bench/migrate_bench.sh 0 0 2` runs the last only.
 #
 #   bash bench/migrate_bench.sh [SQLITE_ROWS [PG_ROWS [JOBS [SAME_ROWS [ROUNDS]]]]]
 set -euo pipefail
@@ -61,7 +62,6 @@ sqlite_run() { # N -> "rows/s KB"
     echo "$(rate "$1" "$s") $kb"
 }
 
-# A count of 0 leaves its part out.
 if [ "$sqlite_rows" != 0 ]; then
     step "SQLite: $sqlite_rows rows (jobs $jobs)"
     make_values "$sqlite_rows" "$work/rows.csv"
