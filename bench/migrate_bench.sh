@@ -113,9 +113,9 @@ if [ "$pg_rows" != 0 ]; then
     bash scripts/pg-test-server.sh bash -c "pg_part $pg_rows"
 fi
 
-# One run of the tool on a fresh copy of the rows: "BACKEND MODE rows/s
-# CPU-seconds count-seconds" into $work/results (count-seconds "-" where the
-# tool does not say).
+# One run of the tool on a fresh copy of the rows: "ROUND BACKEND MODE
+# rows/s CPU-seconds count-seconds" into $work/results (count-seconds "-"
+# where the tool does not say).
 same_run() {
     local round=$1 backend=$2 mode=$3 address args=() s user sys
     case $backend in
@@ -192,7 +192,7 @@ INI
     done
     # Medians and spread; ratios are formed within a round, then summarised.
     awk '
-        function summary(list,   n, v, i, j, t) {
+        function summary(list,   n, v, i, j, t, median) {
             n = split(list, v, " ")
             for (i = 2; i <= n; ++i) for (j = i; j > 1 && v[j - 1] + 0 > v[j] + 0; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
             if (n == 0) return "-"
@@ -200,7 +200,7 @@ INI
             return median " (" v[1] "-" v[n] ")"
         }
         { rate[$1, $2, $3] = $4; cpu[$2, $3] = cpu[$2, $3] " " $5; if ($6 != "-") count[$2, $3] = count[$2, $3] " " $6
-          rates[$2, $3] = rates[$2, $3] " " $4; seen[$2] = 1; rounds[$1] = 1 }
+          rates[$2, $3] = rates[$2, $3] " " $4; rounds[$1] = 1 }
         END {
             printf "%-14s %-8s %-26s %-16s %-22s %-22s %s\n", "backend", "mode", "rows/s median (range)", "tool CPU s", "x SQLite (range)", "batched/atomic", "count s"
             split("sqlite postgres odbc-mariadb odbc-postgres", order, " ")
