@@ -42,6 +42,7 @@ enum class OptionId {
     kPause,
     kMaxRate,
     kFailures,
+    kVerbose,
     kFormat,
 };
 // kFormat must stay the last OptionId.
@@ -84,7 +85,7 @@ struct OptionSpec {
 };
 
 // In the order --help shows them (in each section).
-constexpr std::array<OptionSpec, 30> kOptions = {{
+constexpr std::array<OptionSpec, 31> kOptions = {{
     {"--key-file", "", OptionId::kKeyFile, "FILE", kAllCommands, HelpSection::kKey,
      "the first line of FILE, without its line end"},
     {"--key-env", "", OptionId::kKeyEnv, "VAR", kAllCommands, HelpSection::kKey,
@@ -156,6 +157,11 @@ constexpr std::array<OptionSpec, 30> kOptions = {{
      "wait, and say so on a terminal)"},
     {"--dry-run", "", OptionId::kDryRun, "", kMigrateOnly, HelpSection::kMigrate,
      "do and verify everything, then roll back"},
+    {"--verbose", "", OptionId::kVerbose, "", kMigrateOnly, HelpSection::kMigrate,
+     "say on standard error how long the read-only passes\n"
+     "over the table took (the width check before the\n"
+     "first write, the count of rows left to migrate after\n"
+     "a batched run)"},
     {"--jobs", "", OptionId::kJobs, "N", kAllCommands, HelpSection::kGeneral,
      "work on the values of standard input with N threads\n"
      "(default: one per processor); the output is the same\n"
@@ -435,6 +441,9 @@ class OptionReader {
                 break;
             case OptionId::kDryRun:
                 migrate.dry_run = true;
+                break;
+            case OptionId::kVerbose:
+                migrate.verbose = true;
                 break;
             case OptionId::kDb:
                 SetDatabase(KeyOrigin::kArgument, spec.name, value);

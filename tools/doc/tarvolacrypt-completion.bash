@@ -72,7 +72,7 @@ _tarvolacrypt()
         migrate) options="--db --db-file --db-env --table --column --id --where --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --batch-size --dry-run --jobs --lock-timeout
             --key-file --key-env --key --allow-empty-key --quiet --help --plan --pause
-            --max-rate" ;;
+            --max-rate --verbose" ;;
         scan) options="--db --db-file --db-env --table --column --id --where --plan --from-mode --to-mode
             --new-key-file --new-key-env --allow-binary --format --failures --null -0 --jobs
             --key-file --key-env --key --allow-empty-key --quiet --help" ;;
