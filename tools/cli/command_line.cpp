@@ -504,7 +504,7 @@ class OptionReader {
             return;
         }
         database_given_ = true;
-        migrate.database_origin = origin;
+        parsed_.options.database_origin = origin;
         migrate.database = value;
         if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
         // The address may hold a password: hidden from later looks at the
