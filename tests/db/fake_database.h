@@ -56,14 +56,21 @@ class FakeDatabase final : public Database {
     }
     std::uint64_t CountRows(const ResolvedTarget& /*target*/) override { return pending_.size(); }
     std::uint64_t CountSharedIds(const ResolvedTarget& /*target*/) override { return 0; }
-    void Begin() override { pending_ = committed_; }
-    void BeginReading() override { pending_ = committed_; }
+    void Begin() override {
+        if (!in_transaction_) pending_ = committed_;
+        in_transaction_ = true;
+    }
+    void BeginReading() override { Begin(); }
     void Commit() override {
+        in_transaction_ = false;
         if (++commits_ == refused_commit)
             throw Error(Error::Kind::kQuery, "COMMIT: deferred constraint violated");
         committed_ = pending_;
     }
-    void Rollback() override { pending_ = committed_; }
+    void Rollback() override {
+        in_transaction_ = false;
+        pending_ = committed_;
+    }
 
     // The rows as the transaction holds them when the cursor opens.
     std::unique_ptr<RowCursor> OpenRows(const ResolvedTarget& /*target*/) override {
@@ -119,6 +126,7 @@ class FakeDatabase final : public Database {
 
     std::vector<std::string> committed_;
     std::vector<std::string> pending_;
+    bool in_transaction_ = false;
     int commits_ = 0;
 };
 

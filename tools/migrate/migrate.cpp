@@ -15,6 +15,7 @@
 #include "common/exit_status.h"
 #include "common/messages.h"
 #include "common/stop_signal.h"
+#include "migrate/chunks.h"
 #include "migrate/db/address.h"
 #include "migrate/db/database.h"
 #include "migrate/plan.h"
@@ -26,9 +27,6 @@
 namespace tarvola::tool {
 namespace {
 
-// Rows re-encrypted and written together: the unit of a worker's work and of one
-// multi-row update; with the number of chunks in flight, what bounds memory.
-constexpr std::size_t kChunkRows = 1000;
 // Rows read back together before a commit.
 constexpr std::size_t kReadBackRows = 1000;
 // Failing rows named one by one before the rest are only counted.
@@ -66,18 +64,8 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
     return text.str();
 }
 
-// Rows read together: the unit of a worker's crypto and of one multi-row
-// update. The buffers are reused from chunk to chunk.
-struct Chunk {
-    std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
-    std::vector<Reencrypted> results = std::vector<Reencrypted>(kChunkRows);
-    // A read-only pass's number for each row (see Migration::Survey).
-    std::vector<std::size_t> measures = std::vector<std::size_t>(kChunkRows);
-    std::size_t count = 0;
-};
-
 // The crypto of a chunk; gives up early when the run is stopping.
-void ReencryptChunk(const Rekeying& rekeying, const ValueRules& rules, Chunk& chunk,
+void ReencryptChunk(const Rekeying& rekeying, const ValueRules& rules, Chunk<Reencrypted>& chunk,
                     const std::atomic<bool>& stop) {
     for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
         const db::Row& row = chunk.rows[i];
@@ -203,7 +191,7 @@ class Migration {
             return Ending::kValueFailed;
         }
         const auto cursor = database_.OpenRows(target_);
-        std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
+        std::vector<Chunk<Reencrypted>> chunks(SlotsFor(settings_.jobs));
         std::uint64_t rows_read = 0;
         bool batch_failed = false;
         bool interrupted = false;
@@ -218,11 +206,10 @@ class Migration {
                 if (batch_size != 0)
                     limit = static_cast<std::size_t>(
                         std::min<std::uint64_t>(limit, batch_size - rows_read % batch_size));
-                Chunk& chunk = chunks[slot];
-                chunk.count = 0;
-                while (chunk.count < limit && cursor->Next(chunk.rows[chunk.count])) ++chunk.count;
+                Chunk<Reencrypted>& chunk = chunks[slot];
+                const bool any = chunk.Fill([&](db::Row& row) { return cursor->Next(row); }, limit);
                 rows_read += chunk.count;
-                return chunk.count != 0;
+                return any;
             },
             [&](std::size_t slot, const std::atomic<bool>& stop) {
                 ReencryptChunk(settings_.rekeying, settings_.rules, chunks[slot], stop);
@@ -234,7 +221,7 @@ class Migration {
                     interrupted = true;
                     return false;
                 }
-                const Chunk& chunk = chunks[slot];
+                const Chunk<Reencrypted>& chunk = chunks[slot];
                 const auto rows = std::span(chunk.rows).first(chunk.count);
                 batch_failed |= !CountAndWrite(rows, std::span(chunk.results).first(chunk.count),
                                                batch_size == 0);
@@ -548,27 +535,26 @@ class Migration {
                 const Tally& tally) {
         const auto started = std::chrono::steady_clock::now();
         const auto cursor = database_.OpenRows(target);
-        std::vector<Chunk> chunks(SlotsFor(settings_.jobs));
+        // Each row's number, as `measure` gives it.
+        std::vector<Chunk<std::size_t>> chunks(SlotsFor(settings_.jobs));
         std::uint64_t rows = 0;
         const ChunkSteps steps{
             [&](std::size_t slot) {
-                Chunk& chunk = chunks[slot];
-                chunk.count = 0;
+                Chunk<std::size_t>& chunk = chunks[slot];
                 if (StopSignal() != 0) return false;
-                while (chunk.count < kChunkRows && cursor->Next(chunk.rows[chunk.count]))
-                    ++chunk.count;
+                const bool any = chunk.Fill([&](db::Row& row) { return cursor->Next(row); });
                 rows += chunk.count;
-                return chunk.count != 0;
+                return any;
             },
             [&](std::size_t slot, const std::atomic<bool>& stop) {
-                Chunk& chunk = chunks[slot];
+                Chunk<std::size_t>& chunk = chunks[slot];
                 for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed);
                      ++i)
-                    chunk.measures[i] = measure(chunk.rows[i]);
+                    chunk.results[i] = measure(chunk.rows[i]);
             },
             [&](std::size_t slot) {
-                const Chunk& chunk = chunks[slot];
-                for (std::size_t i = 0; i < chunk.count; ++i) tally(chunk.measures[i]);
+                const Chunk<std::size_t>& chunk = chunks[slot];
+                for (std::size_t i = 0; i < chunk.count; ++i) tally(chunk.results[i]);
                 return true;
             },
         };
@@ -712,6 +698,9 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
                        "(--lock-timeout limits the wait)\n";
             };
         database.SetLockWait(std::move(lock_wait));
+        // The checks and the counts run in the run's first transaction,
+        // which a dry run rolls back with everything else.
+        database.Begin();
         // Every name of a plan checked before anything is written.
         std::vector<db::ResolvedTarget> resolved;
         for (const db::Target& named : targets) {
@@ -777,6 +766,12 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
         }
         return status;
     } catch (const db::Error& error) {
+        // A stop asked for while the run waited to begin (for a lock, say)
+        // ended that wait: nothing was written.
+        if (const int signal = StopSignal(); signal != 0) {
+            err << kMessagePrefix << "interrupted: rolled back, nothing was written\n";
+            return StoppedRunStatus(signal);
+        }
         return ReportDatabaseError(error, migrate.database, err);
     }
 }

@@ -11,6 +11,7 @@
 
 #include "common/exit_status.h"
 #include "common/messages.h"
+#include "migrate/chunks.h"
 #include "migrate/db/address.h"
 #include "migrate/db/database.h"
 #include "migrate/plan.h"
@@ -20,9 +21,6 @@
 
 namespace tarvola::tool {
 namespace {
-
-// Rows assessed together by one worker; the buffers are reused.
-constexpr std::size_t kChunkRows = 1000;
 
 enum class Standing { kEmpty, kDone, kToMigrate, kAmbiguous, kFailing };
 
@@ -144,12 +142,6 @@ struct FailuresFile {
     bool backslash_escapes = false;
 };
 
-struct Chunk {
-    std::vector<db::Row> rows = std::vector<db::Row>(kChunkRows);
-    std::vector<Finding> findings = std::vector<Finding>(kChunkRows);
-    std::size_t count = 0;
-};
-
 // Reads every row `next` gives, assesses them on `jobs` threads and counts
 // them here; failing and ambiguous rows go to `failures` when it is open,
 // each by its key as SQL (a line number for standard input, no target).
@@ -157,23 +149,18 @@ Census Count(const std::function<bool(db::Row&)>& next, const db::ResolvedTarget
              const Rekeying& rekeying, const ValueRules& rules, unsigned jobs,
              const FailuresFile& failures, Progress& progress) {
     Census census;
-    std::vector<Chunk> chunks(SlotsFor(jobs));
+    std::vector<Chunk<Finding>> chunks(SlotsFor(jobs));
     const ChunkSteps steps{
-        [&](std::size_t slot) {
-            Chunk& chunk = chunks[slot];
-            chunk.count = 0;
-            while (chunk.count < kChunkRows && next(chunk.rows[chunk.count])) ++chunk.count;
-            return chunk.count != 0;
-        },
+        [&](std::size_t slot) { return chunks[slot].Fill(next); },
         [&](std::size_t slot, const std::atomic<bool>& stop) {
-            Chunk& chunk = chunks[slot];
+            Chunk<Finding>& chunk = chunks[slot];
             for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i)
-                chunk.findings[i] = FindingOf(chunk.rows[i], rekeying, rules);
+                chunk.results[i] = FindingOf(chunk.rows[i], rekeying, rules);
         },
         [&](std::size_t slot) {
-            const Chunk& chunk = chunks[slot];
+            const Chunk<Finding>& chunk = chunks[slot];
             for (std::size_t i = 0; i < chunk.count; ++i) {
-                const Finding& finding = chunk.findings[i];
+                const Finding& finding = chunk.results[i];
                 census.Add(finding);
                 if (failures.out == nullptr || (finding.standing != Standing::kAmbiguous &&
                                                 finding.standing != Standing::kFailing))
@@ -343,8 +330,8 @@ std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targe
     scan.failures.backslash_escapes = database->backslash_escapes();
     // Every name checked before anything is read.
     std::vector<db::ResolvedTarget> resolved;
-    for (const db::Target& target : targets) resolved.push_back(database->Resolve(target));
     database->Begin();
+    for (const db::Target& target : targets) resolved.push_back(database->Resolve(target));
     std::vector<Report> reports;
     for (const db::ResolvedTarget& target : resolved) {
         if (scan.failures.out != nullptr && resolved.size() > 1)

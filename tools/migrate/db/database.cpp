@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "common/exit_status.h"
+#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
@@ -98,6 +99,11 @@ std::vector<std::string> SplitQuotedParts(std::string_view text, char separator,
 
 }  // namespace
 
+std::string QuotedTable(const QualifiedName& name, std::string_view quote) {
+    const std::string table = QuoteIdentifier(name.table, quote);
+    return name.schema.empty() ? table : QuoteIdentifier(name.schema, quote) + "." + table;
+}
+
 QualifiedName SplitTableName(std::string_view name) {
     const auto refuse = [&](std::string_view why) {
         throw Error(Error::Kind::kUsage, "--table '" + std::string(name) +
@@ -169,6 +175,47 @@ std::vector<std::string> SplitKeyColumns(std::string_view id) {
             refuse("column '" + names[i] + "' is named twice");
     }
     return names;
+}
+
+ResolvedTarget ResolveNames(const Target& named, Dialect dialect, Route route,
+                            std::string_view quote,
+                            const std::function<TableCatalogue(const QualifiedName&)>& read) {
+    ResolvedTarget target(named);
+    CheckSingleCondition(target.where, dialect, route);
+    target.name = SplitTableName(target.table);
+    std::vector<std::string> key_names = SplitKeyColumns(target.id);
+    const TableCatalogue catalogue = read(target.name);
+    const auto has = [&catalogue](const std::string& name) {
+        return std::find(catalogue.columns.begin(), catalogue.columns.end(), name) !=
+               catalogue.columns.end();
+    };
+    if (catalogue.columns.empty()) throw NoSuchTable(target.table);
+    if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
+    for (const std::string& name : key_names)
+        if (!has(name)) throw NoSuchColumn(target.table, name);
+    target.quoted_table = QuotedTable(target.name, quote);
+    target.quoted_column = QuoteIdentifier(target.column, quote);
+    if (key_names.empty() && catalogue.primary_key.empty() && catalogue.implicit_key) {
+        if (!catalogue.implicit_key_refusal.empty())
+            throw Error(Error::Kind::kUsage, catalogue.implicit_key_refusal);
+        target.key.push_back(*catalogue.implicit_key);
+        target.key_is_unique = true;
+        return target;
+    }
+    // The primary key by default: what the table is keyed by, and what a
+    // user can look rows up with afterwards.
+    if (key_names.empty()) key_names = catalogue.primary_key;
+    if (key_names.empty()) throw NoPrimaryKey(target.table);
+    for (const std::string& name : key_names)
+        target.key.push_back({name, QuoteIdentifier(name, quote), {}, 0, false});
+    std::vector<std::string> sorted = key_names;
+    std::sort(sorted.begin(), sorted.end());
+    target.key_is_unique = std::any_of(catalogue.unique_keys.begin(), catalogue.unique_keys.end(),
+                                       [&sorted](std::vector<std::string> unique) {
+                                           std::sort(unique.begin(), unique.end());
+                                           return unique == sorted;
+                                       });
+    return target;
 }
 
 std::string RowName(const RowKey& key) {

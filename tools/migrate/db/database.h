@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,13 @@ struct Target {
     std::string where;
 };
 
+// A table's name split at its dot: schema (empty when not given) and table,
+// each as the catalogue names it.
+struct QualifiedName {
+    std::string schema;
+    std::string table;
+};
+
 // One column of the key a row is found by.
 struct KeyColumn {
     // The name as the catalogue has it; empty for SQLite's rowid.
@@ -75,6 +83,7 @@ struct KeyColumn {
 struct ResolvedTarget : Target {
     explicit ResolvedTarget(Target named) : Target(std::move(named)) {}
 
+    QualifiedName name;
     std::string quoted_table;
     std::string quoted_column;
     // The columns that identify a row, in the order of the key: what --id
@@ -163,6 +172,16 @@ class RowCursor {
 // read from the driver's SQL_DBMS_NAME; kOther where nothing more is known.
 enum class Dialect { kSqlite, kPostgres, kMySql, kSqlServer, kOther };
 
+// How statements reach the database, which decides what --where may hold.
+enum class Route {
+    // Exactly one statement by protocol: libpq's extended protocol,
+    // SQLite's check of the unparsed rest.
+    kOneStatement,
+    // ODBC, where nothing guarantees it: psqlODBC runs every statement of
+    // the text, MariaDB's driver does with its multi-statement option.
+    kOdbc,
+};
+
 // The dialect of a database by the name its ODBC driver gives it
 // ("PostgreSQL", "MariaDB", "MySQL", "Microsoft SQL Server", "SQLite", …).
 [[nodiscard]] Dialect DialectOfDbmsName(std::string_view name) noexcept;
@@ -198,9 +217,11 @@ class Database {
     [[nodiscard]] virtual std::uint64_t CountRows(const ResolvedTarget& target) = 0;
     // The number of key values that more than one row of the table holds.
     [[nodiscard]] virtual std::uint64_t CountSharedIds(const ResolvedTarget& target) = 0;
+    // Begins a transaction, or does nothing inside one. Resolve, counting
+    // and reading run in the caller's: a dry run rolls back all of it.
     virtual void Begin() = 0;
     // A transaction that only reads, taking no write lock even on a
-    // read-write connection.
+    // read-write connection; nothing inside one.
     virtual void BeginReading() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
@@ -243,14 +264,12 @@ enum class Access { kReadWrite, kReadOnly };
 
 // Helpers the backends share.
 [[nodiscard]] std::string QuoteIdentifier(std::string_view name, std::string_view quote);
+// The table `name` quoted with `quote`, its schema before it when given.
+[[nodiscard]] std::string QuotedTable(const QualifiedName& name, std::string_view quote);
 // "table" or "schema.table" split into {schema, table} (schema empty when
 // not given). A part in double quotes is taken literally, with "" for a
 // quote, so that a name holding a dot can be written '"a.b"'. Throws kUsage
 // for more than two parts or an unclosed quote.
-struct QualifiedName {
-    std::string schema;
-    std::string table;
-};
 [[nodiscard]] QualifiedName SplitTableName(std::string_view name);
 // --id split into its column names: "tenant_id,id" into two; a name in
 // double quotes may hold a comma. Nothing for an empty --id. Throws kUsage
@@ -286,6 +305,50 @@ struct KeyRange {
 };
 // Nothing when a key is not one integer, or the keys are spread too far.
 [[nodiscard]] std::optional<KeyRange> DenseIntegerRange(std::span<const RowKey> keys);
+
+// What a backend's catalogue says of a table, for the part of Resolve every
+// backend shares (ResolveNames).
+struct TableCatalogue {
+    // Every column's name; none when there is no such table.
+    std::vector<std::string> columns;
+    // The primary key's columns in key order; none when it has none.
+    std::vector<std::string> primary_key;
+    // The columns each unique index covers (the primary key among them),
+    // where the backend knows them.
+    std::vector<std::vector<std::string>> unique_keys;
+    // The key of a table without a primary key (SQLite's rowid), if any;
+    // when `implicit_key_refusal` is set, why it cannot be used.
+    std::optional<KeyColumn> implicit_key;
+    std::string implicit_key_refusal;
+};
+
+// The part of Resolve every backend shares, around its own reading of the
+// catalogue (`read`, given the split table name): --where checked for the
+// dialect and route, the names split and found, the key chosen (the columns
+// --id names, else the primary key, else the implicit key) and whether it
+// is unique, every name quoted with `quote`. The backend then adds what its
+// database says of the types.
+[[nodiscard]] ResolvedTarget ResolveNames(
+    const Target& named, Dialect dialect, Route route, std::string_view quote,
+    const std::function<TableCatalogue(const QualifiedName&)>& read);
+
+// Statements prepared once per SQL text, for as long as the connection:
+// a plan works on several tables in turn, each with its own.
+template <class Prepared>
+class StatementCache {
+  public:
+    template <class Prepare>
+    Prepared& Get(const std::string& sql, const Prepare& prepare) {
+        auto found = statements_.find(sql);
+        if (found == statements_.end()) found = statements_.emplace(sql, prepare(sql)).first;
+        return found->second;
+    }
+    [[nodiscard]] bool Contains(const std::string& sql) const { return statements_.contains(sql); }
+    void Clear() noexcept { statements_.clear(); }
+
+  private:
+    std::unordered_map<std::string, Prepared> statements_;
+};
 
 // SQL text over a resolved target; every placeholder is "?", for the
 // backends that bind by position (PostgreSQL writes its own).

@@ -28,7 +28,8 @@
 namespace tarvola::tool::db {
 namespace {
 
-constexpr std::size_t kChunk = 4096;
+// Bytes of a value read by one SQLGetData.
+constexpr std::size_t kPieceBytes = 4096;
 // Rows read back by one statement after they were written.
 constexpr std::size_t kReadBackRows = 100;
 // Rows per page where rows are read page by page.
@@ -176,7 +177,7 @@ SQLCHAR* Chars(const std::string& text) {
 // Reads a character column whole, however long, in pieces.
 bool GetText(const Handle& statement, SQLUSMALLINT column, std::string& text) {
     text.clear();
-    std::array<char, kChunk> piece{};
+    std::array<char, kPieceBytes> piece{};
     for (;;) {
         SQLLEN indicator = 0;
         const SQLRETURN status = SQLGetData(statement.handle, column, SQL_C_CHAR, piece.data(),
@@ -387,7 +388,7 @@ class OdbcDatabase final : public Database {
     }
 
     ~OdbcDatabase() override {
-        statements_.clear();
+        statements_.Clear();
         SQLEndTran(SQL_HANDLE_DBC, connection_->handle, SQL_ROLLBACK);
         SQLDisconnect(connection_->handle);
     }
@@ -425,39 +426,19 @@ class OdbcDatabase final : public Database {
     }
 
     ResolvedTarget Resolve(const Target& named) override {
-        ResolvedTarget target(named);
-        CheckSingleCondition(target.where, dialect_, Route::kOdbc);
-        const QualifiedName qualified = SplitTableName(target.table);
-        std::vector<std::string> key_names = SplitKeyColumns(target.id);
-        const Catalogued table = FindColumns(target, qualified);
-        if (table.names.empty()) throw NoSuchTable(target.table);
-        const auto has = [&table](const std::string& name) {
-            return std::find(table.names.begin(), table.names.end(), name) != table.names.end();
-        };
-        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
-        for (const std::string& name : key_names)
-            if (!has(name)) throw NoSuchColumn(target.table, name);
-        const std::vector<std::string> primary = PrimaryKey(qualified);
-        if (key_names.empty()) {
-            if (primary.empty()) throw NoPrimaryKey(target.table);
-            key_names = primary;
-        }
-        std::vector<std::string> sorted = key_names;
-        std::vector<std::string> sorted_primary = primary;
-        std::sort(sorted.begin(), sorted.end());
-        std::sort(sorted_primary.begin(), sorted_primary.end());
-        target.key_is_unique = !primary.empty() && sorted == sorted_primary;
-
-        const std::string quote = Info(SQL_IDENTIFIER_QUOTE_CHAR);
-        target.quoted_table = QuoteIdentifier(qualified.table, quote);
-        if (!qualified.schema.empty())
-            target.quoted_table =
-                QuoteIdentifier(qualified.schema, quote) + "." + target.quoted_table;
-        target.quoted_column = QuoteIdentifier(target.column, quote);
-        for (const std::string& name : key_names)
-            target.key.push_back({name, QuoteIdentifier(name, quote), {}, 0, false});
+        Catalogued table;
+        ResolvedTarget target =
+            ResolveNames(named, dialect_, Route::kOdbc, Info(SQL_IDENTIFIER_QUOTE_CHAR),
+                         [&](const QualifiedName& name) {
+                             table = FindColumns(name, named.column);
+                             // The primary key is the one unique key ODBC tells of for sure.
+                             TableCatalogue catalogue{table.names, PrimaryKey(name), {}, {}, {}};
+                             if (!catalogue.primary_key.empty())
+                                 catalogue.unique_keys.push_back(catalogue.primary_key);
+                             return catalogue;
+                         });
         target.column_type = table.column_type;
-        target.is_view = IsView(qualified);
+        target.is_view = IsView(target.name);
         DescribeTypes(target);
         if (dialect_ == Dialect::kPostgres) {
             // A driver reports a width for types that have none (psqlODBC:
@@ -590,7 +571,7 @@ class OdbcDatabase final : public Database {
     // Whether the server is MariaDB and prepares the joined update.
     bool JoinedUpdateTaken(const ResolvedTarget& target) {
         const std::string sql = JoinedUpdateSql(target, RowsPerStatement(target));
-        if (statements_.contains(sql)) return true;
+        if (statements_.Contains(sql)) return true;
         if (refused_.contains(sql) || Info(SQL_DBMS_NAME).find("MariaDB") == std::string::npos)
             return false;
         try {
@@ -787,7 +768,9 @@ class OdbcDatabase final : public Database {
     // their drivers take it as the catalogue's name.
     bool SchemaIsCatalog() const noexcept { return dialect_ == Dialect::kMySql; }
 
-    Catalogued FindColumns(const ResolvedTarget& target, const QualifiedName& qualified) {
+    // The columns of the table `qualified`, and what SQLColumns says of
+    // `column` among them.
+    Catalogued FindColumns(const QualifiedName& qualified, const std::string& column) {
         const std::string escape = Info(SQL_SEARCH_PATTERN_ESCAPE);
         Handle columns(SQL_HANDLE_STMT, connection_->handle);
         std::string pattern = EscapePattern(qualified.table, escape);
@@ -812,7 +795,7 @@ class OdbcDatabase final : public Database {
                 (!GetText(columns, SchemaIsCatalog() ? 1 : 2, owner) || owner != qualified.schema))
                 continue;
             GetText(columns, 4, name);
-            if (name == target.column) Describe(columns, found);
+            if (name == column) Describe(columns, found);
             found.names.push_back(name);
         }
         SQLCloseCursor(columns.handle);
@@ -973,17 +956,13 @@ class OdbcDatabase final : public Database {
         return text.data();
     }
 
-    // A statement prepared once per text: a plan works on several tables in
-    // turn, each with its own.
     const Handle& Prepared(const std::string& sql) {
-        auto found = statements_.find(sql);
-        if (found == statements_.end()) {
+        return *statements_.Get(sql, [this](const std::string& text) {
             auto statement = NewStatement(connection_->handle, wait_.timeout_seconds);
-            Check(SQLPrepare(statement->handle, Chars(sql), SQL_NTS), *statement,
-                  "cannot prepare " + sql);
-            found = statements_.emplace(sql, std::move(statement)).first;
-        }
-        return *found->second;
+            Check(SQLPrepare(statement->handle, Chars(text), SQL_NTS), *statement,
+                  "cannot prepare " + text);
+            return statement;
+        });
     }
 
     // SELECT key…, column FROM table WHERE key IN (?, …), or for a key of
@@ -1115,8 +1094,7 @@ class OdbcDatabase final : public Database {
     Dialect dialect_;
     bool backslash_escapes_ = false;
     std::string read_only_caveat_;
-    // Prepared statements by their text.
-    std::unordered_map<std::string, std::unique_ptr<Handle>> statements_;
+    StatementCache<std::unique_ptr<Handle>> statements_;
     LockWait wait_;
     // Statements the server would not prepare, by their text.
     std::unordered_set<std::string> refused_;

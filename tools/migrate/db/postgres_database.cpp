@@ -238,12 +238,6 @@ struct ColumnDescription {
     std::string declared;
 };
 
-// A unique index (or the primary key) that covers whole columns.
-struct UniqueKey {
-    bool primary = false;
-    std::vector<std::string> columns;
-};
-
 class PostgresDatabase final : public Database {
   public:
     PostgresDatabase(Connection conn, Access access) : session_(std::move(conn)), access_(access) {
@@ -262,35 +256,12 @@ class PostgresDatabase final : public Database {
         session_.SetLockWait(std::move(wait));
     }
 
+    // Each part of the name quoted our way and read by to_regclass: the
+    // names are taken exactly as given, never parsed as SQL.
     ResolvedTarget Resolve(const Target& named) override {
-        ResolvedTarget target(named);
-        CheckSingleCondition(target.where, Dialect::kPostgres, Route::kOneStatement);
-        // Everything from here on, the checks and the count included, runs
-        // in the transaction that a failure or a dry run rolls back.
-        Begin();
-        // Each part quoted our way and read by to_regclass: the names are
-        // taken exactly as given, never parsed as SQL.
-        const QualifiedName qualified = SplitTableName(target.table);
-        std::vector<std::string> key_names = SplitKeyColumns(target.id);
-        target.quoted_table = QuoteIdentifier(qualified.table, "\"");
-        if (!qualified.schema.empty())
-            target.quoted_table =
-                QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
-        ResultPtr columns = Query(
-            "SELECT a.attname FROM pg_attribute a WHERE a.attrelid = to_regclass($1) AND "
-            "a.attnum > 0 AND NOT a.attisdropped",
-            {target.quoted_table}, Error::Kind::kQuery);
-        std::vector<std::string> names;
-        for (int i = 0; i < PQntuples(columns.get()); ++i)
-            names.push_back(Text(columns.get(), i, 0));
-        if (names.empty()) throw NoSuchTable(target.table);
-        const auto has = [&names](const std::string& name) {
-            return std::find(names.begin(), names.end(), name) != names.end();
-        };
-        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
-        for (const std::string& name : key_names)
-            if (!has(name)) throw NoSuchColumn(target.table, name);
-
+        ResolvedTarget target =
+            ResolveNames(named, Dialect::kPostgres, Route::kOneStatement, "\"",
+                         [this](const QualifiedName& name) { return ReadCatalogue(name); });
         const ColumnDescription column = Describe(target.quoted_table, target.column);
         if (column.category != kStringCategory) throw NotTextColumn(target.column, column.declared);
         target.column_type = column.declared;
@@ -298,25 +269,10 @@ class PostgresDatabase final : public Database {
         target.width = column.width;
         target.enforced_width = column.width;
         target.blank_padded = column.blank_padded;
-        target.quoted_column = QuoteIdentifier(target.column, "\"");
-
-        const std::vector<UniqueKey> unique = UniqueKeys(target.quoted_table);
-        if (key_names.empty()) {
-            const auto primary = std::find_if(unique.begin(), unique.end(),
-                                              [](const UniqueKey& key) { return key.primary; });
-            if (primary == unique.end()) throw NoPrimaryKey(target.table);
-            key_names = primary->columns;
-        }
-        std::vector<std::string> sorted = key_names;
-        std::sort(sorted.begin(), sorted.end());
-        target.key_is_unique = std::any_of(unique.begin(), unique.end(), [&](UniqueKey key) {
-            std::sort(key.columns.begin(), key.columns.end());
-            return key.columns == sorted;
-        });
-        for (const std::string& name : key_names) {
-            const ColumnDescription key = Describe(target.quoted_table, name);
-            target.key.push_back({name, QuoteIdentifier(name, "\""), key.base_type, 0,
-                                  key.category == kNumberCategory});
+        for (KeyColumn& key : target.key) {
+            const ColumnDescription described = Describe(target.quoted_table, key.name);
+            key.cast_type = described.base_type;
+            key.is_integer = described.category == kNumberCategory;
         }
         ResultPtr security =
             Query(RowSecuritySql("$1"), {target.quoted_table}, Error::Kind::kQuery);
@@ -484,19 +440,18 @@ class PostgresDatabase final : public Database {
         const std::vector<int> formats(parameters.values.size(), 1);
         const std::vector<Oid> types(parameters.values.size(), kTextOid);
         if (recurs) {
-            auto found = prepared_.find(sql);
-            if (found == prepared_.end()) {
-                std::string name = "tarvola_statement_" + std::to_string(prepared_.size() + 1);
+            const std::string& name = prepared_.Get(sql, [&](const std::string& text) {
+                std::string named = "tarvola_statement_" + std::to_string(++statements_);
                 session_.Sent(
-                    PQsendPrepare(session_.get(), name.c_str(), sql.c_str(), count, types.data()),
+                    PQsendPrepare(session_.get(), named.c_str(), text.c_str(), count, types.data()),
                     what, Error::Kind::kQuery);
                 session_.Await("cannot prepare a statement");
-                found = prepared_.emplace(sql, std::move(name)).first;
-            }
-            session_.Sent(PQsendQueryPrepared(session_.get(), found->second.c_str(), count,
-                                              parameters.values.data(), parameters.lengths.data(),
-                                              formats.data(), 0),
-                          what, Error::Kind::kQuery);
+                return named;
+            });
+            session_.Sent(
+                PQsendQueryPrepared(session_.get(), name.c_str(), count, parameters.values.data(),
+                                    parameters.lengths.data(), formats.data(), 0),
+                what, Error::Kind::kQuery);
         } else {
             session_.Sent(PQsendQueryParams(session_.get(), sql.c_str(), count, types.data(),
                                             parameters.values.data(), parameters.lengths.data(),
@@ -536,33 +491,45 @@ class PostgresDatabase final : public Database {
         return description;
     }
 
-    // The unique indexes on whole columns (not partial, not on expressions),
-    // the primary key among them, each with its columns in key order.
-    std::vector<UniqueKey> UniqueKeys(const std::string& quoted_table) {
-        ResultPtr result = Query(
+    // The table's columns, and the unique indexes on whole columns (not
+    // partial, not on expressions), the primary key among them, each with
+    // its columns in key order.
+    TableCatalogue ReadCatalogue(const QualifiedName& name) {
+        const std::string quoted = QuotedTable(name, "\"");
+        TableCatalogue catalogue;
+        ResultPtr columns = Query(
+            "SELECT a.attname FROM pg_attribute a WHERE a.attrelid = to_regclass($1) AND "
+            "a.attnum > 0 AND NOT a.attisdropped",
+            {quoted}, Error::Kind::kQuery);
+        for (int i = 0; i < PQntuples(columns.get()); ++i)
+            catalogue.columns.push_back(Text(columns.get(), i, 0));
+        ResultPtr keys = Query(
             "SELECT i.indexrelid, i.indisprimary, a.attname FROM pg_index i"
             " CROSS JOIN LATERAL generate_series(0, i.indnkeyatts - 1) AS k(n)"
             " JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[k.n]"
             " WHERE i.indrelid = to_regclass($1) AND i.indisunique AND i.indpred IS NULL"
             " AND i.indexprs IS NULL ORDER BY i.indexrelid, k.n",
-            {quoted_table}, Error::Kind::kUsage);
-        std::vector<UniqueKey> keys;
+            {quoted}, Error::Kind::kUsage);
         std::string index;
-        for (int i = 0; i < PQntuples(result.get()); ++i) {
-            if (keys.empty() || Text(result.get(), i, 0) != index) {
-                index = Text(result.get(), i, 0);
-                keys.push_back({Text(result.get(), i, 1) == "t", {}});
+        bool primary = false;
+        for (int i = 0; i < PQntuples(keys.get()); ++i) {
+            if (catalogue.unique_keys.empty() || Text(keys.get(), i, 0) != index) {
+                index = Text(keys.get(), i, 0);
+                primary = Text(keys.get(), i, 1) == "t";
+                catalogue.unique_keys.emplace_back();
             }
-            keys.back().columns.push_back(Text(result.get(), i, 2));
+            catalogue.unique_keys.back().push_back(Text(keys.get(), i, 2));
+            if (primary) catalogue.primary_key.push_back(Text(keys.get(), i, 2));
         }
-        return keys;
+        return catalogue;
     }
 
     Session session_;
     Access access_;
     bool in_transaction_ = false;
-    // Prepared statements by their text.
-    std::unordered_map<std::string, std::string> prepared_;
+    // The names of the statements prepared, by their text.
+    StatementCache<std::string> prepared_;
+    unsigned statements_ = 0;
     unsigned cursors_ = 0;
     bool planner_set_ = false;
 };

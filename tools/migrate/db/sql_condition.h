@@ -19,16 +19,6 @@
 
 namespace tarvola::tool::db {
 
-// How the statements holding the condition reach the database.
-enum class Route {
-    // Exactly one statement by protocol: libpq's extended protocol,
-    // SQLite's check of the unparsed rest.
-    kOneStatement,
-    // ODBC, where nothing guarantees it: psqlODBC runs every statement of
-    // the text, MariaDB's driver does with its multi-statement option.
-    kOdbc,
-};
-
 // Throws Error(kUsage, "--where must be one condition: …") when `where`,
 // read any way `dialect` may read it (kOther: any way of any dialect):
 // - has a ';' outside quotes and comments;

@@ -193,68 +193,23 @@ class SqliteDatabase final : public Database {
     Dialect dialect() const noexcept override { return Dialect::kSqlite; }
     void SetLockWait(LockWait wait) override { busy_.Set(std::move(wait)); }
 
+    // The schema is that of an attached database ("main" for the file
+    // itself); none searches them all.
     ResolvedTarget Resolve(const Target& named) override {
-        ResolvedTarget target(named);
-        CheckSingleCondition(target.where, Dialect::kSqlite, Route::kOneStatement);
-        // The schema is that of an attached database ("main" for the file
-        // itself); none searches them all.
-        const QualifiedName qualified = SplitTableName(target.table);
-        const std::vector<std::string> key_names = SplitKeyColumns(target.id);
-        Statement columns =
-            Prepare(db_.get(), "SELECT name, type, pk FROM pragma_table_info(?1, ?2) ORDER BY pk");
-        BindText(db_.get(), columns.get(), 1, qualified.table);
-        if (!qualified.schema.empty()) BindText(db_.get(), columns.get(), 2, qualified.schema);
-        std::vector<std::string> names;
-        std::vector<std::string> primary_key;
-        bool shadows_rowid = false;
-        while (sqlite3_step(columns.get()) == SQLITE_ROW) {
-            std::string name = ColumnText(columns.get(), 0);
-            if (name == target.column) {
-                target.column_type = ColumnText(columns.get(), 1);
-                // No enforced_width: SQLite keeps any length whatever the
-                // declared type says.
-                if (IsCharacterType(target.column_type))
-                    target.width = DeclaredWidth(target.column_type);
-            }
-            shadows_rowid = shadows_rowid || Upper(name) == "ROWID";
-            if (sqlite3_column_int(columns.get(), 2) > 0) primary_key.push_back(name);
-            names.push_back(std::move(name));
-        }
-        if (names.empty()) throw NoSuchTable(target.table);
-        const auto has = [&names](const std::string& name) {
-            return std::find(names.begin(), names.end(), name) != names.end();
-        };
-        if (!has(target.column)) throw NoSuchColumn(target.table, target.column);
-        if (HoldsNoText(target.column_type)) throw NotTextColumn(target.column, target.column_type);
-        for (const std::string& name : key_names)
-            if (!has(name)) throw NoSuchColumn(target.table, name);
-        target.quoted_table = QuoteIdentifier(qualified.table, "\"");
-        if (!qualified.schema.empty())
-            target.quoted_table =
-                QuoteIdentifier(qualified.schema, "\"") + "." + target.quoted_table;
-        target.quoted_column = QuoteIdentifier(target.column, "\"");
-        if (key_names.empty() && primary_key.empty() && HasRowid(target)) {
-            if (shadows_rowid)
-                throw Error(Error::Kind::kUsage,
-                            "table '" + target.table +
-                                "' has a column named rowid, which hides SQLite's own: name the "
-                                "id column (or columns) with --id");
-            target.key.push_back({{}, "rowid", {}, 0, true});
-            target.key_is_unique = true;
-        } else {
-            // The primary key by default: what the table is keyed by, and
-            // what a user can look rows up with afterwards.
-            const std::vector<std::string>& chosen = key_names.empty() ? primary_key : key_names;
-            if (chosen.empty()) throw NoPrimaryKey(target.table);
-            for (const std::string& name : chosen)
-                target.key.push_back({name, QuoteIdentifier(name, "\""), {}, 0, false});
-            target.key_is_unique = IsUniqueKey(qualified, chosen);
-        }
+        std::string column_type;
+        ResolvedTarget target = ResolveNames(
+            named, Dialect::kSqlite, Route::kOneStatement, "\"", [&](const QualifiedName& name) {
+                return ReadCatalogue(name, named.column, column_type);
+            });
+        if (HoldsNoText(column_type)) throw NotTextColumn(target.column, column_type);
+        target.column_type = column_type;
+        // No enforced_width: SQLite keeps any length whatever the declared
+        // type says.
+        if (IsCharacterType(column_type)) target.width = DeclaredWidth(column_type);
         Statement kind = Prepare(
             db_.get(),
             "SELECT type = 'view' FROM pragma_table_list(?1) WHERE ?2 IS NULL OR schema = ?2");
-        BindText(db_.get(), kind.get(), 1, qualified.table);
-        if (!qualified.schema.empty()) BindText(db_.get(), kind.get(), 2, qualified.schema);
+        BindName(kind.get(), target.name);
         target.is_view =
             sqlite3_step(kind.get()) == SQLITE_ROW && sqlite3_column_int(kind.get(), 0) != 0;
         // Fails here, before any work, for a bad --where.
@@ -279,9 +234,12 @@ class SqliteDatabase final : public Database {
     // us wait at the start instead of failing halfway. A reader takes only
     // the shared lock, when it first reads.
     void Begin() override {
+        if (InTransaction()) return;
         Execute(access_ == Access::kReadOnly ? "BEGIN DEFERRED" : "BEGIN IMMEDIATE");
     }
-    void BeginReading() override { Execute("BEGIN DEFERRED"); }
+    void BeginReading() override {
+        if (!InTransaction()) Execute("BEGIN DEFERRED");
+    }
     void Commit() override { Execute("COMMIT"); }
     void Rollback() override { Execute("ROLLBACK"); }
 
@@ -337,6 +295,8 @@ class SqliteDatabase final : public Database {
     }
 
   private:
+    bool InTransaction() noexcept { return sqlite3_get_autocommit(db_.get()) == 0; }
+
     // One scan over a dense range of integer keys (stored as integers: a
     // text that reads as a number would not be found by one); false when
     // not used.
@@ -369,13 +329,10 @@ class SqliteDatabase final : public Database {
         return true;
     }
 
-    // A statement prepared once per text: a plan works on several tables in
-    // turn, each with its own.
     sqlite3_stmt* Cached(const std::string& sql) {
-        auto found = statements_.find(sql);
-        if (found == statements_.end())
-            found = statements_.emplace(sql, Prepare(db_.get(), sql)).first;
-        return found->second.get();
+        return statements_
+            .Get(sql, [this](const std::string& text) { return Prepare(db_.get(), text); })
+            .get();
     }
 
     // The key values from parameter `first` on.
@@ -392,52 +349,67 @@ class SqliteDatabase final : public Database {
         }
     }
 
-    bool HasRowid(const ResolvedTarget& target) {
+    bool HasRowid(const std::string& quoted_table) {
         sqlite3_stmt* probe = nullptr;
-        const std::string sql = "SELECT rowid FROM " + target.quoted_table;
+        const std::string sql = "SELECT rowid FROM " + quoted_table;
         const int status = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &probe, nullptr);
         sqlite3_finalize(probe);
         return status == SQLITE_OK;
     }
 
-    // Whether the primary key or a unique index (not a partial one) covers
-    // exactly the columns `key`, in any order.
-    bool IsUniqueKey(const QualifiedName& table, std::vector<std::string> key) {
-        std::sort(key.begin(), key.end());
-        const auto same = [&key](std::vector<std::string> columns) {
-            std::sort(columns.begin(), columns.end());
-            return columns == key;
-        };
-        Statement primary = Prepare(
-            db_.get(), "SELECT name FROM pragma_table_info(?1, ?2) WHERE pk > 0 ORDER BY pk");
-        BindText(db_.get(), primary.get(), 1, table.table);
-        if (!table.schema.empty()) BindText(db_.get(), primary.get(), 2, table.schema);
-        std::vector<std::string> columns;
-        while (sqlite3_step(primary.get()) == SQLITE_ROW)
-            columns.push_back(ColumnText(primary.get(), 0));
-        if (!columns.empty() && same(columns)) return true;
+    // The columns of the table `name` (and the declared type of `column`
+    // among them), its primary key, its unique indexes, and the rowid that
+    // keys a table without a primary key.
+    TableCatalogue ReadCatalogue(const QualifiedName& name, const std::string& column,
+                                 std::string& column_type) {
+        TableCatalogue catalogue;
+        Statement columns =
+            Prepare(db_.get(), "SELECT name, type, pk FROM pragma_table_info(?1, ?2) ORDER BY pk");
+        BindName(columns.get(), name);
+        bool shadows_rowid = false;
+        while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+            std::string text = ColumnText(columns.get(), 0);
+            if (text == column) column_type = ColumnText(columns.get(), 1);
+            shadows_rowid = shadows_rowid || Upper(text) == "ROWID";
+            if (sqlite3_column_int(columns.get(), 2) > 0) catalogue.primary_key.push_back(text);
+            catalogue.columns.push_back(std::move(text));
+        }
+        if (catalogue.columns.empty()) return catalogue;
+        if (!catalogue.primary_key.empty()) catalogue.unique_keys.push_back(catalogue.primary_key);
         Statement indexes =
             Prepare(db_.get(),
                     "SELECT l.name, i.name FROM pragma_index_list(?1, ?2) AS l, "
                     "pragma_index_info(l.name, ?2) AS i WHERE l.\"unique\" AND NOT l.partial "
                     "ORDER BY l.name");
-        BindText(db_.get(), indexes.get(), 1, table.table);
-        if (!table.schema.empty()) BindText(db_.get(), indexes.get(), 2, table.schema);
+        BindName(indexes.get(), name);
         std::string index;
-        columns.clear();
         while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
-            const std::string name = ColumnText(indexes.get(), 0);
-            if (name != index) {
-                if (!columns.empty() && same(columns)) return true;
-                index = name;
-                columns.clear();
+            const std::string next = ColumnText(indexes.get(), 0);
+            if (next != index || catalogue.unique_keys.empty()) {
+                catalogue.unique_keys.emplace_back();
+                index = next;
             }
             // An expression in the index has no column name: never a match.
-            columns.push_back(sqlite3_column_type(indexes.get(), 1) == SQLITE_NULL
-                                  ? std::string(1, '\0')
-                                  : ColumnText(indexes.get(), 1));
+            catalogue.unique_keys.back().push_back(sqlite3_column_type(indexes.get(), 1) ==
+                                                           SQLITE_NULL
+                                                       ? std::string(1, '\0')
+                                                       : ColumnText(indexes.get(), 1));
         }
-        return !columns.empty() && same(columns);
+        if (HasRowid(QuotedTable(name, "\""))) {
+            catalogue.implicit_key = KeyColumn{{}, "rowid", {}, 0, true};
+            if (shadows_rowid)
+                catalogue.implicit_key_refusal =
+                    "table '" + name.table +
+                    "' has a column named rowid, which hides SQLite's own: name the id column "
+                    "(or columns) with --id";
+        }
+        return catalogue;
+    }
+
+    // Binds the table and, when given, the schema as parameters 1 and 2.
+    void BindName(sqlite3_stmt* statement, const QualifiedName& name) {
+        BindText(db_.get(), statement, 1, name.table);
+        if (!name.schema.empty()) BindText(db_.get(), statement, 2, name.schema);
     }
 
     void Execute(const char* sql) {
@@ -448,7 +420,7 @@ class SqliteDatabase final : public Database {
     Connection db_;
     Access access_;
     BusyWait busy_;
-    std::unordered_map<std::string, Statement> statements_;
+    StatementCache<Statement> statements_;
 };
 
 }  // namespace
