@@ -386,13 +386,10 @@ class StatementCache {
 [[nodiscard]] std::string KeyLiteral(const ResolvedTarget& target, const RowKey& key,
                                      Dialect dialect, bool backslash_escapes);
 
-// The backends; each throws Error(kUnreachable) when it cannot connect.
-[[nodiscard]] std::unique_ptr<Database> ConnectSqlite(const std::string& path, Access access);
-[[nodiscard]] std::unique_ptr<Database> ConnectPostgres(const std::string& uri, Access access);
-[[nodiscard]] std::unique_ptr<Database> ConnectOdbc(const std::string& connection_string,
-                                                    Access access);
-
-// How Connect finds a backend by the prefix of the address.
+// How Connect finds a backend by the prefix of the address. Each backend
+// is its own source file in migrate/db/ defining its connect function, which
+// throws Error(kUnreachable) when it cannot connect, and one registration
+// line in tools/CMakeLists.txt.
 struct Backend {
     std::string_view prefix;
     // How "this build of tarvolacrypt has no … support" names it.
