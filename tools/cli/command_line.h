@@ -18,6 +18,8 @@
 namespace tarvola::tool {
 
 enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate, kScan };
+inline constexpr Command kCommands[] = {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
+                                        Command::kMigrate, Command::kScan};
 
 // migrate and scan: where the values are; migrate only: how to write them.
 struct MigrateOptions {
@@ -90,6 +92,45 @@ struct ParsedCommandLine {
 [[nodiscard]] ParsedCommandLine ParseCommandLine(std::span<char*> arguments);
 
 [[nodiscard]] std::string_view HelpText() noexcept;
+
+[[nodiscard]] std::string_view NameOf(Command command) noexcept;
+
+// The options, one row each holding all there is to know about one: its
+// names, the commands that take it, how its value is set, and what --help
+// says about it.
+
+// Where --help explains an option.
+enum class OptionSection { kKey, kGeneral, kMigrate, kScan };
+
+// The command line read so far, as a setter sees it.
+struct OptionState;
+
+struct OptionSpec {
+    std::string_view name;
+    // Another name for the same option ("-0" for "--null"), or empty.
+    std::string_view alias = {};
+    // The value as --help shows it; empty for an option that takes none.
+    std::string_view value = {};
+    // One bit per Command.
+    unsigned commands = 0;
+    OptionSection section = OptionSection::kGeneral;
+    // The explanation in --help, one line per "\n".
+    std::string_view help = {};
+    // The option explained once more, in migrate's words, among migrate's
+    // options; or empty.
+    std::string_view migrate_help = {};
+    // The key options refuse a second key in their own words; any other
+    // option given twice "is given twice".
+    bool refuses_repeats_itself = false;
+    // Stores the value (null for an option that takes none) in the state, or
+    // sets its error.
+    void (*set)(OptionState& state, char* value) = nullptr;
+
+    [[nodiscard]] bool TakesValue() const noexcept { return !value.empty(); }
+    [[nodiscard]] bool TakenBy(Command command) const noexcept {
+        return (commands >> static_cast<unsigned>(command) & 1U) != 0;
+    }
+};
 
 }  // namespace tarvola::tool
 
