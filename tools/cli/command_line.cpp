@@ -133,13 +133,22 @@ void SetDatabase(OptionState& state, KeyOrigin origin, char* value) {
 
 using Section = OptionSection;
 
-// In the order --help shows them (in each section).
+// In the order --help and the man page show them (in each section).
 constexpr OptionSpec kOptions[] = {
     {.name = "--key-file",
      .value = "FILE",
      .commands = kAllCommands,
      .section = Section::kKey,
      .help = "the first line of FILE, without its line end",
+     .man = R"(The first line of
+.IR file ,
+without its line end (LF or CRLF).
+A byte\-order mark at its start or blanks at its end are warned about: they
+become part of the key.
+So is a file that users other than its owner can read
+.RB ( "chmod go\-rwx"
+it); it is still used.
+A first line longer than 64 KiB is refused (exit status 2).)",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kFile, value); }},
     {.name = "--key-env",
@@ -147,6 +156,8 @@ constexpr OptionSpec kOptions[] = {
      .commands = kAllCommands,
      .section = Section::kKey,
      .help = "the value of the environment variable VAR",
+     .man = R"(The value of the environment variable
+.IR var .)",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kEnvironment, value); }},
     {.name = "--key",
@@ -156,12 +167,16 @@ constexpr OptionSpec kOptions[] = {
      .help = "the key itself: other users can see it in the process\n"
              "list and it stays in the shell history, so prefer the\n"
              "two above",
+     .man = R"(The key itself.
+Other users can see it in the process list (on Windows it cannot be hidden
+from it at all) and it stays in the shell history: prefer the two above.)",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kArgument, value); }},
     {.name = "--mode",
      .value = "0|1|auto",
      .commands = kCryptCommands,
      .help = "(encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1",
+     .man = R"((encrypt: 0 or 1; decrypt: 0, 1 or auto) The scheme; default 1.)",
      .set =
          [](OptionState& state, char* value) {
              Options& options = state.options;
@@ -179,6 +194,32 @@ constexpr OptionSpec kOptions[] = {
              "connection URI), or odbc:CONNECTION-STRING; other\n"
              "users can see it in the process list, so keep\n"
              "passwords out of it (PGPASSWORD, ~/.pgpass) or use:",
+     .man = R"(.BI sqlite: path
+(an existing SQLite file),
+.BR postgresql:// ...\&
+or
+.BR postgres:// ...\&
+(a libpq connection URI: host or socket directory, port, user, password file
+and SSL options the libpq way), or
+.BI odbc: connection\-string
+(handed to the ODBC driver manager as it is).
+Other users can read the command line in the process list: a password in
+.I database
+(a URI's
+.IB user : password @\fR,\fP
+.BR password= ,
+ODBC's
+.BR PWD= )
+is warned about, also with
+.BR \-\-quiet ,
+and never shown in a message.
+Keep it elsewhere: PostgreSQL reads it from
+.BR PGPASSWORD ,
+from
+.B ~/.pgpass
+or from the file named by
+.B passfile=
+in the URI; or give the whole address with one of the next two options.)",
      .set = [](OptionState& state,
                char* value) { SetDatabase(state, KeyOrigin::kArgument, value); }},
     {.name = "--db-file",
@@ -186,12 +227,23 @@ constexpr OptionSpec kOptions[] = {
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "the DATABASE address is the first line of FILE",
+     .man = R"(The
+.I database
+address is the first line of
+.I file
+(without its line end), as for
+.BR \-\-key\-file ;
+a file that other users can read is warned about.)",
      .set = [](OptionState& state, char* value) { SetDatabase(state, KeyOrigin::kFile, value); }},
     {.name = "--db-env",
      .value = "VAR",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "the DATABASE address is the value of VAR",
+     .man = R"(The
+.I database
+address is the value of the environment variable
+.IR var .)",
      .set = [](OptionState& state,
                char* value) { SetDatabase(state, KeyOrigin::kEnvironment, value); }},
     {.name = "--table",
@@ -200,12 +252,18 @@ constexpr OptionSpec kOptions[] = {
      .section = Section::kMigrate,
      .help = "the table, as named in the catalogue, or SCHEMA.TABLE\n"
              "(a name holding a dot in double quotes: '\"a.b\"')",
+     .man = R"(The table, named exactly as in the catalogue, or
+.IR schema . table
+for a table in another schema (PostgreSQL, ODBC; an attached database for
+SQLite). A name that holds a dot is written in double quotes:
+.BR \(aq\(dqa.b\(dq\(aq .)",
      .set = [](OptionState& state, char* value) { state.options.migrate.table = value; }},
     {.name = "--column",
      .value = "COLUMN",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "the column holding the values",
+     .man = "The column holding the values.",
      .set = [](OptionState& state, char* value) { state.options.migrate.column = value; }},
     {.name = "--id",
      .value = "COLUMN[,COLUMN...]",
@@ -213,18 +271,43 @@ constexpr OptionSpec kOptions[] = {
      .section = Section::kMigrate,
      .help = "the row key, one column or several; default the\n"
              "table's primary key (SQLite: else its rowid)",
+     .man = R"(The column, or columns separated by commas
+.RB ( tenant_id,id ),
+that identify a row; default the table's primary key, of one column or
+several, and SQLite's rowid for a table without one.
+A name holding a comma is written in double quotes.
+A key whose values rows share is a usage error before anything runs.)",
      .set = [](OptionState& state, char* value) { state.options.migrate.id = value; }},
     {.name = "--where",
      .value = "CONDITION",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "raw SQL limiting the rows, e.g. \"id % 4 = 0\"",
+     .man = R"(Raw SQL limiting the rows, for example
+.B \(dqid % 4 = 0\(dq
+on the first of four machines that share the work.
+It must be one condition, or it is a usage error before anything runs:
+its parentheses pair up, it does not end inside a quote or a comment, and no
+.B ;
+could end the statement however the database's server or driver reads
+quotes and comments (dollar quotes, E\(aq...\(aq strings, backslashes,
+.B #
+and
+.B /*!...*/
+comments, backticks, brackets).
+Through ODBC, whose drivers may run every statement of a text, a
+.B ;
+may stand only inside a plain \(aq...\(aq string.
+So not even
+.B \-\-dry\-run
+can be made to change anything.)",
      .set = [](OptionState& state, char* value) { state.options.migrate.where = value; }},
     {.name = "--from-mode",
      .value = "0|1|auto",
      .commands = kRewriting,
      .help = "(reencrypt) the scheme of the values read; default auto",
      .migrate_help = "default auto: each value's mode from its shape",
+     .man = "(reencrypt) The scheme of the values read; default auto.",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseReadMode, "0, 1 or auto", state.options.read_mode);
@@ -234,6 +317,7 @@ constexpr OptionSpec kOptions[] = {
      .commands = kRewriting,
      .help = "(reencrypt) the scheme of the values written; default 1",
      .migrate_help = "default 1",
+     .man = "(reencrypt) The scheme of the values written; default 1.",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseMode, "0 or 1", state.options.write_mode);
@@ -242,12 +326,15 @@ constexpr OptionSpec kOptions[] = {
      .value = "FILE",
      .commands = kRewriting,
      .help = "(reencrypt) write under the key in FILE instead",
+     .man_section = Section::kKey,
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kFile, value); }},
     {.name = "--new-key-env",
      .value = "VAR",
      .commands = kRewriting,
      .help = "(reencrypt) write under the key in VAR instead",
+     .man = "(reencrypt) Write the values under this key instead of the old one.",
+     .man_section = Section::kKey,
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kEnvironment, value); }},
     {.name = "--allow-empty-key",
@@ -255,11 +342,16 @@ constexpr OptionSpec kOptions[] = {
      .section = Section::kKey,
      .help = "accept an empty key text (refused otherwise: values\n"
              "under it are readable by anyone)",
+     .man = R"(Accept an empty key text, for old values written with one.
+Without it an empty key text, from any source, is a usage error: values
+under it are readable by anyone.)",
      .set = [](OptionState& state, char*) { state.options.allow_empty_key = true; }},
     {.name = "--allow-binary",
      .commands = kReadingCommands,
      .help = "(decrypt, reencrypt) accept plaintexts that are not\n"
              "UTF-8 text or hold control characters",
+     .man = R"((decrypt, reencrypt) Accept plaintexts that are not UTF\-8 text or that hold
+control characters, such as legacy values in a single\-byte code page.)",
      .set = [](OptionState& state, char*) { state.options.allow_binary = true; }},
     {.name = "--null",
      .alias = "-0",
@@ -267,11 +359,24 @@ constexpr OptionSpec kOptions[] = {
      .help = "values are separated by zero bytes, not lines, in\n"
              "input and output (as xargs -0), so they may hold\n"
              "line breaks",
+     .man = R"(Values are separated by zero bytes instead of line ends, in input and output,
+as with
+.B xargs \-0
+and
+.BR "find \-print0" ;
+such values may hold line breaks.
+Messages then name the place as
+.RI "value " N .)",
      .set = [](OptionState& state, char*) { state.options.null_separated = true; }},
     {.name = "--line-buffered",
      .commands = kStreamCommands,
      .help = "write each result before reading the next value (on\n"
              "by itself when standard input is a terminal)",
+     .man = R"(Write and flush each result before the next value is read, so that a program
+that keeps one
+.B tarvolacrypt
+process as a co\-process gets each answer at once.
+On by itself when standard input is a terminal.)",
      .set = [](OptionState& state, char*) { state.options.line_buffered = true; }},
     {.name = "--plan",
      .value = "FILE",
@@ -282,12 +387,41 @@ constexpr OptionSpec kOptions[] = {
              "\"double quotes\" around a name holding blanks; all\n"
              "in one transaction unless --batch-size, then one\n"
              "target after the other (no --where with --plan)",
+     .man = R"(Several targets instead of
+.BR \-\-table ,
+.B \-\-column
+and
+.BR \-\-id :
+one line each,
+.I "table column"
+.RI [ id ],
+names separated by blanks, blank lines and lines starting with # ignored.
+The table and the id are read as
+.B \-\-table
+and
+.B \-\-id
+read them, so
+.B \(dqa.b\(dq
+is the table named a.b; a column name holding blanks is written in double
+quotes (\(dq\(dq is a quote in it).
+All targets run in one transaction: a value failing in any of them rolls
+back all of them; the summary and failure lines name the target.
+With
+.B \-\-batch\-size
+the targets are migrated in batches one after the other.
+.B \-\-where
+cannot be used with a plan.)",
      .set = [](OptionState& state, char* value) { state.options.migrate.plan = value; }},
     {.name = "--batch-size",
      .value = "N",
      .commands = kMigrateOnly,
      .section = Section::kMigrate,
      .help = "commit every N rows (default: one transaction)",
+     .man = R"(Commit every
+.I n
+rows instead of once; a failing value rolls back its batch and stops the run.
+Killed at any moment, the table holds whole old or whole new values, and a
+re\-run finishes the job.)",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.batch_size = ParseCount(state, value); }},
     {.name = "--pause",
@@ -296,6 +430,12 @@ constexpr OptionSpec kOptions[] = {
      .section = Section::kMigrate,
      .help = "with --batch-size: wait MS milliseconds after each\n"
              "batch, holding no lock",
+     .man = R"(With
+.BR \-\-batch\-size :
+wait
+.I ms
+milliseconds after each batch, between transactions, so that an application
+working on the same table is not starved.)",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.pause_ms = ParseCount(state, value); }},
     {.name = "--max-rate",
@@ -304,6 +444,11 @@ constexpr OptionSpec kOptions[] = {
      .section = Section::kMigrate,
      .help = "with --batch-size: wait after a batch as long as it\n"
              "takes to stay under ROWS rows per second",
+     .man = R"(With
+.BR \-\-batch\-size :
+after each batch, wait as long as it takes to keep the run under
+.I rows
+rows per second.)",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.max_rate = ParseCount(state, value); }},
     {.name = "--lock-timeout",
@@ -313,6 +458,10 @@ constexpr OptionSpec kOptions[] = {
      .help = "give up (roll back, exit 1) when a lock held by\n"
              "another session blocks the run this long (default:\n"
              "wait, and say so on a terminal)",
+     .man = R"(When a lock held by another session keeps the run waiting this long, roll
+back, say so and exit 1 (PostgreSQL's lock_timeout, SQLite's busy wait, the
+ODBC query timeout). Without it the run waits as long as it takes and, on a
+terminal, says after a few seconds that it is waiting for a lock.)",
      .set =
          [](OptionState& state, char* value) {
              std::uint64_t& seconds = state.options.migrate.lock_timeout_seconds;
@@ -327,6 +476,7 @@ constexpr OptionSpec kOptions[] = {
      .commands = kMigrateOnly,
      .section = Section::kMigrate,
      .help = "do and verify everything, then roll back",
+     .man = "Do and verify everything, then roll back.",
      .set = [](OptionState& state, char*) { state.options.migrate.dry_run = true; }},
     {.name = "--jobs",
      .value = "N",
@@ -335,6 +485,23 @@ constexpr OptionSpec kOptions[] = {
              "(default: one per processor); the output is the same\n"
              "as with --jobs 1, which uses one thread",
      .migrate_help = "the crypto on N threads (default: one per processor)",
+     .man = R"(Work on the values of standard input (encrypt, decrypt, reencrypt) with
+.I n
+threads, from 1 to 256; the default is one per processor.
+Values are handed out in chunks and their results written in input order,
+so the output, the messages and the exit status are those of
+.BR "\-\-jobs 1" ,
+which works on one value after the other.
+A failure under
+.B \-\-strict
+or a failed write stops every thread.
+.B \-\-line\-buffered
+works on one value at a time.)",
+     .migrate_man = R"(Run the cryptography on
+.I n
+threads, from 1 to 256; the default is one per processor.
+Reading and writing stay on one connection and overlap the cryptography of
+the rows read ahead; rows are written in the order they were read.)",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseJobs, "a number from 1 to 256", state.options.jobs);
@@ -342,16 +509,26 @@ constexpr OptionSpec kOptions[] = {
     {.name = "--strict",
      .commands = kStreamCommands,
      .help = "stop at the first value that fails",
+     .man = "Stop at the first value that fails.",
      .set = [](OptionState& state, char*) { state.options.strict = true; }},
     {.name = "--quiet",
      .commands = kAllCommands,
      .help = "no progress line and no summary on standard error",
+     .man = "No progress line and no summary on standard error.",
      .set = [](OptionState& state, char*) { state.options.quiet = true; }},
     {.name = "--format",
      .value = "text|json",
      .commands = kScanOnly,
      .section = Section::kScan,
      .help = "a table for people (default) or one JSON object",
+     .man = R"(A table for people (the default), or one JSON object holding a
+.B targets
+array, an object per target with the fields above and
+.B table
+and
+.BR column ,
+and the
+.BR totals .)",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseFormat, "text or json", state.options.scan.json);
@@ -363,6 +540,18 @@ constexpr OptionSpec kOptions[] = {
      .help = "one line per failing or ambiguous row: its key as\n"
              "SQL of the database (the line number for standard\n"
              "input), TAB, the reason",
+     .man = R"roff(Write one line per failing or ambiguous row: its key as a literal of the
+database, which
+.B WHERE id IN (...)
+takes as it is (a number bare, text quoted and escaped the database's way, a
+line break or TAB never written as itself, several key columns as a row value
+.B (1, \(aqa\(aq)
+for
+.BR "WHERE (tenant_id, id) IN (...)" ;
+the line number for standard input), a TAB and the reason.
+With a plan, a line
+.BI "# " table.column
+comes before the rows of each target.)roff",
      .set = [](OptionState& state, char* value) { state.options.scan.failures = value; }},
 };
 
@@ -551,6 +740,19 @@ std::string_view NameOf(Command command) noexcept {
             return "scan";
     }
     return "?";
+}
+
+std::span<const OptionSpec> OptionTable() noexcept {
+    return kOptions;
+}
+
+bool AcceptsValue(const OptionSpec& spec, Command command, std::string_view value) {
+    OptionState state;
+    state.options.command = command;
+    state.name = spec.name;
+    std::string copy(value);
+    spec.set(state, copy.data());
+    return state.error.empty();
 }
 
 ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
