@@ -170,6 +170,52 @@ TEST(ValueRules, MigratedLengthOfIsWhatReencryptWrites) {
     }
 }
 
+// The count of rows a migration left behind takes WouldReencrypt for
+// AssessValue's verdict, and leaves out unread the values MarkedValuesStay
+// lets it: both must agree with AssessValue on every kind of stored value,
+// for every way of re-keying (the same key, mode-0 keys alike in their first
+// 16 characters, another key; from any mode into either; binary plaintexts
+// or not).
+TEST(ValueRules, LeftBehindCountKeepsAssessValuesVerdict) {
+    const std::string alike_old = "0123456789abcdef-old";
+    const std::string alike_new = "0123456789abcdef-new";
+    const std::vector<std::string> keys = {"old key", "new key", "third key", alike_old};
+    // Empty, blank, neither mode, "$" alone, a mode-0 header over zero
+    // blocks, then values under each key in each mode, one padded with blanks.
+    std::vector<std::string> values = {"", "   ", "garbage", "$",
+                                       std::string("0A000000").append(64, '0')};
+    for (const std::string& key : keys) {
+        for (const Mode mode : {Mode::kHexBlock, Mode::kEnvelope}) {
+            values.push_back(Sealed("a value", key, mode));
+            values.push_back(
+                std::string(" ").append(Sealed(std::string(16, 'b'), key, mode)).append(" "));
+        }
+    }
+    const std::vector<std::pair<std::string, std::string>> rekeyings = {
+        {"old key", "old key"}, {"old key", "new key"}, {alike_old, alike_new}};
+    for (const auto& [old_key, new_key] : rekeyings) {
+        for (const ReadMode from : {ReadMode::kAuto, ReadMode::kHexBlock, ReadMode::kEnvelope}) {
+            for (const Mode to : {Mode::kHexBlock, Mode::kEnvelope}) {
+                for (const ValueRules rules : {kTextOnly, ValueRules{true, false}}) {
+                    const Rekeying rekeying{old_key, new_key, from, to};
+                    for (const std::string& value : values) {
+                        const bool rewritten = AssessValue(value, rekeying, rules).outcome ==
+                                               Assessed::Outcome::kToReencrypt;
+                        const std::string context = "'" + value + "' from '" + old_key + "' to '" +
+                                                    new_key + "', modes " +
+                                                    std::to_string(static_cast<int>(from)) +
+                                                    " to " + std::to_string(static_cast<int>(to));
+                        EXPECT_EQ(WouldReencrypt(value, rekeying, rules), rewritten) << context;
+                        if (MarkedValuesStay(rekeying) && value.find('$') != std::string::npos) {
+                            EXPECT_FALSE(rewritten) << context;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 // With binary plaintexts allowed, a mode-0 value of whole blocks opens under
 // nearly any key; that must not make re-keying into mode 0 fail as
 // ambiguous, nor a re-run over its result re-key anything twice.

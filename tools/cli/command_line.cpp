@@ -478,6 +478,18 @@ terminal, says after a few seconds that it is waiting for a lock.)",
      .help = "do and verify everything, then roll back",
      .man = "Do and verify everything, then roll back.",
      .set = [](OptionState& state, char*) { state.options.migrate.dry_run = true; }},
+    {.name = "--verbose",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "say on standard error how long the read-only passes\n"
+             "over the table took (the width check before the\n"
+             "first write, the count of rows left to migrate after\n"
+             "a batched run)",
+     .man = R"roff(Say on standard error how long the read\-only passes over the table took:
+the check of the column's width before the first write, and after a batched
+run the count of the rows still to migrate, for example
+.BR "rows left to migrate counted in 0.42 s (12 rows read)" .)roff",
+     .set = [](OptionState& state, char*) { state.options.migrate.verbose = true; }},
     {.name = "--jobs",
      .value = "N",
      .commands = kAllCommands,

@@ -40,6 +40,8 @@ struct MigrateOptions {
     // 0: wait for another session's lock as long as it takes.
     std::uint64_t lock_timeout_seconds = 0;
     bool dry_run = false;
+    // Times of the passes a run makes, on standard error.
+    bool verbose = false;
     // Between batches: a pause, and a cap on rows per second (0: none).
     std::uint64_t pause_ms = 0;
     std::uint64_t max_rate = 0;

@@ -355,6 +355,27 @@ Assessed AssessValue(std::string_view value, const Rekeying& rekeying, const Val
     return Assessed{Outcome::kToReencrypt, std::move(opened), {}};
 }
 
+bool WouldReencrypt(std::string_view value, const Rekeying& rekeying, const ValueRules& rules) {
+    const std::string_view trimmed = TrimBlanks(value);
+    const std::optional<Mode> mode_read = ModeToRead(trimmed, rekeying.from_mode);
+    if (trimmed.empty() || !mode_read) return false;
+    const Mode target = rekeying.to_mode;
+    // AssessValue rewrites a value of the target mode only once it opened
+    // under the old key; under keys that act alike it then also opened under
+    // the new one, and stays.
+    if (*mode_read == target && RecognizeMode(trimmed) == target &&
+        (KeysActAlike(rekeying.old_key, rekeying.new_key, target) ||
+         !OpenInMode(trimmed, rekeying.old_key, target, rules))) {
+        return false;
+    }
+    return AssessValue(trimmed, rekeying, rules).outcome == Assessed::Outcome::kToReencrypt;
+}
+
+bool MarkedValuesStay(const Rekeying& rekeying) noexcept {
+    return rekeying.to_mode == Mode::kEnvelope &&
+           KeysActAlike(rekeying.old_key, rekeying.new_key, Mode::kEnvelope);
+}
+
 Reencrypted ReencryptValue(std::string_view value, const Rekeying& rekeying,
                            const ValueRules& rules) {
     Assessed assessed = AssessValue(value, rekeying, rules);

@@ -116,6 +116,20 @@ struct Assessed {
 [[nodiscard]] Assessed AssessValue(std::string_view value, const Rekeying& rekeying,
                                    const ValueRules& rules);
 
+// Whether AssessValue would find `value` still to reencrypt, with fewer
+// decryptions: a value already in the target mode is rewritten only when it
+// opens under the old key, which needs no decryption to rule out when the
+// keys act alike, and one (AssessValue's two) when they differ. The count of
+// the rows a migration left behind runs it on every row.
+[[nodiscard]] bool WouldReencrypt(std::string_view value, const Rekeying& rekeying,
+                                  const ValueRules& rules);
+
+// Whether no value holding a "$", the mark of mode 1, is ever reencrypted:
+// so when values are written in mode 1 under the key they are read with
+// (read as mode 0, such a value does not open at all). What counts the
+// values left to migrate may then leave them out before they are even read.
+[[nodiscard]] bool MarkedValuesStay(const Rekeying& rekeying) noexcept;
+
 // A value already in the target mode that opens under the new key is left
 // unchanged, unless it also opens under a different old key (then it fails as
 // ambiguous; with binary plaintexts allowed, a reading that is text wins over

@@ -16,8 +16,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "migrate/db/database.h"
 #include "migrate/db/postgres_catalogue.h"
@@ -31,6 +33,8 @@ constexpr std::size_t kChunk = 4096;
 constexpr std::size_t kReadBackRows = 100;
 // Rows per page where rows are read page by page.
 constexpr std::size_t kPageRows = 1000;
+// Rows one statement writes, where a statement writes several.
+constexpr std::size_t kStatementRows = 500;
 
 struct Handle {
     SQLSMALLINT type = 0;
@@ -147,13 +151,18 @@ std::unique_ptr<Handle> NewStatement(SQLHANDLE connection, std::uint64_t timeout
     return statement;
 }
 
+// The SQL type text is bound as for a column of `sql_type`: the wide
+// character types as their narrow ones, since the text is bound as bytes.
+SQLSMALLINT TextParameterType(SQLSMALLINT sql_type) noexcept {
+    return sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
+}
+
 // A character parameter for a column of `sql_type`; `length` must live as
 // long as the binding.
 void BindText(const Handle& statement, SQLUSMALLINT number, std::string_view text,
               SQLSMALLINT sql_type, SQLLEN& length) {
     length = static_cast<SQLLEN>(text.size());
-    const SQLSMALLINT type =
-        sql_type == SQL_WVARCHAR || sql_type == SQL_WLONGVARCHAR ? SQL_VARCHAR : sql_type;
+    const SQLSMALLINT type = TextParameterType(sql_type);
     Check(SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, type,
                            text.empty() ? 1 : text.size(), 0, const_cast<char*>(text.data()),
                            static_cast<SQLLEN>(text.size()), &length),
@@ -235,6 +244,38 @@ void ReadRow(const Handle& statement, std::size_t key_columns, Row& row) {
         row.key[i].is_integer = false;
     }
     row.value_is_null = !GetText(statement, static_cast<SQLUSMALLINT>(key_columns + 1), row.value);
+}
+
+// UPDATE (SELECT t0.k0 AS k0, …, t0.column AS o, t0.column AS n FROM table
+// AS t0 WHERE FALSE UNION ALL VALUES (?, …, ?, ?), …) AS v STRAIGHT_JOIN
+// table AS t FORCE INDEX (PRIMARY) ON t.k0 = v.k0 … AND BINARY t.column =
+// v.o SET t.column = v.n: `rows` updates in one statement, MariaDB's way.
+// The empty first part names the list's columns and gives them the table's
+// own types (a list alone takes its first row's, and would cut longer values
+// to fit), so that keys compare as the key does. The list drives the join
+// and each of its rows finds its row by the primary key: a scan of the table
+// (which the optimizer prefers for a small one) would lock every row it
+// passes, and wait for any another session holds. The parameters, row after
+// row: the key values, the value read, the new value; the value read
+// compares byte for byte, as in the per-row UPDATE.
+std::string JoinedUpdateSql(const ResolvedTarget& target, std::size_t rows) {
+    std::string columns;
+    std::string row = "(";
+    std::string join;
+    for (std::size_t j = 0; j < target.key.size(); ++j) {
+        const std::string name = std::string("k").append(std::to_string(j));
+        columns.append("t0.").append(target.key[j].quoted).append(" AS ").append(name).append(", ");
+        row += "?, ";
+        join.append("t.").append(target.key[j].quoted).append(" = v.").append(name).append(" AND ");
+    }
+    row += "?, ?)";
+    std::string sql = "UPDATE (SELECT " + columns + "t0." + target.quoted_column + " AS o, t0." +
+                      target.quoted_column + " AS n FROM " + target.quoted_table +
+                      " AS t0 WHERE FALSE UNION ALL VALUES " + row;
+    for (std::size_t i = 1; i < rows; ++i) sql.append(", ").append(row);
+    return sql + ") AS v STRAIGHT_JOIN " + target.quoted_table + " AS t FORCE INDEX (PRIMARY) ON " +
+           join + SameBytesSql(Dialect::kMySql, "t." + target.quoted_column, "v.o") + " SET t." +
+           target.quoted_column + " = v.n";
 }
 
 // How the rows are read and what bounds a wait.
@@ -457,25 +498,25 @@ class OdbcDatabase final : public Database {
 
     std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
                                      std::span<const Update> updates) override {
-        const Handle& update = Prepared(UpdateRowSql(target, dialect_));
-        const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
-        std::vector<SQLLEN> lengths(target.key.size() + 2);
         std::vector<std::uint64_t> applied(updates.size());
-        const LongWaitNotice notice(wait_, update.handle);
-        for (std::size_t i = 0; i < updates.size(); ++i) {
-            const Row& row = *updates[i].row;
-            BindText(update, 1, updates[i].new_value, value_type, lengths[0]);
-            BindKey(update, 2, target, row.key, std::span(lengths).subspan(1));
-            BindText(update, static_cast<SQLUSMALLINT>(target.key.size() + 2), row.value,
-                     value_type, lengths.back());
-            const SQLRETURN status = SQLExecute(update.handle);
-            SQLLEN rows = 0;
-            if (status != SQL_NO_DATA) {
-                Check(status, update, "cannot update row " + RowName(row.key), Error::Kind::kQuery,
-                      wait_.timeout_seconds);
-                Check(SQLRowCount(update.handle, &rows), update, "cannot count updated rows");
+        const WriteMethod method = WriteMethodFor(target);
+        const std::size_t step =
+            method == WriteMethod::kRowByRow ? updates.size() : RowsPerStatement(target);
+        for (std::size_t first = 0; first < updates.size(); first += step) {
+            const std::size_t rows = std::min(step, updates.size() - first);
+            const auto part = updates.subspan(first, rows);
+            const auto counts = std::span(applied).subspan(first, rows);
+            switch (method) {
+                case WriteMethod::kRowByRow:
+                    WriteRowByRow(target, part, counts);
+                    break;
+                case WriteMethod::kParameterArray:
+                    WriteParameterArray(target, part, counts);
+                    break;
+                case WriteMethod::kJoinedUpdate:
+                    WriteJoined(target, part, counts);
+                    break;
             }
-            applied[i] = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
         }
         return applied;
     }
@@ -519,6 +560,219 @@ class OdbcDatabase final : public Database {
     }
 
   private:
+    // How the updates of a chunk reach the database. Each gives every update
+    // its own count of rows changed, exactly as one statement per row would.
+    enum class WriteMethod {
+        // One UPDATE per row: any driver, and the way to the exact count of
+        // each row where another way leaves it open.
+        kRowByRow,
+        // The per-row UPDATE with an array of parameter sets, one round trip;
+        // only where the driver gives a count per set (psqlODBC).
+        kParameterArray,
+        // MariaDB: one UPDATE … JOIN over the rows, which counts only their
+        // total (see WriteJoined).
+        kJoinedUpdate,
+    };
+
+    // The way verified with each database's driver; the others write row by
+    // row. A joined update needs MariaDB (10.3 or later: a server that
+    // refuses the statement gets rows one by one), a key no two rows can
+    // share, and a table: a view's update may not take a join.
+    WriteMethod WriteMethodFor(const ResolvedTarget& target) {
+        if (dialect_ == Dialect::kMySql && target.key_is_unique && !target.is_view &&
+            JoinedUpdateTaken(target))
+            return WriteMethod::kJoinedUpdate;
+        if (dialect_ == Dialect::kPostgres && CountsEachParameterSet())
+            return WriteMethod::kParameterArray;
+        return WriteMethod::kRowByRow;
+    }
+
+    // Whether the server is MariaDB and prepares the joined update.
+    bool JoinedUpdateTaken(const ResolvedTarget& target) {
+        const std::string sql = JoinedUpdateSql(target, RowsPerStatement(target));
+        if (statements_.contains(sql)) return true;
+        if (refused_.contains(sql) || Info(SQL_DBMS_NAME).find("MariaDB") == std::string::npos)
+            return false;
+        try {
+            (void)Prepared(sql);
+            return true;
+        } catch (const Error&) {
+            refused_.insert(sql);
+            return false;
+        }
+    }
+
+    // Whether the driver gives a row count for each set of an array of
+    // parameters, stepped through with SQLMoreResults.
+    bool CountsEachParameterSet() {
+        if (!array_row_counts_) {
+            SQLUINTEGER counts = 0;
+            if (!SQL_SUCCEEDED(SQLGetInfo(connection_->handle, SQL_PARAM_ARRAY_ROW_COUNTS, &counts,
+                                          sizeof counts, nullptr)))
+                counts = 0;
+            array_row_counts_ = counts;
+        }
+        return *array_row_counts_ == SQL_PARC_BATCH;
+    }
+
+    // Rows one statement writes at most: a few hundred, fewer for a wide
+    // key, as servers bound the parameters of a statement (MySQL: 65,535).
+    static std::size_t RowsPerStatement(const ResolvedTarget& target) {
+        return std::min<std::size_t>(kStatementRows, 60000 / (target.key.size() + 2));
+    }
+
+    void WriteRowByRow(const ResolvedTarget& target, std::span<const Update> updates,
+                       std::span<std::uint64_t> counts) {
+        const Handle& update = Prepared(UpdateRowSql(target, dialect_));
+        const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
+        std::vector<SQLLEN> lengths(target.key.size() + 2);
+        const LongWaitNotice notice(wait_, update.handle);
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            const Row& row = *updates[i].row;
+            BindText(update, 1, updates[i].new_value, value_type, lengths[0]);
+            BindKey(update, 2, target, row.key, std::span(lengths).subspan(1));
+            BindText(update, static_cast<SQLUSMALLINT>(target.key.size() + 2), row.value,
+                     value_type, lengths.back());
+            counts[i] =
+                Changed(update, SQLExecute(update.handle), "cannot update row " + RowName(row.key));
+        }
+    }
+
+    // The rows the statement just run changed: nothing when `status` is
+    // SQL_NO_DATA (ODBC's word for an UPDATE that found no row).
+    std::uint64_t Changed(const Handle& statement, SQLRETURN status, const std::string& what) {
+        if (status == SQL_NO_DATA) return 0;
+        Check(status, statement, what, Error::Kind::kQuery, wait_.timeout_seconds);
+        return RowCount(statement);
+    }
+
+    static std::uint64_t RowCount(const Handle& statement) {
+        SQLLEN rows = 0;
+        Check(SQLRowCount(statement.handle, &rows), statement, "cannot count updated rows");
+        return rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
+    }
+
+    // The per-row UPDATE once for all `updates`. The driver answers with a
+    // count for each set: the first at once, each next one after
+    // SQLMoreResults.
+    void WriteParameterArray(const ResolvedTarget& target, std::span<const Update> updates,
+                             std::span<std::uint64_t> counts) {
+        const Handle& update = Prepared(UpdateRowSql(target, dialect_));
+        BindByColumn(update, target, updates);
+        const std::string what = "cannot update the rows from " + RowName(updates.front().row->key);
+        const LongWaitNotice notice(wait_, update.handle);
+        const SQLRETURN executed = SQLExecute(update.handle);
+        if (executed != SQL_NO_DATA)
+            Check(executed, update, what, Error::Kind::kQuery, wait_.timeout_seconds);
+        for (std::size_t i = 0; i < updates.size(); ++i) {
+            if (array_status_[i] != SQL_PARAM_SUCCESS &&
+                array_status_[i] != SQL_PARAM_SUCCESS_WITH_INFO)
+                throw Error(Error::Kind::kQuery, "cannot update row " +
+                                                     RowName(updates[i].row->key) + ": " +
+                                                     Diagnostics(update.type, update.handle));
+            if (i != 0) {
+                const SQLRETURN more = SQLMoreResults(update.handle);
+                if (more == SQL_NO_DATA)
+                    throw Error(Error::Kind::kQuery, "the ODBC driver gave " + std::to_string(i) +
+                                                         " row counts for " +
+                                                         std::to_string(updates.size()) + " rows");
+                Check(more, update, what);
+            }
+            counts[i] = RowCount(update);
+        }
+        while (SQL_SUCCEEDED(SQLMoreResults(update.handle))) {
+        }
+    }
+
+    // The parameters of the per-row UPDATE for every update at once, bound
+    // by column: each parameter's values side by side, as wide as the
+    // longest, with a status for each set.
+    void BindByColumn(const Handle& update, const ResolvedTarget& target,
+                      std::span<const Update> updates) {
+        const std::size_t parameters = target.key.size() + 2;
+        const auto text_of = [&](const Update& row, std::size_t parameter) -> std::string_view {
+            if (parameter == 0) return row.new_value;
+            if (parameter == parameters - 1) return row.row->value;
+            return row.row->key[parameter - 1].text;
+        };
+        array_values_.resize(parameters);
+        array_lengths_.resize(parameters);
+        array_status_.resize(updates.size());
+        SetStatementAttribute(update, SQL_ATTR_PARAM_BIND_TYPE, SQL_PARAM_BIND_BY_COLUMN);
+        SetStatementAttribute(update, SQL_ATTR_PARAMSET_SIZE, updates.size());
+        Check(SQLSetStmtAttr(update.handle, SQL_ATTR_PARAM_STATUS_PTR, array_status_.data(), 0),
+              update, "cannot set a statement attribute");
+        for (std::size_t p = 0; p < parameters; ++p) {
+            std::size_t width = 1;
+            for (const Update& row : updates) width = std::max(width, text_of(row, p).size());
+            std::string& values = array_values_[p];
+            std::vector<SQLLEN>& lengths = array_lengths_[p];
+            values.assign(width * updates.size(), '\0');
+            lengths.resize(updates.size());
+            for (std::size_t i = 0; i < updates.size(); ++i) {
+                const std::string_view text = text_of(updates[i], p);
+                std::copy(text.begin(), text.end(),
+                          values.begin() + static_cast<std::ptrdiff_t>(i * width));
+                lengths[i] = static_cast<SQLLEN>(text.size());
+            }
+            const bool key = p != 0 && p != parameters - 1;
+            const int type = key ? target.key[p - 1].odbc_type : target.column_odbc_type;
+            Check(SQLBindParameter(update.handle, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT,
+                                   SQL_C_CHAR, TextParameterType(static_cast<SQLSMALLINT>(type)),
+                                   width, 0, values.data(), static_cast<SQLLEN>(width),
+                                   lengths.data()),
+                  update, "cannot bind a value");
+        }
+    }
+
+    // MariaDB: one UPDATE … JOIN over the rows (see JoinedUpdateSql),
+    // after a savepoint. It reports only how many rows it changed in all; with
+    // a key no two rows share, each update changes one row at most, so a
+    // total of one per update means each changed its row. Any other total
+    // takes the statement back to the savepoint and writes the rows one by
+    // one, for the exact count of each: a row someone else changed meanwhile,
+    // or one the database did not keep (a trigger), is then told apart, and
+    // nothing is overwritten either way. The statement always takes a full
+    // set of rows, so that one prepared statement serves every chunk: the
+    // last update fills the sets left over, and repeating it changes nothing
+    // more, since an UPDATE … JOIN changes each row once.
+    void WriteJoined(const ResolvedTarget& target, std::span<const Update> updates,
+                     std::span<std::uint64_t> counts) {
+        const std::size_t rows = RowsPerStatement(target);
+        const Handle& update = Prepared(JoinedUpdateSql(target, rows));
+        const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
+        const std::size_t parameters = target.key.size() + 2;
+        std::vector<SQLLEN> lengths(rows * parameters);
+        for (std::size_t i = 0; i < rows; ++i) {
+            const Update& row = updates[std::min(i, updates.size() - 1)];
+            const auto number = static_cast<SQLUSMALLINT>(i * parameters + 1);
+            const auto row_lengths = std::span(lengths).subspan(i * parameters, parameters);
+            BindKey(update, number, target, row.row->key, row_lengths);
+            BindText(update, static_cast<SQLUSMALLINT>(number + parameters - 2), row.row->value,
+                     value_type, row_lengths[parameters - 2]);
+            BindText(update, static_cast<SQLUSMALLINT>(number + parameters - 1), row.new_value,
+                     value_type, row_lengths[parameters - 1]);
+        }
+        Execute("SAVEPOINT tarvola_write", "cannot set a savepoint");
+        std::uint64_t changed = 0;
+        {
+            const LongWaitNotice notice(wait_, update.handle);
+            changed = Changed(update, SQLExecute(update.handle),
+                              "cannot update the rows from " + RowName(updates.front().row->key));
+        }
+        if (changed == updates.size()) {
+            std::fill(counts.begin(), counts.end(), 1);
+            return;
+        }
+        Execute("ROLLBACK TO SAVEPOINT tarvola_write", "cannot roll back to the savepoint");
+        WriteRowByRow(target, updates, counts);
+    }
+
+    void SetStatementAttribute(const Handle& statement, SQLINTEGER attribute, SQLULEN value) {
+        Check(SQLSetStmtAttr(statement.handle, attribute, reinterpret_cast<SQLPOINTER>(value), 0),
+              statement, "cannot set a statement attribute");
+    }
+
     // What SQLColumns says of a table: its column names, and of the value
     // column its SQL type, its type's name and its declared width.
     struct Catalogued {
@@ -734,8 +988,12 @@ class OdbcDatabase final : public Database {
 
     // SELECT key…, column FROM table WHERE key IN (?, …), or for a key of
     // several columns (k1 = ? AND k2 = ?) OR …: a round trip per row would
-    // double the cost of a run, so the rows are read back in groups.
-    static std::string ReadBackSql(const ResolvedTarget& target) {
+    // double the cost of a run, so the rows are read back in groups. MySQL
+    // and MariaDB read in REPEATABLE READ from a snapshot that may predate
+    // another session's change, which their UPDATE, a locking read, already
+    // met: the rows are read locking too, as they are now (and held so
+    // until the commit, which the rows written are anyway).
+    std::string ReadBackSql(const ResolvedTarget& target) const {
         std::string keys;
         for (std::size_t i = 0; i < target.key.size(); ++i)
             keys += (i == 0 ? "" : ", ") + target.key[i].quoted;
@@ -744,11 +1002,12 @@ class OdbcDatabase final : public Database {
         if (target.key.size() == 1) {
             sql += target.key.front().quoted + " IN (";
             for (std::size_t i = 0; i < kReadBackRows; ++i) sql += i == 0 ? "?" : ",?";
-            return sql + ")";
+            sql += ")";
+        } else {
+            for (std::size_t i = 0; i < kReadBackRows; ++i)
+                sql += (i == 0 ? "(" : " OR (") + KeyMatchSql(target, {}) + ")";
         }
-        for (std::size_t i = 0; i < kReadBackRows; ++i)
-            sql += (i == 0 ? "(" : " OR (") + KeyMatchSql(target, {}) + ")";
-        return sql;
+        return dialect_ == Dialect::kMySql ? sql + " LOCK IN SHARE MODE" : sql;
     }
 
     // Whether one reading cursor may stay open across the updates and
@@ -859,6 +1118,15 @@ class OdbcDatabase final : public Database {
     // Prepared statements by their text.
     std::unordered_map<std::string, std::unique_ptr<Handle>> statements_;
     LockWait wait_;
+    // Statements the server would not prepare, by their text.
+    std::unordered_set<std::string> refused_;
+    // SQL_PARAM_ARRAY_ROW_COUNTS, once asked.
+    std::optional<SQLUINTEGER> array_row_counts_;
+    // The parameters of an array of updates, one buffer per parameter, and
+    // the status of each set: bound to the statement, so kept with it.
+    std::vector<std::string> array_values_;
+    std::vector<std::vector<SQLLEN>> array_lengths_;
+    std::vector<SQLUSMALLINT> array_status_;
 };
 
 }  // namespace
