@@ -133,14 +133,16 @@ void SetDatabase(OptionState& state, KeyOrigin origin, char* value) {
 
 using Section = OptionSection;
 
-// In the order --help and the man page show them (in each section).
+// In the order --help and the man page show them (in each section). The man
+// page's paragraphs are raw strings delimited by "roff", as roff often holds
+// the )" that would end a plain one.
 constexpr OptionSpec kOptions[] = {
     {.name = "--key-file",
      .value = "FILE",
      .commands = kAllCommands,
      .section = Section::kKey,
      .help = "the first line of FILE, without its line end",
-     .man = R"(The first line of
+     .man = R"roff(The first line of
 .IR file ,
 without its line end (LF or CRLF).
 A byte\-order mark at its start or blanks at its end are warned about: they
@@ -148,7 +150,7 @@ become part of the key.
 So is a file that users other than its owner can read
 .RB ( "chmod go\-rwx"
 it); it is still used.
-A first line longer than 64 KiB is refused (exit status 2).)",
+A first line longer than 64 KiB is refused (exit status 2).)roff",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kFile, value); }},
     {.name = "--key-env",
@@ -156,8 +158,8 @@ A first line longer than 64 KiB is refused (exit status 2).)",
      .commands = kAllCommands,
      .section = Section::kKey,
      .help = "the value of the environment variable VAR",
-     .man = R"(The value of the environment variable
-.IR var .)",
+     .man = R"roff(The value of the environment variable
+.IR var .)roff",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kEnvironment, value); }},
     {.name = "--key",
@@ -167,16 +169,16 @@ A first line longer than 64 KiB is refused (exit status 2).)",
      .help = "the key itself: other users can see it in the process\n"
              "list and it stays in the shell history, so prefer the\n"
              "two above",
-     .man = R"(The key itself.
+     .man = R"roff(The key itself.
 Other users can see it in the process list (on Windows it cannot be hidden
-from it at all) and it stays in the shell history: prefer the two above.)",
+from it at all) and it stays in the shell history: prefer the two above.)roff",
      .refuses_repeats_itself = true,
      .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kArgument, value); }},
     {.name = "--mode",
      .value = "0|1|auto",
      .commands = kCryptCommands,
      .help = "(encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1",
-     .man = R"((encrypt: 0 or 1; decrypt: 0, 1 or auto) The scheme; default 1.)",
+     .man = R"roff((encrypt: 0 or 1; decrypt: 0, 1 or auto) The scheme; default 1.)roff",
      .set =
          [](OptionState& state, char* value) {
              Options& options = state.options;
@@ -194,7 +196,7 @@ from it at all) and it stays in the shell history: prefer the two above.)",
              "connection URI), or odbc:CONNECTION-STRING; other\n"
              "users can see it in the process list, so keep\n"
              "passwords out of it (PGPASSWORD, ~/.pgpass) or use:",
-     .man = R"(.BI sqlite: path
+     .man = R"roff(.BI sqlite: path
 (an existing SQLite file),
 .BR postgresql:// ...\&
 or
@@ -219,7 +221,7 @@ from
 .B ~/.pgpass
 or from the file named by
 .B passfile=
-in the URI; or give the whole address with one of the next two options.)",
+in the URI; or give the whole address with one of the next two options.)roff",
      .set = [](OptionState& state,
                char* value) { SetDatabase(state, KeyOrigin::kArgument, value); }},
     {.name = "--db-file",
@@ -227,23 +229,23 @@ in the URI; or give the whole address with one of the next two options.)",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "the DATABASE address is the first line of FILE",
-     .man = R"(The
+     .man = R"roff(The
 .I database
 address is the first line of
 .I file
 (without its line end), as for
 .BR \-\-key\-file ;
-a file that other users can read is warned about.)",
+a file that other users can read is warned about.)roff",
      .set = [](OptionState& state, char* value) { SetDatabase(state, KeyOrigin::kFile, value); }},
     {.name = "--db-env",
      .value = "VAR",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "the DATABASE address is the value of VAR",
-     .man = R"(The
+     .man = R"roff(The
 .I database
 address is the value of the environment variable
-.IR var .)",
+.IR var .)roff",
      .set = [](OptionState& state,
                char* value) { SetDatabase(state, KeyOrigin::kEnvironment, value); }},
     {.name = "--table",
@@ -252,11 +254,11 @@ address is the value of the environment variable
      .section = Section::kMigrate,
      .help = "the table, as named in the catalogue, or SCHEMA.TABLE\n"
              "(a name holding a dot in double quotes: '\"a.b\"')",
-     .man = R"(The table, named exactly as in the catalogue, or
+     .man = R"roff(The table, named exactly as in the catalogue, or
 .IR schema . table
 for a table in another schema (PostgreSQL, ODBC; an attached database for
 SQLite). A name that holds a dot is written in double quotes:
-.BR \(aq\(dqa.b\(dq\(aq .)",
+.BR \(aq\(dqa.b\(dq\(aq .)roff",
      .set = [](OptionState& state, char* value) { state.options.migrate.table = value; }},
     {.name = "--column",
      .value = "COLUMN",
@@ -271,19 +273,19 @@ SQLite). A name that holds a dot is written in double quotes:
      .section = Section::kMigrate,
      .help = "the row key, one column or several; default the\n"
              "table's primary key (SQLite: else its rowid)",
-     .man = R"(The column, or columns separated by commas
+     .man = R"roff(The column, or columns separated by commas
 .RB ( tenant_id,id ),
 that identify a row; default the table's primary key, of one column or
 several, and SQLite's rowid for a table without one.
 A name holding a comma is written in double quotes.
-A key whose values rows share is a usage error before anything runs.)",
+A key whose values rows share is a usage error before anything runs.)roff",
      .set = [](OptionState& state, char* value) { state.options.migrate.id = value; }},
     {.name = "--where",
      .value = "CONDITION",
      .commands = kDbCommands,
      .section = Section::kMigrate,
      .help = "raw SQL limiting the rows, e.g. \"id % 4 = 0\"",
-     .man = R"(Raw SQL limiting the rows, for example
+     .man = R"roff(Raw SQL limiting the rows, for example
 .B \(dqid % 4 = 0\(dq
 on the first of four machines that share the work.
 It must be one condition, or it is a usage error before anything runs:
@@ -300,7 +302,7 @@ Through ODBC, whose drivers may run every statement of a text, a
 may stand only inside a plain \(aq...\(aq string.
 So not even
 .B \-\-dry\-run
-can be made to change anything.)",
+can be made to change anything.)roff",
      .set = [](OptionState& state, char* value) { state.options.migrate.where = value; }},
     {.name = "--from-mode",
      .value = "0|1|auto",
@@ -342,16 +344,16 @@ can be made to change anything.)",
      .section = Section::kKey,
      .help = "accept an empty key text (refused otherwise: values\n"
              "under it are readable by anyone)",
-     .man = R"(Accept an empty key text, for old values written with one.
+     .man = R"roff(Accept an empty key text, for old values written with one.
 Without it an empty key text, from any source, is a usage error: values
-under it are readable by anyone.)",
+under it are readable by anyone.)roff",
      .set = [](OptionState& state, char*) { state.options.allow_empty_key = true; }},
     {.name = "--allow-binary",
      .commands = kReadingCommands,
      .help = "(decrypt, reencrypt) accept plaintexts that are not\n"
              "UTF-8 text or hold control characters",
-     .man = R"((decrypt, reencrypt) Accept plaintexts that are not UTF\-8 text or that hold
-control characters, such as legacy values in a single\-byte code page.)",
+     .man = R"roff((decrypt, reencrypt) Accept plaintexts that are not UTF\-8 text or that hold
+control characters, such as legacy values in a single\-byte code page.)roff",
      .set = [](OptionState& state, char*) { state.options.allow_binary = true; }},
     {.name = "--null",
      .alias = "-0",
@@ -359,24 +361,24 @@ control characters, such as legacy values in a single\-byte code page.)",
      .help = "values are separated by zero bytes, not lines, in\n"
              "input and output (as xargs -0), so they may hold\n"
              "line breaks",
-     .man = R"(Values are separated by zero bytes instead of line ends, in input and output,
+     .man = R"roff(Values are separated by zero bytes instead of line ends, in input and output,
 as with
 .B xargs \-0
 and
 .BR "find \-print0" ;
 such values may hold line breaks.
 Messages then name the place as
-.RI "value " N .)",
+.RI "value " N .)roff",
      .set = [](OptionState& state, char*) { state.options.null_separated = true; }},
     {.name = "--line-buffered",
      .commands = kStreamCommands,
      .help = "write each result before reading the next value (on\n"
              "by itself when standard input is a terminal)",
-     .man = R"(Write and flush each result before the next value is read, so that a program
+     .man = R"roff(Write and flush each result before the next value is read, so that a program
 that keeps one
 .B tarvolacrypt
 process as a co\-process gets each answer at once.
-On by itself when standard input is a terminal.)",
+On by itself when standard input is a terminal.)roff",
      .set = [](OptionState& state, char*) { state.options.line_buffered = true; }},
     {.name = "--plan",
      .value = "FILE",
@@ -387,7 +389,7 @@ On by itself when standard input is a terminal.)",
              "\"double quotes\" around a name holding blanks; all\n"
              "in one transaction unless --batch-size, then one\n"
              "target after the other (no --where with --plan)",
-     .man = R"(Several targets instead of
+     .man = R"roff(Several targets instead of
 .BR \-\-table ,
 .B \-\-column
 and
@@ -410,18 +412,18 @@ With
 .B \-\-batch\-size
 the targets are migrated in batches one after the other.
 .B \-\-where
-cannot be used with a plan.)",
+cannot be used with a plan.)roff",
      .set = [](OptionState& state, char* value) { state.options.migrate.plan = value; }},
     {.name = "--batch-size",
      .value = "N",
      .commands = kMigrateOnly,
      .section = Section::kMigrate,
      .help = "commit every N rows (default: one transaction)",
-     .man = R"(Commit every
+     .man = R"roff(Commit every
 .I n
 rows instead of once; a failing value rolls back its batch and stops the run.
 Killed at any moment, the table holds whole old or whole new values, and a
-re\-run finishes the job.)",
+re\-run finishes the job.)roff",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.batch_size = ParseCount(state, value); }},
     {.name = "--pause",
@@ -430,12 +432,12 @@ re\-run finishes the job.)",
      .section = Section::kMigrate,
      .help = "with --batch-size: wait MS milliseconds after each\n"
              "batch, holding no lock",
-     .man = R"(With
+     .man = R"roff(With
 .BR \-\-batch\-size :
 wait
 .I ms
 milliseconds after each batch, between transactions, so that an application
-working on the same table is not starved.)",
+working on the same table is not starved.)roff",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.pause_ms = ParseCount(state, value); }},
     {.name = "--max-rate",
@@ -444,11 +446,11 @@ working on the same table is not starved.)",
      .section = Section::kMigrate,
      .help = "with --batch-size: wait after a batch as long as it\n"
              "takes to stay under ROWS rows per second",
-     .man = R"(With
+     .man = R"roff(With
 .BR \-\-batch\-size :
 after each batch, wait as long as it takes to keep the run under
 .I rows
-rows per second.)",
+rows per second.)roff",
      .set = [](OptionState& state,
                char* value) { state.options.migrate.max_rate = ParseCount(state, value); }},
     {.name = "--lock-timeout",
@@ -458,10 +460,10 @@ rows per second.)",
      .help = "give up (roll back, exit 1) when a lock held by\n"
              "another session blocks the run this long (default:\n"
              "wait, and say so on a terminal)",
-     .man = R"(When a lock held by another session keeps the run waiting this long, roll
+     .man = R"roff(When a lock held by another session keeps the run waiting this long, roll
 back, say so and exit 1 (PostgreSQL's lock_timeout, SQLite's busy wait, the
 ODBC query timeout). Without it the run waits as long as it takes and, on a
-terminal, says after a few seconds that it is waiting for a lock.)",
+terminal, says after a few seconds that it is waiting for a lock.)roff",
      .set =
          [](OptionState& state, char* value) {
              std::uint64_t& seconds = state.options.migrate.lock_timeout_seconds;
@@ -497,7 +499,7 @@ run the count of the rows still to migrate, for example
              "(default: one per processor); the output is the same\n"
              "as with --jobs 1, which uses one thread",
      .migrate_help = "the crypto on N threads (default: one per processor)",
-     .man = R"(Work on the values of standard input (encrypt, decrypt, reencrypt) with
+     .man = R"roff(Work on the values of standard input (encrypt, decrypt, reencrypt) with
 .I n
 threads, from 1 to 256; the default is one per processor.
 Values are handed out in chunks and their results written in input order,
@@ -508,12 +510,12 @@ A failure under
 .B \-\-strict
 or a failed write stops every thread.
 .B \-\-line\-buffered
-works on one value at a time.)",
-     .migrate_man = R"(Run the cryptography on
+works on one value at a time.)roff",
+     .migrate_man = R"roff(Run the cryptography on
 .I n
 threads, from 1 to 256; the default is one per processor.
 Reading and writing stay on one connection and overlap the cryptography of
-the rows read ahead; rows are written in the order they were read.)",
+the rows read ahead; rows are written in the order they were read.)roff",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseJobs, "a number from 1 to 256", state.options.jobs);
@@ -533,14 +535,14 @@ the rows read ahead; rows are written in the order they were read.)",
      .commands = kScanOnly,
      .section = Section::kScan,
      .help = "a table for people (default) or one JSON object",
-     .man = R"(A table for people (the default), or one JSON object holding a
+     .man = R"roff(A table for people (the default), or one JSON object holding a
 .B targets
 array, an object per target with the fields above and
 .B table
 and
 .BR column ,
 and the
-.BR totals .)",
+.BR totals .)roff",
      .set =
          [](OptionState& state, char* value) {
              SetParsed(state, value, ParseFormat, "text or json", state.options.scan.json);
