@@ -192,15 +192,14 @@ std::string OptionArms() {
 
 std::string Completion() {
     std::string commands;
+    std::string command_pattern;
     for (const Command command : kCommands) {
         commands.append(commands.empty() ? "" : " ").append(NameOf(command));
+        command_pattern.append(command_pattern.empty() ? "" : " | ").append(NameOf(command));
     }
-    std::string command_pattern = commands;
-    for (std::size_t at = 0; (at = command_pattern.find(' ', at)) != std::string::npos; at += 3)
-        command_pattern.replace(at, 1, " | ");
     return R"(# bash completion for tarvolacrypt                          -*- shell-script -*-
 # Made from the tool's option table (tools/cli/command_line.cpp) by
-# tools/doc/generate_docs.cpp.
+# tools/doc/generate_docs.cpp: change the table, not this file.
 
 _tarvolacrypt()
 {
