@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_status.h"
+#include "common/exit_status.h"
 #include "fake_database.h"
 #include "migrate/migrate.h"
 #include "values/value_operations.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/key_source.h"
+#include "migrate/db/address.h"
 #include "migrate/db/database.h"
 #include "migrate/db/sql_condition.h"
 

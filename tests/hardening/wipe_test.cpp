@@ -630,14 +630,20 @@ TEST_F(SecretWipe, ToolMigrateLeavesNoPlaintext) {
 
         int status = -1;
         const std::string found = FindSecretsLeftBy([&path, &status] {
-            tarvola::tool::Options options;
-            options.command = tarvola::tool::Command::kMigrate;
-            options.quiet = true;
-            options.migrate.database = std::string("sqlite:") + path;
-            options.migrate.table = "secrets";
-            options.migrate.column = "v";
+            tarvola::tool::MigrateOptions options;
+            options.database = std::string("sqlite:") + path;
+            options.table = "secrets";
+            options.column = "v";
             std::ostringstream err;
-            status = tarvola::tool::RunMigrate(options, kHexKey, kEnvelopeKey128, 1, false, err);
+            status = tarvola::tool::RunMigrate({
+                .options = options,
+                .rekeying = {kHexKey, kEnvelopeKey128, tarvola::tool::ReadMode::kAuto,
+                             tarvola::Mode::kEnvelope},
+                .rules = {false, true},
+                .jobs = 1,
+                .quiet = true,
+                .err = err,
+            });
             SaveRegisters();
         });
         std::remove(path);

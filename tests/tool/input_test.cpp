@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/input.h"
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace {
 

@@ -122,7 +122,7 @@ void SetDatabase(OptionState& state, KeyOrigin origin, char* value) {
         return;
     }
     state.database_given = true;
-    migrate.database_origin = origin;
+    state.options.database_origin = origin;
     migrate.database = value;
     if (migrate.database.empty())
         state.error = std::string(state.name) + " needs a non-empty value";

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "cli/key_source.h"
+#include "common/secret_text.h"
+#include "migrate/settings.h"
 #include "tarvolacrypt.hpp"
-#include "values/secret_text.h"
 #include "values/value_operations.h"
 
 namespace tarvola::tool {
@@ -20,39 +21,6 @@ namespace tarvola::tool {
 enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate, kScan };
 inline constexpr Command kCommands[] = {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
                                         Command::kMigrate, Command::kScan};
-
-// migrate and scan: where the values are; migrate only: how to write them.
-struct MigrateOptions {
-    // kArgument: `database` is the address (--db); kFile and kEnvironment:
-    // the path (--db-file) or the variable (--db-env) that holds it.
-    KeyOrigin database_origin = KeyOrigin::kArgument;
-    std::string database;
-    std::string table;
-    std::string column;
-    // Empty: SQLite's rowid, else the table's single-column primary key.
-    std::string id;
-    std::string where;
-    // A file naming several targets (TABLE COLUMN [ID] per line), instead
-    // of table, column and id.
-    std::string plan;
-    // 0: one transaction for the whole run.
-    std::uint64_t batch_size = 0;
-    // 0: wait for another session's lock as long as it takes.
-    std::uint64_t lock_timeout_seconds = 0;
-    bool dry_run = false;
-    // Times of the passes a run makes, on standard error.
-    bool verbose = false;
-    // Between batches: a pause, and a cap on rows per second (0: none).
-    std::uint64_t pause_ms = 0;
-    std::uint64_t max_rate = 0;
-};
-
-// scan only.
-struct ScanOptions {
-    // Where to list the failing and ambiguous rows; empty for nowhere.
-    std::string failures;
-    bool json = false;
-};
 
 struct Options {
     Command command = Command::kEncrypt;
@@ -77,6 +45,10 @@ struct Options {
     // Each one is a value (pointing into argv); none means one value per line
     // of standard input.
     std::vector<std::string_view> texts;
+    // kArgument: migrate.database is the address (--db); kFile and
+    // kEnvironment: the path (--db-file) or the variable (--db-env) that
+    // holds it, which the tool reads before it connects.
+    KeyOrigin database_origin = KeyOrigin::kArgument;
     MigrateOptions migrate;
     ScanOptions scan;
 };

@@ -1,6 +1,6 @@
 #include "cli/input.h"
 
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace tarvola::tool {
 

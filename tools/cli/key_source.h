@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace tarvola::tool {
 
@@ -40,18 +40,6 @@ struct FetchedKey {
 // --db-env; with the same errors and the warning when others can read the
 // file. `origin` is kFile or kEnvironment, `detail` the path or the name.
 [[nodiscard]] FetchedKey FetchDatabaseAddress(KeyOrigin origin, const std::string& detail);
-
-// Whether a database address carries a password: a URI's
-// "user:password@", a "password=" keyword (libpq, ODBC) or ODBC's "PWD=".
-[[nodiscard]] bool AddressHoldsPassword(std::string_view address);
-
-// What libpq would read otherwise than the user meant, as a warning: a URI
-// password holding an unencoded '@', which libpq ends at the first one.
-[[nodiscard]] std::optional<std::string> AddressMisreading(std::string_view address);
-
-// `message` with every password `address` carries replaced by "***", for
-// messages of a database client that may quote the address.
-[[nodiscard]] std::string HidePasswords(std::string message, std::string_view address);
 
 // Why `key` cannot be used at all, or nothing. An empty key text would leave
 // values readable by anyone, so it is refused unless `allow_empty`.

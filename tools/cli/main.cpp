@@ -10,11 +10,14 @@
 #include <thread>
 
 #include "cli/command_line.h"
-#include "cli/exit_status.h"
 #include "cli/input.h"
 #include "cli/key_source.h"
 #include "cli/output.h"
 #include "cli/platform.h"
+#include "common/exit_status.h"
+#include "common/messages.h"
+#include "common/stop_signal.h"
+#include "migrate/db/address.h"
 #include "migrate/migrate.h"
 #include "migrate/scan.h"
 #include "values/batch.h"
@@ -23,7 +26,7 @@ namespace tarvola::tool {
 namespace {
 
 int ReportUsageError(const std::string& error) {
-    std::cerr << "tarvolacrypt: " << error << "\nTry 'tarvolacrypt --help' for more information.\n";
+    std::cerr << kMessagePrefix << error << "\nTry 'tarvolacrypt --help' for more information.\n";
     return kExitUsage;
 }
 
@@ -63,14 +66,14 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
         return std::nullopt;
     }
     for (const std::string& warning : fetched.warnings) {
-        std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+        std::cerr << kMessagePrefix << "warning: " << warning << '\n';
     }
     if (fetched.key->view().empty()) {
-        std::cerr << "tarvolacrypt: warning: the " << role
+        std::cerr << kMessagePrefix << "warning: the " << role
                   << " text is empty: values under it are readable by anyone\n";
     }
     if (source.origin == KeyOrigin::kArgument) {
-        std::cerr << "tarvolacrypt: warning: " << KeyArgumentRisk() << '\n';
+        std::cerr << kMessagePrefix << "warning: " << KeyArgumentRisk() << '\n';
     }
     return std::move(fetched.key);
 }
@@ -78,14 +81,15 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
 // The address of the database to work on, from --db, --db-file or
 // --db-env; nothing after a usage error was reported. A password on the
 // command line is warned about whatever --quiet says: it is about safety.
-std::optional<std::string> ObtainDatabaseAddress(const MigrateOptions& migrate) {
+std::optional<std::string> ObtainDatabaseAddress(const Options& options) {
+    const MigrateOptions& migrate = options.migrate;
     std::string address = migrate.database;
-    if (migrate.database_origin == KeyOrigin::kArgument) {
+    if (options.database_origin == KeyOrigin::kArgument) {
         if (AddressHoldsPassword(address)) {
-            std::cerr << "tarvolacrypt: warning: " << DatabaseArgumentRisk() << '\n';
+            std::cerr << kMessagePrefix << "warning: " << DatabaseArgumentRisk() << '\n';
         }
     } else {
-        FetchedKey fetched = FetchDatabaseAddress(migrate.database_origin, migrate.database);
+        FetchedKey fetched = FetchDatabaseAddress(options.database_origin, migrate.database);
         if (!fetched.key || fetched.key->view().empty()) {
             ReportUsageError(fetched.key
                                  ? "the database address in '" + migrate.database + "' is empty"
@@ -93,12 +97,12 @@ std::optional<std::string> ObtainDatabaseAddress(const MigrateOptions& migrate) 
             return std::nullopt;
         }
         for (const std::string& warning : fetched.warnings) {
-            std::cerr << "tarvolacrypt: warning: " << warning << '\n';
+            std::cerr << kMessagePrefix << "warning: " << warning << '\n';
         }
         address = fetched.key->view();
     }
     if (const auto misreading = AddressMisreading(address))
-        std::cerr << "tarvolacrypt: warning: " << *misreading << '\n';
+        std::cerr << kMessagePrefix << "warning: " << *misreading << '\n';
     return address;
 }
 
@@ -135,7 +139,7 @@ bool ShowSummary(const Options& options) {
 int WriteText(std::string_view text, const StandardOutputBuffer& buffer) {
     std::cout << text << std::flush;
     if (buffer.error() == 0) return kExitDone;
-    std::cerr << "tarvolacrypt: " << buffer.ErrorMessage() << '\n';
+    std::cerr << kMessagePrefix << buffer.ErrorMessage() << '\n';
     return kExitFailed;
 }
 
@@ -171,25 +175,47 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
 
     // scan without a database reads standard input.
     if (!options.migrate.database.empty()) {
-        std::optional<std::string> address = ObtainDatabaseAddress(options.migrate);
+        std::optional<std::string> address = ObtainDatabaseAddress(options);
         if (!address) return kExitUsage;
         parsed.options.migrate.database = std::move(*address);
-        parsed.options.migrate.database_origin = KeyOrigin::kArgument;
+        parsed.options.database_origin = KeyOrigin::kArgument;
     }
+    const Rekeying rekeying{key->view(), new_key ? new_key->view() : key->view(), options.read_mode,
+                            options.write_mode};
+    // A database column, or values behind -0, carry line breaks as well as
+    // any other character.
+    const ValueRules column_rules{options.allow_binary, true};
+    const bool db_progress = !options.quiet && IsTerminal(StandardStream::kError);
     if (options.command == Command::kMigrate) {
         CatchStopSignals();
-        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
-        return RunMigrate(options, key->view(), new_key ? new_key->view() : key->view(),
-                          JobCount(options), progress, std::cerr);
+        return RunMigrate({
+            .options = options.migrate,
+            .rekeying = rekeying,
+            .rules = column_rules,
+            .jobs = JobCount(options),
+            .quiet = options.quiet,
+            .show_progress = db_progress,
+            .err = std::cerr,
+        });
     }
     if (options.command == Command::kScan) {
-        const bool progress = !options.quiet && IsTerminal(StandardStream::kError);
         // The values scanned are stored ciphertexts, not secrets: std::cin will do.
-        const int status = RunScan(options, key->view(), new_key ? new_key->view() : key->view(),
-                                   JobCount(options), progress, std::cin, std::cout, std::cerr);
+        const int status = RunScan(
+            {
+                .source = options.migrate,
+                .scan = options.scan,
+                .rekeying = rekeying,
+                .rules = column_rules,
+                .null_separated = options.null_separated,
+                .new_key_given = options.new_key.origin != KeyOrigin::kNone,
+                .jobs = JobCount(options),
+                .show_progress = db_progress,
+                .err = std::cerr,
+            },
+            std::cin, std::cout);
         std::cout.flush();
         if (output.error() == 0) return status;
-        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        std::cerr << kMessagePrefix << output.ErrorMessage() << '\n';
         return std::max(status, kExitFailed);
     }
     CatchStopSignals();
@@ -211,22 +237,22 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
     }
     std::cout.flush();
     if (output.error() != 0) {
-        std::cerr << "tarvolacrypt: " << output.ErrorMessage() << '\n';
+        std::cerr << kMessagePrefix << output.ErrorMessage() << '\n';
         return kExitFailed;
     }
     if (counts.interrupted) {
         // Every result written is whole: the loop stops between values.
-        std::cerr << "tarvolacrypt: interrupted after " << counts.values
+        std::cerr << kMessagePrefix << "interrupted after " << counts.values
                   << (counts.values == 1 ? " value" : " values")
                   << ", the rest of the input was not read\n";
     }
     if (ShowSummary(options))
-        std::cerr << "tarvolacrypt: "
+        std::cerr << kMessagePrefix
                   << Summary(counts, {.wrong_key_hint = job.operation != Operation::kEncrypt})
                   << '\n';
     if (counts.interrupted) return StoppedRunStatus(StopSignal());
     if (read_error != 0) {
-        std::cerr << "tarvolacrypt: cannot read standard input: " << std::strerror(read_error)
+        std::cerr << kMessagePrefix << "cannot read standard input: " << std::strerror(read_error)
                   << '\n';
         return kExitFailed;
     }
@@ -248,7 +274,7 @@ int main(int argc, char** argv) {
         ArgumentStorage storage;
         status = Run(ArgumentsAsUtf8(argc, argv, storage), output);
     } catch (const std::exception& error) {
-        std::cerr << "tarvolacrypt: " << error.what() << '\n';
+        std::cerr << kMessagePrefix << error.what() << '\n';
     }
     std::cout.flush();
     std::cout.rdbuf(previous);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "cli/platform.h"
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace tarvola::tool {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace tarvola::tool {
 
@@ -54,22 +54,6 @@ struct ArgumentStorage {
 
 // Why --key is a risk on this platform, for the warning.
 [[nodiscard]] std::string_view KeyArgumentRisk() noexcept;
-
-// From here on SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the
-// console closing) only ask the run to stop: the loops stop after a whole
-// value or before a commit and say what was done. A second signal of the
-// same kind ends the process at once, for input that never comes.
-void CatchStopSignals() noexcept;
-
-// The signal that asked the run to stop (SIGINT's 2, SIGTERM's 15), 0 while
-// none did. Safe to call from any thread.
-[[nodiscard]] int StopSignal() noexcept;
-
-// The exit status of a run stopped by `signal`, as shells report one killed
-// by it: 130 for SIGINT, 143 for SIGTERM.
-[[nodiscard]] constexpr int StoppedRunStatus(int signal) noexcept {
-    return 128 + signal;
-}
 
 // Whether users other than the owner may read the file at `path` (false
 // where the platform has no such bits to look at, or the file is missing).

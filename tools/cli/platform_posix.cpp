@@ -9,7 +9,6 @@
 #endif
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -52,15 +51,6 @@ extern "C" void RestoreEchoAndReraise(int signal_number) {
     tcsetattr(g_terminal, TCSANOW, &g_saved_settings);
     signal(signal_number, SIG_DFL);
     raise(signal_number);
-}
-
-// Set by the handler below, read by the loops between values.
-std::atomic<int> g_stop_signal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-extern "C" void RecordStopSignal(int signal_number) {
-    int none = 0;
-    g_stop_signal.compare_exchange_strong(none, signal_number);
 }
 
 class EchoOff {
@@ -182,21 +172,6 @@ int WriteToStandardOutput(const char* data, std::size_t size) noexcept {
 std::string_view KeyArgumentRisk() noexcept {
     return "--key shows the key to other users in the process list and keeps it in the shell "
            "history; use --key-file or --key-env";
-}
-
-void CatchStopSignals() noexcept {
-    struct sigaction stop {};
-    stop.sa_handler = RecordStopSignal;
-    sigemptyset(&stop.sa_mask);
-    // SA_RESETHAND: the second signal finds the default action and ends the
-    // process, should the run be blocked waiting for input.
-    stop.sa_flags = static_cast<int>(SA_RESETHAND | SA_RESTART);
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-}
-
-int StopSignal() noexcept {
-    return g_stop_signal.load(std::memory_order_relaxed);
 }
 
 bool ReadableByOthers(const std::string& path) noexcept {

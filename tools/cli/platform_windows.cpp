@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -205,35 +204,6 @@ int WriteToStandardOutput(const char* data, std::size_t size) noexcept {
 std::string_view KeyArgumentRisk() noexcept {
     return "--key cannot be hidden from the Windows process list (any process can read the "
            "command line) and stays in the shell history; use --key-file or --key-env";
-}
-
-namespace {
-
-std::atomic<int> g_stop_signal{0};
-
-// Runs on a thread of its own. The first Ctrl+C or Ctrl+Break asks the run
-// to stop; a second one falls through to the default handler, which ends the
-// process. Closing the console ends it once the handler returns, so the
-// handler waits a moment for the run to stop at a whole value.
-BOOL WINAPI RecordStopEvent(DWORD event) {
-    int none = 0;
-    const int signal_number = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
-        return FALSE;
-    }
-    if (!g_stop_signal.compare_exchange_strong(none, signal_number)) return FALSE;
-    if (event == CTRL_CLOSE_EVENT) Sleep(2000);
-    return TRUE;
-}
-
-}  // namespace
-
-void CatchStopSignals() noexcept {
-    SetConsoleCtrlHandler(RecordStopEvent, TRUE);
-}
-
-int StopSignal() noexcept {
-    return g_stop_signal.load(std::memory_order_relaxed);
 }
 
 // Windows keeps access in ACLs, not mode bits; a key file's protection there

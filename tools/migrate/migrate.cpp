@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/exit_status.h"
-#include "cli/key_source.h"
-#include "cli/platform.h"
+#include "common/exit_status.h"
+#include "common/messages.h"
+#include "common/stop_signal.h"
+#include "migrate/db/address.h"
 #include "migrate/db/database.h"
 #include "migrate/plan.h"
 #include "values/parallel.h"
@@ -146,7 +147,7 @@ Ending Guarded(Progress* const& shown, std::ostream& err, std::string_view addre
         // interrupted, not refused, and the cancel's own error says nothing.
         if (StopSignal() != 0) return Ending::kInterrupted;
         if (shown != nullptr) shown->Erase();
-        err << db::PrefixLines("tarvolacrypt: ", HidePasswords(error.what(), address)) << '\n';
+        (void)ReportDatabaseError(error, address, err);
         return Ending::kRefused;
     }
 }
@@ -325,17 +326,17 @@ class Migration {
         const bool atomic = settings_.options.batch_size == 0 || settings_.options.dry_run;
         progress_.Erase();
         if (counts_.failed > kListedFailures)
-            settings_.err << "tarvolacrypt: " << label_ << counts_.failed - kListedFailures
+            settings_.err << kMessagePrefix << label_ << counts_.failed - kListedFailures
                           << " more failing rows not listed\n";
         if (note && !width_refused_) WriteEndingNote(ending, atomic);
         if (ending != Ending::kCompleted) counts_.done = committed_done_;
         if (!settings_.quiet || any_failure_ || ending != Ending::kCompleted) {
-            settings_.err << "tarvolacrypt: " << label_
+            settings_.err << kMessagePrefix << label_
                           << Summary(counts_, {.empty = "null or empty", .every_count = true})
                           << '\n';
         }
         if (target_.hidden_by_row_security)
-            settings_.err << "tarvolacrypt: " << TargetName(target_) << ": " << kHiddenRows
+            settings_.err << kMessagePrefix << TargetName(target_) << ": " << kHiddenRows
                           << ": they were not looked at; keep the old key until a role that "
                              "sees every row has migrated them\n";
         // Rows an application wrote under the old key meanwhile: a run that
@@ -345,7 +346,7 @@ class Migration {
         // expect of a stopped one, also when it came after the last commit.
         if (const int signal = StopSignal(); signal != 0) {
             if (note && ending == Ending::kCompleted)
-                settings_.err << "tarvolacrypt: interrupted after the last commit: "
+                settings_.err << kMessagePrefix << "interrupted after the last commit: "
                               << CommittedSoFar(atomic, true) << '\n';
             return StoppedRunStatus(signal);
         }
@@ -365,10 +366,10 @@ class Migration {
         switch (ending) {
             case Ending::kCompleted:
                 if (settings_.options.dry_run)
-                    settings_.err << "tarvolacrypt: dry run: every change rolled back\n";
+                    settings_.err << kMessagePrefix << "dry run: every change rolled back\n";
                 break;
             case Ending::kValueFailed:
-                settings_.err << "tarvolacrypt: rolled back: "
+                settings_.err << kMessagePrefix << "rolled back: "
                               << (atomic || committed_batches_ == 0
                                       ? "nothing was written"
                                       : "the failing batch was not written, earlier batches were")
@@ -376,7 +377,7 @@ class Migration {
                 break;
             case Ending::kInterrupted:
             case Ending::kRefused:
-                settings_.err << "tarvolacrypt: "
+                settings_.err << kMessagePrefix
                               << (ending == Ending::kInterrupted ? "interrupted" : "stopped")
                               << ": " << CommittedSoFar(atomic, false) << '\n';
                 break;
@@ -531,7 +532,7 @@ class Migration {
             });
         if (too_long == 0) return true;
         progress_.Erase();
-        settings_.err << "tarvolacrypt: " << label_ << "column '" << target_.column
+        settings_.err << kMessagePrefix << label_ << "column '" << target_.column
                       << "' takes at most " << width << " characters, but " << too_long
                       << (too_long == 1 ? " value needs" : " values need") << " up to " << needed
                       << " once migrated: nothing was written; widen the column first\n";
@@ -574,7 +575,7 @@ class Migration {
         (void)RunOrdered(settings_.jobs, chunks.size(), steps);
         if (!settings_.options.verbose) return;
         progress_.Erase();
-        settings_.err << "tarvolacrypt: " << label_ << what << " in "
+        settings_.err << kMessagePrefix << label_ << what << " in "
                       << Seconds(std::chrono::steady_clock::now() - started) << " s (" << rows
                       << (rows == 1 ? " row" : " rows") << " read)\n";
     }
@@ -583,7 +584,7 @@ class Migration {
         ++counts_.failed;
         if (counts_.failed > kListedFailures) return;
         progress_.Erase();
-        settings_.err << "tarvolacrypt: " << label_ << "row " << db::RowName(key) << ": " << reason
+        settings_.err << kMessagePrefix << label_ << "row " << db::RowName(key) << ": " << reason
                       << '\n';
     }
 
@@ -608,23 +609,20 @@ class Migration {
         try {
             left = CountLeftBehind();
         } catch (const db::Error& error) {
-            settings_.err << db::PrefixLines(
-                                 "tarvolacrypt: ",
-                                 "cannot count the rows left to migrate: " +
-                                     HidePasswords(error.what(), settings_.options.database))
-                          << '\n';
+            settings_.err << kMessagePrefix << "cannot count the rows left to migrate:\n";
+            (void)ReportDatabaseError(error, settings_.options.database, settings_.err);
             RollBackQuietly(database_);
             return true;
         }
         if (StopSignal() != 0) {
-            settings_.err << "tarvolacrypt: " << label_
+            settings_.err << kMessagePrefix << label_
                           << "interrupted while counting the rows still to migrate: scan to "
                              "count them\n";
             return true;
         }
         if (left == 0) return false;
         settings_.err
-            << "tarvolacrypt: " << label_ << left << (left == 1 ? " row" : " rows")
+            << kMessagePrefix << label_ << left << (left == 1 ? " row" : " rows")
             << " still to migrate (written under the old key during the run?): run again to "
                "migrate "
             << (left == 1 ? "it" : "them") << '\n';
@@ -681,41 +679,20 @@ class Migration {
     std::uint64_t committed_batches_ = 0;
 };
 
-// A database error that ends a run outside the work Guarded watches, said
-// with passwords hidden: a refused statement fails the run, a connection or
-// a name that is unusable is the user's to fix.
-int ReportDatabaseError(const db::Error& error, std::string_view address, std::ostream& err) {
-    err << db::PrefixLines("tarvolacrypt: ", HidePasswords(error.what(), address)) << '\n';
-    return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
-}
-
 }  // namespace
 
-int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
-               unsigned jobs, bool show_progress, std::ostream& err) {
-    const MigrateOptions& migrate = options.migrate;
-    const Targets targets = TargetsOf(migrate);
+int RunMigrate(const MigrationSettings& settings) {
+    const Targets targets = TargetsOf(settings.options);
     if (!targets.error.empty()) {
-        err << "tarvolacrypt: " << targets.error << '\n';
+        settings.err << kMessagePrefix << targets.error << '\n';
         return kExitUsage;
     }
     std::unique_ptr<db::Database> database;
     try {
-        database = db::Connect(migrate.database);
+        database = db::Connect(settings.options.database);
     } catch (const db::Error& error) {
-        return ReportDatabaseError(error, migrate.database, err);
+        return ReportDatabaseError(error, settings.options.database, settings.err);
     }
-    const MigrationSettings settings{
-        .options = migrate,
-        .rekeying = {key, new_key, options.read_mode, options.write_mode},
-        // A database column carries line breaks as well as any other
-        // character.
-        .rules = {options.allow_binary, true},
-        .jobs = std::max(1U, jobs),
-        .quiet = options.quiet,
-        .show_progress = show_progress,
-        .err = err,
-    };
     return Migrate(*database, targets.targets, settings);
 }
 
@@ -730,7 +707,8 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
         if (settings.show_progress)
             lock_wait.on_long_wait = [&err, &shown] {
                 if (shown != nullptr) shown->Erase();
-                err << "tarvolacrypt: waiting for a lock held by another session "
+                err << kMessagePrefix
+                    << "waiting for a lock held by another session "
                        "(--lock-timeout limits the wait)\n";
             };
         database.SetLockWait(std::move(lock_wait));
@@ -739,14 +717,14 @@ int Migrate(db::Database& database, std::span<const db::Target> targets,
         for (const db::Target& named : targets) {
             const db::ResolvedTarget& target = resolved.emplace_back(database.Resolve(named));
             if (target.hidden_by_row_security)
-                err << "tarvolacrypt: warning: " << TargetName(target) << ": " << kHiddenRows
+                err << kMessagePrefix << "warning: " << TargetName(target) << ": " << kHiddenRows
                     << ": only the rows this role sees are migrated\n";
             // A shared key would let one conditional update overwrite several
             // rows.
             if (target.key_is_unique) continue;
             if (const std::uint64_t shared = database.CountSharedIds(target); shared != 0) {
-                err << "tarvolacrypt: --id '" << KeyNames(target) << "' is not unique: " << shared
-                    << (shared == 1 ? " value is" : " values are")
+                err << kMessagePrefix << "--id '" << KeyNames(target)
+                    << "' is not unique: " << shared << (shared == 1 ? " value is" : " values are")
                     << " held by more than one row; name a unique column\n";
                 return kExitUsage;
             }

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "cli/command_line.h"
+#include "migrate/settings.h"
 #include "values/value_operations.h"
 
 namespace tarvola::tool {
@@ -18,17 +18,10 @@ class Database;
 struct Target;
 }  // namespace db
 
-// The crypto runs on `jobs` threads (at least one), the database work on the
-// calling thread. The exit status: 0 done (nothing to do included), 1 a value
-// failed or the database refused a write, 2 the database or a name in it is
-// unusable.
-[[nodiscard]] int RunMigrate(const Options& options, std::string_view key, std::string_view new_key,
-                             unsigned jobs, bool show_progress, std::ostream& err);
-
 // What a run works by, besides its database and targets.
 struct MigrationSettings {
-    // The command line's --db (whose passwords messages hide), batches,
-    // pacing, lock timeout, dry run; a plan names each target's messages.
+    // The database (whose passwords messages hide), the targets, batches,
+    // pacing, lock timeout, dry run.
     const MigrateOptions& options;
     Rekeying rekeying;
     ValueRules rules;
@@ -38,6 +31,13 @@ struct MigrationSettings {
     bool show_progress = false;
     std::ostream& err;
 };
+
+// Connects to the database of settings.options and migrates its targets.
+// The crypto runs on `jobs` threads (at least one), the database work on the
+// calling thread. The exit status: 0 done (nothing to do included), 1 a value
+// failed or the database refused a write, 2 the database or a name in it is
+// unusable; 130 or 143 when a stop signal came.
+[[nodiscard]] int RunMigrate(const MigrationSettings& settings);
 
 // RunMigrate once connected: checks `targets` in `database`, then migrates
 // them; the same exit status. Apart from RunMigrate, for tests, which hand

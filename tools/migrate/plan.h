@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "migrate/db/database.h"
+#include "migrate/settings.h"
 
 namespace tarvola::tool {
 

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_status.h"
-#include "cli/key_source.h"
+#include "common/exit_status.h"
+#include "common/messages.h"
+#include "migrate/db/address.h"
 #include "migrate/db/database.h"
 #include "migrate/plan.h"
 #include "values/parallel.h"
@@ -317,29 +318,27 @@ void WriteTable(const std::vector<Report>& reports, const Census& totals, std::o
 }
 
 struct Scan {
-    const Options& options;
-    Rekeying rekeying;
-    ValueRules rules;
-    unsigned jobs;
-    bool show_progress;
-    std::ostream& err;
+    const ScanSettings& settings;
     FailuresFile failures;
 };
 
 std::vector<Report> ScanInput(const Scan& scan, std::istream& in) {
-    Progress progress(scan.err, scan.show_progress, "values");
+    const ScanSettings& settings = scan.settings;
+    Progress progress(settings.err, settings.show_progress, "values");
     Report report;
-    report.census = Count(InputRows(in, scan.options.null_separated ? '\0' : '\n'), nullptr,
-                          scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
+    report.census =
+        Count(InputRows(in, settings.null_separated ? '\0' : '\n'), nullptr, settings.rekeying,
+              settings.rules, settings.jobs, scan.failures, progress);
     return {report};
 }
 
 // Every target through one read-only connection and one transaction, so
 // that their counts come from the same moment where the database can.
 std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targets) {
-    const auto database = db::Connect(scan.options.migrate.database, db::Access::kReadOnly);
+    const ScanSettings& settings = scan.settings;
+    const auto database = db::Connect(settings.source.database, db::Access::kReadOnly);
     if (const std::string caveat = database->read_only_caveat(); !caveat.empty())
-        scan.err << "tarvolacrypt: warning: " << caveat << '\n';
+        settings.err << kMessagePrefix << "warning: " << caveat << '\n';
     scan.failures.dialect = database->dialect();
     scan.failures.backslash_escapes = database->backslash_escapes();
     // Every name checked before anything is read.
@@ -350,12 +349,13 @@ std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targe
     for (const db::ResolvedTarget& target : resolved) {
         if (scan.failures.out != nullptr && resolved.size() > 1)
             *scan.failures.out << "# " << TargetName(target) << '\n';
-        const std::uint64_t total = scan.show_progress ? database->CountRows(target) : 0;
-        Progress progress(scan.err, scan.show_progress, "rows", total);
+        const std::uint64_t total = settings.show_progress ? database->CountRows(target) : 0;
+        Progress progress(settings.err, settings.show_progress, "rows", total);
         const auto cursor = database->OpenRows(target);
         Report report{db::Target(target), {}, target.hidden_by_row_security};
-        report.census = Count([&cursor](db::Row& row) { return cursor->Next(row); }, &target,
-                              scan.rekeying, scan.rules, scan.jobs, scan.failures, progress);
+        report.census =
+            Count([&cursor](db::Row& row) { return cursor->Next(row); }, &target, settings.rekeying,
+                  settings.rules, settings.jobs, scan.failures, progress);
         report.census.width = target.width;
         reports.push_back(std::move(report));
     }
@@ -366,53 +366,44 @@ std::vector<Report> ScanDatabase(Scan scan, const std::vector<db::Target>& targe
 
 }  // namespace
 
-int RunScan(const Options& options, std::string_view key, std::string_view new_key, unsigned jobs,
-            bool show_progress, std::istream& in, std::ostream& out, std::ostream& err) {
-    // Values in a database or behind -0 carry line breaks as well as any
-    // other character.
-    Scan scan{options,
-              Rekeying{key, new_key, options.read_mode, options.write_mode},
-              ValueRules{options.allow_binary, true},
-              std::max(1U, jobs),
-              show_progress,
-              err,
-              {}};
+int RunScan(const ScanSettings& settings, std::istream& in, std::ostream& out) {
+    std::ostream& err = settings.err;
+    const bool from_database = !settings.source.database.empty();
+    Scan scan{settings, {}};
     Targets targets;
-    if (!options.migrate.database.empty()) {
-        targets = TargetsOf(options.migrate);
+    if (from_database) {
+        targets = TargetsOf(settings.source);
         if (!targets.error.empty()) {
-            err << "tarvolacrypt: " << targets.error << '\n';
+            err << kMessagePrefix << targets.error << '\n';
             return kExitUsage;
         }
     }
+    const std::string& failures_path = settings.scan.failures;
     std::ofstream failures;
-    if (!options.scan.failures.empty()) {
-        failures.open(options.scan.failures, std::ios::binary | std::ios::trunc);
+    if (!failures_path.empty()) {
+        failures.open(failures_path, std::ios::binary | std::ios::trunc);
         if (!failures) {
-            err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
+            err << kMessagePrefix << "cannot write " << failures_path << '\n';
             return kExitUsage;
         }
         scan.failures.out = &failures;
     }
     std::vector<Report> reports;
     try {
-        reports = options.migrate.database.empty() ? ScanInput(scan, in)
-                                                   : ScanDatabase(scan, targets.targets);
+        reports = from_database ? ScanDatabase(scan, targets.targets) : ScanInput(scan, in);
     } catch (const db::Error& error) {
-        err << db::PrefixLines("tarvolacrypt: ",
-                               HidePasswords(error.what(), options.migrate.database))
-            << '\n';
-        return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+        return ReportDatabaseError(error, settings.source.database, err);
     }
-    if (options.migrate.database.empty() && in.bad()) {
-        err << "tarvolacrypt: cannot read standard input\n";
-        return kExitUsage;
+    // Values were read already: a failure now leaves the census unsure.
+    if (!from_database && in.bad()) {
+        err << kMessagePrefix << "cannot read standard input\n";
+        return kExitFailed;
     }
     if (failures.is_open()) {
         failures.close();
         if (!failures) {
-            err << "tarvolacrypt: cannot write " << options.scan.failures << '\n';
-            return kExitUsage;
+            err << kMessagePrefix << "cannot write " << failures_path << '\n';
+            return kExitFailed;
         }
     }
     Census totals;
@@ -422,11 +413,12 @@ int RunScan(const Options& options, std::string_view key, std::string_view new_k
         hidden = hidden || report.hidden_by_row_security;
     }
     // Values under a new key already, scanned with the old key alone.
-    if (options.new_key.origin == KeyOrigin::kNone && totals.failing != 0 &&
+    if (!settings.new_key_given && totals.failing != 0 &&
         totals.failing == totals.rows - totals.empty)
-        err << "tarvolacrypt: every value failed under the key: if they were migrated to a new "
+        err << kMessagePrefix
+            << "every value failed under the key: if they were migrated to a new "
                "key, give that one with --new-key-file\n";
-    if (options.scan.json) {
+    if (settings.scan.json) {
         WriteJson(reports, totals, out);
     } else {
         WriteTable(reports, totals, out);

@@ -8,20 +8,37 @@
 
 #include <istream>
 #include <ostream>
-#include <string_view>
 
-#include "cli/command_line.h"
+#include "migrate/settings.h"
+#include "values/value_operations.h"
 
 namespace tarvola::tool {
 
+struct ScanSettings {
+    // The database and its targets; with no database, the values are the
+    // records of standard input.
+    const MigrateOptions& source;
+    const ScanOptions& scan;
+    Rekeying rekeying;
+    ValueRules rules;
+    // Records of standard input end at zero bytes, not line ends.
+    bool null_separated = false;
+    // Whether a new key was given: without one, values that all fail hint
+    // that it may be missing.
+    bool new_key_given = false;
+    // Threads for the crypto, at least one.
+    unsigned jobs = 1;
+    bool show_progress = false;
+    std::ostream& err;
+};
+
 // The census goes to `out` (a table, or JSON with --format json); values
-// come from the database of options.migrate, or from `in` without one. The
+// come from the database of settings.source, or from `in` without one. The
 // exit status: 0 when every non-empty value is done (nothing left under the
-// old key, nothing failing), 1 otherwise, 2 for an unusable database, plan
-// or failures file.
-[[nodiscard]] int RunScan(const Options& options, std::string_view key, std::string_view new_key,
-                          unsigned jobs, bool show_progress, std::istream& in, std::ostream& out,
-                          std::ostream& err);
+// old key, nothing failing, no row hidden), 1 otherwise or when the values
+// could not all be read or listed, 2 for an unusable database, plan or
+// failures file, before any value.
+[[nodiscard]] int RunScan(const ScanSettings& settings, std::istream& in, std::ostream& out);
 
 }  // namespace tarvola::tool
 

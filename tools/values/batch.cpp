@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/messages.h"
 #include "values/parallel.h"
 #include "values/progress.h"
 #include "values/secret_traces.h"
@@ -88,7 +89,7 @@ class ValueWriter {
             ++counts_.failed;
             if (outcome.wrong_key_likely) ++counts_.failed_to_open;
             progress_.Erase();
-            err_ << "tarvolacrypt: " << place << ' ' << number << ": " << outcome.reason << '\n';
+            err_ << kMessagePrefix << place << ' ' << number << ": " << outcome.reason << '\n';
             if (settings_.strict) return false;
         } else {
             ++(outcome.kind == Kind::kDone        ? counts_.done

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 #include "values/summary.h"
 #include "values/value_operations.h"
 

@@ -20,7 +20,7 @@
 #include <string_view>
 
 #include "tarvolacrypt.hpp"
-#include "values/secret_text.h"
+#include "common/secret_text.h"
 
 namespace tarvola::tool {
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "common/exit_status.h"
+
 namespace tarvola::tool::db {
 namespace {
 
@@ -113,6 +115,10 @@ QualifiedName SplitTableName(std::string_view name) {
 std::string LockTimeoutMessage(std::uint64_t seconds) {
     return "a lock held by another session stopped the run: still waiting after " +
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
+}
+
+int ExitStatusOf(const Error& error) noexcept {
+    return error.kind() == Error::Kind::kQuery ? kExitFailed : kExitUsage;
 }
 
 std::string PrefixLines(std::string_view prefix, std::string_view text) {

@@ -26,6 +26,12 @@ namespace tarvola::tool::db {
 // kUsage: a table or column that is not there, or an unusable address (the
 // user's mistake, exit 2, before anything ran); kUnreachable: no connection
 // (exit 2); kQuery: the database refused a statement while working (exit 1).
+class Error;
+// The tool's exit status for a run that `error` ended: a statement refused
+// while working fails it (1); anything before (a name, an address, no
+// connection) is the user's to fix, nothing having run (2).
+[[nodiscard]] int ExitStatusOf(const Error& error) noexcept;
+
 class Error : public std::runtime_error {
   public:
     enum class Kind { kUsage, kUnreachable, kQuery };

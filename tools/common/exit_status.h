@@ -1,7 +1,7 @@
 // The tool's exit statuses, the same for every command. A run stopped by a
-// signal exits as shells report it (StoppedRunStatus in platform.h).
-#ifndef TARVOLA_TOOLS_CLI_EXIT_STATUS_H
-#define TARVOLA_TOOLS_CLI_EXIT_STATUS_H
+// signal exits as shells report it (StoppedRunStatus in stop_signal.h).
+#ifndef TARVOLA_TOOLS_COMMON_EXIT_STATUS_H
+#define TARVOLA_TOOLS_COMMON_EXIT_STATUS_H
 
 namespace tarvola::tool {
 
@@ -16,4 +16,4 @@ inline constexpr int kExitUsage = 2;
 
 }  // namespace tarvola::tool
 
-#endif  // TARVOLA_TOOLS_CLI_EXIT_STATUS_H
+#endif  // TARVOLA_TOOLS_COMMON_EXIT_STATUS_H

@@ -1,7 +1,7 @@
 // Text that holds a key or a plaintext inside the tool: zeroed before its
 // memory goes back, whether the string grows, moves or ends.
-#ifndef TARVOLA_TOOLS_VALUES_SECRET_TEXT_H
-#define TARVOLA_TOOLS_VALUES_SECRET_TEXT_H
+#ifndef TARVOLA_TOOLS_COMMON_SECRET_TEXT_H
+#define TARVOLA_TOOLS_COMMON_SECRET_TEXT_H
 
 #include <string>
 #include <string_view>
@@ -40,4 +40,4 @@ class SecretText {
 
 }  // namespace tarvola::tool
 
-#endif  // TARVOLA_TOOLS_VALUES_SECRET_TEXT_H
+#endif  // TARVOLA_TOOLS_COMMON_SECRET_TEXT_H
