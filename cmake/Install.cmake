@@ -28,10 +28,10 @@ install(FILES
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET tarvolacrypt_tool)
     install(TARGETS tarvolacrypt_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    if(NOT WIN32)
-        install(FILES ${PROJECT_SOURCE_DIR}/tools/doc/tarvolacrypt.1
+    if(TARGET tarvolacrypt_docs)
+        install(FILES ${PROJECT_BINARY_DIR}/tools/doc/tarvolacrypt.1
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-        install(FILES ${PROJECT_SOURCE_DIR}/tools/doc/tarvolacrypt-completion.bash
+        install(FILES ${PROJECT_BINARY_DIR}/tools/doc/tarvolacrypt-completion.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
             RENAME tarvolacrypt)
     endif()

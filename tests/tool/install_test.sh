@@ -2,8 +2,8 @@
 # The tool as a user installs it: `cmake --install` of a build into a fresh
 # prefix, then the installed tool run from there without LD_LIBRARY_PATH,
 # linked with -z now and -z relro, with its man page (clean under groff) and
-# bash completion in place, and --help, the man page and the completion
-# naming the same options.
+# bash completion in place, every option of --help in the man page, and each
+# command offered by the completion exactly the options the tool takes with it.
 #
 # Usage: install_test.sh BUILD_DIR
 set -euo pipefail
@@ -54,14 +54,30 @@ complete_words() {
 }
 [ "$(complete_words tarvolacrypt decrypt --mode '')" = "0 1 auto " ] ||
     fail "completion of decrypt --mode: $(complete_words tarvolacrypt decrypt --mode '')"
+[ "$(complete_words tarvolacrypt encrypt --mode '')" = "0 1 " ] ||
+    fail "completion of encrypt --mode: $(complete_words tarvolacrypt encrypt --mode '')"
 [ "$(complete_words tarvolacrypt re)" = "reencrypt " ] || fail "completion of the command"
 
-# Every option --help names is in the man page and offered by the completion.
-for option in $(env -u LD_LIBRARY_PATH "$TOOL" --help | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' |
-    tr -d ' ,' | sort -u); do
-    [ "$option" = --help ] || [ "$option" = -h ] || [ "$option" = --version ] && continue
+# Every option --help names is in the man page, and each command is offered
+# exactly the options the tool takes with it.
+help_options=$(env -u LD_LIBRARY_PATH "$TOOL" --help | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' |
+    tr -d ' ,' | grep -vxE -e '-h|--help|--version' | sort -u)
+for option in $help_options; do
     grep -qF -- "${option//-/\\-}" "$MAN_PAGE" || fail "the man page lacks $option"
-    grep -qwF -- "$option" "$COMPLETION" || fail "the completion lacks $option"
+done
+for command in encrypt decrypt reencrypt migrate scan; do
+    offered=" $(complete_words tarvolacrypt "$command" -)"
+    for option in $(printf '%s\n' $help_options $offered | grep -vxE -e '--help|--' | sort -u); do
+        # Nothing runs: an option's value would be the first --zz, and the
+        # second is unknown.
+        refusal=$(env -u LD_LIBRARY_PATH "$TOOL" "$command" "$option" --zz --zz 2>&1 </dev/null) || true
+        taken=yes offers=no
+        grep -qF -e "$option cannot be used with" -e "unknown option '$option'" <<<"$refusal" &&
+            taken=no
+        [[ $offered == *" $option "* ]] && offers=yes
+        [ "$taken" = "$offers" ] ||
+            fail "$command $option: the tool takes it: $taken; the completion offers it: $offers"
+    done
 done
 
 if [ "$FAILURES" -ne 0 ]; then

@@ -1,54 +1,29 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
-#include <array>
+#include <bitset>
 #include <charconv>
 #include <cstring>
-#include <limits>
+#include <iterator>
 #include <utility>
 
 namespace tarvola::tool {
+
+struct OptionState {
+    Options options;
+    std::string error;
+    // The option being set, as its messages name it.
+    std::string_view name;
+    bool key_given = false;
+    bool new_key_given = false;
+    bool database_given = false;
+};
+
 namespace {
 
 using Action = ParsedCommandLine::Action;
 
-enum class OptionId {
-    kMode,
-    kFromMode,
-    kToMode,
-    kKeyFile,
-    kKeyEnv,
-    kKey,
-    kNewKeyFile,
-    kNewKeyEnv,
-    kStrict,
-    kQuiet,
-    kDb,
-    kDbFile,
-    kDbEnv,
-    kTable,
-    kColumn,
-    kId,
-    kWhere,
-    kBatchSize,
-    kLockTimeout,
-    kJobs,
-    kDryRun,
-    kAllowBinary,
-    kAllowEmptyKey,
-    kNull,
-    kLineBuffered,
-    kPlan,
-    kPause,
-    kMaxRate,
-    kFailures,
-    kVerbose,
-    kFormat,
-};
-// kFormat must stay the last OptionId.
-constexpr std::size_t kOptionIdCount = static_cast<std::size_t>(OptionId::kFormat) + 1;
-
-// Which commands accept an option, one bit per Command.
+// Which commands take an option, one bit per Command.
 constexpr unsigned kCryptCommands = 1U << 0 | 1U << 1;
 constexpr unsigned kReencryptOnly = 1U << 2;
 constexpr unsigned kMigrateOnly = 1U << 3;
@@ -61,123 +36,6 @@ constexpr unsigned kReadingCommands = 1U << 1 | kRewriting;
 // The commands that read and write values as records of a stream.
 constexpr unsigned kStreamCommands = kCryptCommands | kReencryptOnly;
 constexpr unsigned kAllCommands = kCryptCommands | kRewriting;
-
-// Where an option is explained in --help.
-enum class HelpSection { kKey, kGeneral, kMigrate, kScan };
-
-struct OptionSpec {
-    std::string_view name;
-    // Another name for the same option ("-0" for "--null"), or empty.
-    std::string_view alias;
-    OptionId id;
-    // What --help shows for the option's value; empty for an option that
-    // takes none.
-    std::string_view value;
-    unsigned commands;
-    HelpSection section;
-    // The explanation in --help, one line per "\n".
-    std::string_view help;
-    // The option explained once more, in migrate's words, among migrate's
-    // options; or empty.
-    std::string_view migrate_help = {};
-
-    [[nodiscard]] bool TakesValue() const noexcept { return !value.empty(); }
-};
-
-// In the order --help shows them (in each section).
-constexpr std::array<OptionSpec, 31> kOptions = {{
-    {"--key-file", "", OptionId::kKeyFile, "FILE", kAllCommands, HelpSection::kKey,
-     "the first line of FILE, without its line end"},
-    {"--key-env", "", OptionId::kKeyEnv, "VAR", kAllCommands, HelpSection::kKey,
-     "the value of the environment variable VAR"},
-    {"--key", "", OptionId::kKey, "TEXT", kAllCommands, HelpSection::kKey,
-     "the key itself: other users can see it in the process\n"
-     "list and it stays in the shell history, so prefer the\n"
-     "two above"},
-    {"--allow-empty-key", "", OptionId::kAllowEmptyKey, "", kAllCommands, HelpSection::kKey,
-     "accept an empty key text (refused otherwise: values\n"
-     "under it are readable by anyone)"},
-    {"--mode", "", OptionId::kMode, "0|1|auto", kCryptCommands, HelpSection::kGeneral,
-     "(encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1"},
-    {"--db", "", OptionId::kDb, "DATABASE", kDbCommands, HelpSection::kMigrate,
-     "sqlite:PATH, postgresql://... or postgres://... (libpq\n"
-     "connection URI), or odbc:CONNECTION-STRING; other\n"
-     "users can see it in the process list, so keep\n"
-     "passwords out of it (PGPASSWORD, ~/.pgpass) or use:"},
-    {"--db-file", "", OptionId::kDbFile, "FILE", kDbCommands, HelpSection::kMigrate,
-     "the DATABASE address is the first line of FILE"},
-    {"--db-env", "", OptionId::kDbEnv, "VAR", kDbCommands, HelpSection::kMigrate,
-     "the DATABASE address is the value of VAR"},
-    {"--table", "", OptionId::kTable, "TABLE", kDbCommands, HelpSection::kMigrate,
-     "the table, as named in the catalogue, or SCHEMA.TABLE\n"
-     "(a name holding a dot in double quotes: '\"a.b\"')"},
-    {"--column", "", OptionId::kColumn, "COLUMN", kDbCommands, HelpSection::kMigrate,
-     "the column holding the values"},
-    {"--id", "", OptionId::kId, "COLUMN[,COLUMN...]", kDbCommands, HelpSection::kMigrate,
-     "the row key, one column or several; default the\n"
-     "table's primary key (SQLite: else its rowid)"},
-    {"--where", "", OptionId::kWhere, "CONDITION", kDbCommands, HelpSection::kMigrate,
-     "raw SQL limiting the rows, e.g. \"id % 4 = 0\""},
-    {"--from-mode", "", OptionId::kFromMode, "0|1|auto", kRewriting, HelpSection::kGeneral,
-     "(reencrypt) the scheme of the values read; default auto",
-     "default auto: each value's mode from its shape"},
-    {"--to-mode", "", OptionId::kToMode, "0|1", kRewriting, HelpSection::kGeneral,
-     "(reencrypt) the scheme of the values written; default 1", "default 1"},
-    {"--new-key-file", "", OptionId::kNewKeyFile, "FILE", kRewriting, HelpSection::kGeneral,
-     "(reencrypt) write under the key in FILE instead"},
-    {"--new-key-env", "", OptionId::kNewKeyEnv, "VAR", kRewriting, HelpSection::kGeneral,
-     "(reencrypt) write under the key in VAR instead"},
-    {"--allow-binary", "", OptionId::kAllowBinary, "", kReadingCommands, HelpSection::kGeneral,
-     "(decrypt, reencrypt) accept plaintexts that are not\n"
-     "UTF-8 text or hold control characters"},
-    {"--null", "-0", OptionId::kNull, "", kStreamCommands | kScanOnly, HelpSection::kGeneral,
-     "values are separated by zero bytes, not lines, in\n"
-     "input and output (as xargs -0), so they may hold\n"
-     "line breaks"},
-    {"--line-buffered", "", OptionId::kLineBuffered, "", kStreamCommands, HelpSection::kGeneral,
-     "write each result before reading the next value (on\n"
-     "by itself when standard input is a terminal)"},
-    {"--plan", "", OptionId::kPlan, "FILE", kDbCommands, HelpSection::kMigrate,
-     "several targets instead of --table, --column and --id:\n"
-     "one \"TABLE COLUMN [ID]\" per line, # for comments,\n"
-     "\"double quotes\" around a name holding blanks; all\n"
-     "in one transaction unless --batch-size, then one\n"
-     "target after the other (no --where with --plan)"},
-    {"--batch-size", "", OptionId::kBatchSize, "N", kMigrateOnly, HelpSection::kMigrate,
-     "commit every N rows (default: one transaction)"},
-    {"--pause", "", OptionId::kPause, "MS", kMigrateOnly, HelpSection::kMigrate,
-     "with --batch-size: wait MS milliseconds after each\n"
-     "batch, holding no lock"},
-    {"--max-rate", "", OptionId::kMaxRate, "ROWS", kMigrateOnly, HelpSection::kMigrate,
-     "with --batch-size: wait after a batch as long as it\n"
-     "takes to stay under ROWS rows per second"},
-    {"--lock-timeout", "", OptionId::kLockTimeout, "SECONDS", kMigrateOnly, HelpSection::kMigrate,
-     "give up (roll back, exit 1) when a lock held by\n"
-     "another session blocks the run this long (default:\n"
-     "wait, and say so on a terminal)"},
-    {"--dry-run", "", OptionId::kDryRun, "", kMigrateOnly, HelpSection::kMigrate,
-     "do and verify everything, then roll back"},
-    {"--verbose", "", OptionId::kVerbose, "", kMigrateOnly, HelpSection::kMigrate,
-     "say on standard error how long the read-only passes\n"
-     "over the table took (the width check before the\n"
-     "first write, the count of rows left to migrate after\n"
-     "a batched run)"},
-    {"--jobs", "", OptionId::kJobs, "N", kAllCommands, HelpSection::kGeneral,
-     "work on the values of standard input with N threads\n"
-     "(default: one per processor); the output is the same\n"
-     "as with --jobs 1, which uses one thread",
-     "the crypto on N threads (default: one per processor)"},
-    {"--strict", "", OptionId::kStrict, "", kStreamCommands, HelpSection::kGeneral,
-     "stop at the first value that fails"},
-    {"--quiet", "", OptionId::kQuiet, "", kAllCommands, HelpSection::kGeneral,
-     "no progress line and no summary on standard error"},
-    {"--format", "", OptionId::kFormat, "text|json", kScanOnly, HelpSection::kScan,
-     "a table for people (default) or one JSON object"},
-    {"--failures", "", OptionId::kFailures, "FILE", kScanOnly, HelpSection::kScan,
-     "one line per failing or ambiguous row: its key as\n"
-     "SQL of the database (the line number for standard\n"
-     "input), TAB, the reason"},
-}};
 
 constexpr std::uint64_t kMaxLockTimeoutSeconds = 2000000;
 
@@ -195,34 +53,6 @@ std::optional<unsigned> ParseJobs(std::string_view text) noexcept {
     return jobs;
 }
 
-unsigned BitOf(Command command) noexcept {
-    return 1U << static_cast<unsigned>(command);
-}
-
-std::string_view NameOf(Command command) noexcept {
-    switch (command) {
-        case Command::kEncrypt:
-            return "encrypt";
-        case Command::kDecrypt:
-            return "decrypt";
-        case Command::kReencrypt:
-            return "reencrypt";
-        case Command::kMigrate:
-            return "migrate";
-        case Command::kScan:
-            return "scan";
-    }
-    return "?";
-}
-
-std::optional<Command> ParseCommand(std::string_view word) noexcept {
-    for (const Command command : {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
-                                  Command::kMigrate, Command::kScan}) {
-        if (word == NameOf(command)) return command;
-    }
-    return std::nullopt;
-}
-
 std::optional<Mode> ParseMode(std::string_view text) noexcept {
     if (text == "0") return Mode::kHexBlock;
     if (text == "1") return Mode::kEnvelope;
@@ -236,12 +66,522 @@ std::optional<ReadMode> ParseReadMode(std::string_view text) noexcept {
     return std::nullopt;
 }
 
+// Whether scan writes JSON.
+std::optional<bool> ParseFormat(std::string_view text) noexcept {
+    if (text == "text") return false;
+    if (text == "json") return true;
+    return std::nullopt;
+}
+
+template <class Parser, class Target>
+void SetParsed(OptionState& state, const char* value, Parser parse, std::string_view allowed,
+               Target& target) {
+    const auto parsed = parse(value);
+    if (!parsed) {
+        state.error =
+            std::string(state.name) + " must be " + std::string(allowed) + ", not '" + value + "'";
+        return;
+    }
+    target = *parsed;
+}
+
+// A positive whole number.
+std::uint64_t ParseCount(OptionState& state, const char* value) {
+    const std::string_view text = value;
+    std::uint64_t number = 0;
+    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (status != std::errc() || end != text.data() + text.size() || number == 0)
+        state.error = std::string(state.name) + " must be a positive number, not '" + value + "'";
+    return number;
+}
+
+// The key (--key...) or the new key (--new-key...).
+void SetKey(OptionState& state, KeyOrigin origin, char* value) {
+    const bool new_key = state.name.starts_with("--new-");
+    bool& given = new_key ? state.new_key_given : state.key_given;
+    if (given) {
+        state.error = new_key ? "give only one of --new-key-file and --new-key-env"
+                              : "give only one of --key-file, --key-env and --key";
+        return;
+    }
+    given = true;
+    KeySource& source = new_key ? state.options.new_key : state.options.key;
+    source.origin = origin;
+    source.detail = SecretText(value);
+    if (origin == KeyOrigin::kArgument) {
+        secure_wipe(value, std::strlen(value));
+    } else if (source.detail.view().empty()) {
+        state.error = std::string(state.name) + " needs a non-empty value";
+    }
+}
+
+void SetDatabase(OptionState& state, KeyOrigin origin, char* value) {
+    MigrateOptions& migrate = state.options.migrate;
+    if (state.database_given) {
+        state.error = "give only one of --db, --db-file and --db-env";
+        return;
+    }
+    state.database_given = true;
+    state.options.database_origin = origin;
+    migrate.database = value;
+    if (migrate.database.empty())
+        state.error = std::string(state.name) + " needs a non-empty value";
+    // The address may hold a password: hidden from later looks at the
+    // process list, as --key is.
+    if (origin == KeyOrigin::kArgument) secure_wipe(value, std::strlen(value));
+}
+
+using Section = OptionSection;
+
+// In the order --help and the man page show them (in each section). The man
+// page's paragraphs are raw strings delimited by "roff", as roff often holds
+// the )" that would end a plain one.
+constexpr OptionSpec kOptions[] = {
+    {.name = "--key-file",
+     .value = "FILE",
+     .commands = kAllCommands,
+     .section = Section::kKey,
+     .help = "the first line of FILE, without its line end",
+     .man = R"roff(The first line of
+.IR file ,
+without its line end (LF or CRLF).
+A byte\-order mark at its start or blanks at its end are warned about: they
+become part of the key.
+So is a file that users other than its owner can read
+.RB ( "chmod go\-rwx"
+it); it is still used.
+A first line longer than 64 KiB is refused (exit status 2).)roff",
+     .refuses_repeats_itself = true,
+     .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kFile, value); }},
+    {.name = "--key-env",
+     .value = "VAR",
+     .commands = kAllCommands,
+     .section = Section::kKey,
+     .help = "the value of the environment variable VAR",
+     .man = R"roff(The value of the environment variable
+.IR var .)roff",
+     .refuses_repeats_itself = true,
+     .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kEnvironment, value); }},
+    {.name = "--key",
+     .value = "TEXT",
+     .commands = kAllCommands,
+     .section = Section::kKey,
+     .help = "the key itself: other users can see it in the process\n"
+             "list and it stays in the shell history, so prefer the\n"
+             "two above",
+     .man = R"roff(The key itself.
+Other users can see it in the process list (on Windows it cannot be hidden
+from it at all) and it stays in the shell history: prefer the two above.)roff",
+     .refuses_repeats_itself = true,
+     .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kArgument, value); }},
+    {.name = "--mode",
+     .value = "0|1|auto",
+     .commands = kCryptCommands,
+     .help = "(encrypt: 0|1, decrypt: 0|1|auto) the scheme; default 1",
+     .man = R"roff((encrypt: 0 or 1; decrypt: 0, 1 or auto) The scheme; default 1.)roff",
+     .set =
+         [](OptionState& state, char* value) {
+             Options& options = state.options;
+             if (options.command == Command::kEncrypt) {
+                 SetParsed(state, value, ParseMode, "0 or 1", options.write_mode);
+             } else {
+                 SetParsed(state, value, ParseReadMode, "0, 1 or auto", options.read_mode);
+             }
+         }},
+    {.name = "--db",
+     .value = "DATABASE",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "sqlite:PATH, postgresql://... or postgres://... (libpq\n"
+             "connection URI), or odbc:CONNECTION-STRING; other\n"
+             "users can see it in the process list, so keep\n"
+             "passwords out of it (PGPASSWORD, ~/.pgpass) or use:",
+     .man = R"roff(.BI sqlite: path
+(an existing SQLite file),
+.BR postgresql:// ...\&
+or
+.BR postgres:// ...\&
+(a libpq connection URI: host or socket directory, port, user, password file
+and SSL options the libpq way), or
+.BI odbc: connection\-string
+(handed to the ODBC driver manager as it is).
+Other users can read the command line in the process list: a password in
+.I database
+(a URI's
+.IB user : password @\fR,\fP
+.BR password= ,
+ODBC's
+.BR PWD= )
+is warned about, also with
+.BR \-\-quiet ,
+and never shown in a message.
+Keep it elsewhere: PostgreSQL reads it from
+.BR PGPASSWORD ,
+from
+.B ~/.pgpass
+or from the file named by
+.B passfile=
+in the URI; or give the whole address with one of the next two options.)roff",
+     .set = [](OptionState& state,
+               char* value) { SetDatabase(state, KeyOrigin::kArgument, value); }},
+    {.name = "--db-file",
+     .value = "FILE",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "the DATABASE address is the first line of FILE",
+     .man = R"roff(The
+.I database
+address is the first line of
+.I file
+(without its line end), as for
+.BR \-\-key\-file ;
+a file that other users can read is warned about.)roff",
+     .set = [](OptionState& state, char* value) { SetDatabase(state, KeyOrigin::kFile, value); }},
+    {.name = "--db-env",
+     .value = "VAR",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "the DATABASE address is the value of VAR",
+     .man = R"roff(The
+.I database
+address is the value of the environment variable
+.IR var .)roff",
+     .set = [](OptionState& state,
+               char* value) { SetDatabase(state, KeyOrigin::kEnvironment, value); }},
+    {.name = "--table",
+     .value = "TABLE",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "the table, as named in the catalogue, or SCHEMA.TABLE\n"
+             "(a name holding a dot in double quotes: '\"a.b\"')",
+     .man = R"roff(The table, named exactly as in the catalogue, or
+.IR schema . table
+for a table in another schema (PostgreSQL, ODBC; an attached database for
+SQLite). A name that holds a dot is written in double quotes:
+.BR \(aq\(dqa.b\(dq\(aq .)roff",
+     .set = [](OptionState& state, char* value) { state.options.migrate.table = value; }},
+    {.name = "--column",
+     .value = "COLUMN",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "the column holding the values",
+     .man = "The column holding the values.",
+     .set = [](OptionState& state, char* value) { state.options.migrate.column = value; }},
+    {.name = "--id",
+     .value = "COLUMN[,COLUMN...]",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "the row key, one column or several; default the\n"
+             "table's primary key (SQLite: else its rowid)",
+     .man = R"roff(The column, or columns separated by commas
+.RB ( tenant_id,id ),
+that identify a row; default the table's primary key, of one column or
+several, and SQLite's rowid for a table without one.
+A name holding a comma is written in double quotes.
+A key whose values rows share is a usage error before anything runs.)roff",
+     .set = [](OptionState& state, char* value) { state.options.migrate.id = value; }},
+    {.name = "--where",
+     .value = "CONDITION",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "raw SQL limiting the rows, e.g. \"id % 4 = 0\"",
+     .man = R"roff(Raw SQL limiting the rows, for example
+.B \(dqid % 4 = 0\(dq
+on the first of four machines that share the work.
+It must be one condition, or it is a usage error before anything runs:
+its parentheses pair up, it does not end inside a quote or a comment, and no
+.B ;
+could end the statement however the database's server or driver reads
+quotes and comments (dollar quotes, E\(aq...\(aq strings, backslashes,
+.B #
+and
+.B /*!...*/
+comments, backticks, brackets).
+Through ODBC, whose drivers may run every statement of a text, a
+.B ;
+may stand only inside a plain \(aq...\(aq string.
+So not even
+.B \-\-dry\-run
+can be made to change anything.)roff",
+     .set = [](OptionState& state, char* value) { state.options.migrate.where = value; }},
+    {.name = "--from-mode",
+     .value = "0|1|auto",
+     .commands = kRewriting,
+     .help = "(reencrypt) the scheme of the values read; default auto",
+     .migrate_help = "default auto: each value's mode from its shape",
+     .man = "(reencrypt) The scheme of the values read; default auto.",
+     .set =
+         [](OptionState& state, char* value) {
+             SetParsed(state, value, ParseReadMode, "0, 1 or auto", state.options.read_mode);
+         }},
+    {.name = "--to-mode",
+     .value = "0|1",
+     .commands = kRewriting,
+     .help = "(reencrypt) the scheme of the values written; default 1",
+     .migrate_help = "default 1",
+     .man = "(reencrypt) The scheme of the values written; default 1.",
+     .set =
+         [](OptionState& state, char* value) {
+             SetParsed(state, value, ParseMode, "0 or 1", state.options.write_mode);
+         }},
+    {.name = "--new-key-file",
+     .value = "FILE",
+     .commands = kRewriting,
+     .help = "(reencrypt) write under the key in FILE instead",
+     .man_section = Section::kKey,
+     .refuses_repeats_itself = true,
+     .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kFile, value); }},
+    {.name = "--new-key-env",
+     .value = "VAR",
+     .commands = kRewriting,
+     .help = "(reencrypt) write under the key in VAR instead",
+     .man = "(reencrypt) Write the values under this key instead of the old one.",
+     .man_section = Section::kKey,
+     .refuses_repeats_itself = true,
+     .set = [](OptionState& state, char* value) { SetKey(state, KeyOrigin::kEnvironment, value); }},
+    {.name = "--allow-empty-key",
+     .commands = kAllCommands,
+     .section = Section::kKey,
+     .help = "accept an empty key text (refused otherwise: values\n"
+             "under it are readable by anyone)",
+     .man = R"roff(Accept an empty key text, for old values written with one.
+Without it an empty key text, from any source, is a usage error: values
+under it are readable by anyone.)roff",
+     .set = [](OptionState& state, char*) { state.options.allow_empty_key = true; }},
+    {.name = "--allow-binary",
+     .commands = kReadingCommands,
+     .help = "(decrypt, reencrypt) accept plaintexts that are not\n"
+             "UTF-8 text or hold control characters",
+     .man = R"roff((decrypt, reencrypt) Accept plaintexts that are not UTF\-8 text or that hold
+control characters, such as legacy values in a single\-byte code page.)roff",
+     .set = [](OptionState& state, char*) { state.options.allow_binary = true; }},
+    {.name = "--null",
+     .alias = "-0",
+     .commands = kStreamCommands | kScanOnly,
+     .help = "values are separated by zero bytes, not lines, in\n"
+             "input and output (as xargs -0), so they may hold\n"
+             "line breaks",
+     .man = R"roff(Values are separated by zero bytes instead of line ends, in input and output,
+as with
+.B xargs \-0
+and
+.BR "find \-print0" ;
+such values may hold line breaks.
+Messages then name the place as
+.RI "value " N .)roff",
+     .set = [](OptionState& state, char*) { state.options.null_separated = true; }},
+    {.name = "--line-buffered",
+     .commands = kStreamCommands,
+     .help = "write each result before reading the next value (on\n"
+             "by itself when standard input is a terminal)",
+     .man = R"roff(Write and flush each result before the next value is read, so that a program
+that keeps one
+.B tarvolacrypt
+process as a co\-process gets each answer at once.
+On by itself when standard input is a terminal.)roff",
+     .set = [](OptionState& state, char*) { state.options.line_buffered = true; }},
+    {.name = "--plan",
+     .value = "FILE",
+     .commands = kDbCommands,
+     .section = Section::kMigrate,
+     .help = "several targets instead of --table, --column and --id:\n"
+             "one \"TABLE COLUMN [ID]\" per line, # for comments,\n"
+             "\"double quotes\" around a name holding blanks; all\n"
+             "in one transaction unless --batch-size, then one\n"
+             "target after the other (no --where with --plan)",
+     .man = R"roff(Several targets instead of
+.BR \-\-table ,
+.B \-\-column
+and
+.BR \-\-id :
+one line each,
+.I "table column"
+.RI [ id ],
+names separated by blanks, blank lines and lines starting with # ignored.
+The table and the id are read as
+.B \-\-table
+and
+.B \-\-id
+read them, so
+.B \(dqa.b\(dq
+is the table named a.b; a column name holding blanks is written in double
+quotes (\(dq\(dq is a quote in it).
+All targets run in one transaction: a value failing in any of them rolls
+back all of them; the summary and failure lines name the target.
+With
+.B \-\-batch\-size
+the targets are migrated in batches one after the other.
+.B \-\-where
+cannot be used with a plan.)roff",
+     .set = [](OptionState& state, char* value) { state.options.migrate.plan = value; }},
+    {.name = "--batch-size",
+     .value = "N",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "commit every N rows (default: one transaction)",
+     .man = R"roff(Commit every
+.I n
+rows instead of once; a failing value rolls back its batch and stops the run.
+Killed at any moment, the table holds whole old or whole new values, and a
+re\-run finishes the job.)roff",
+     .set = [](OptionState& state,
+               char* value) { state.options.migrate.batch_size = ParseCount(state, value); }},
+    {.name = "--pause",
+     .value = "MS",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "with --batch-size: wait MS milliseconds after each\n"
+             "batch, holding no lock",
+     .man = R"roff(With
+.BR \-\-batch\-size :
+wait
+.I ms
+milliseconds after each batch, between transactions, so that an application
+working on the same table is not starved.)roff",
+     .set = [](OptionState& state,
+               char* value) { state.options.migrate.pause_ms = ParseCount(state, value); }},
+    {.name = "--max-rate",
+     .value = "ROWS",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "with --batch-size: wait after a batch as long as it\n"
+             "takes to stay under ROWS rows per second",
+     .man = R"roff(With
+.BR \-\-batch\-size :
+after each batch, wait as long as it takes to keep the run under
+.I rows
+rows per second.)roff",
+     .set = [](OptionState& state,
+               char* value) { state.options.migrate.max_rate = ParseCount(state, value); }},
+    {.name = "--lock-timeout",
+     .value = "SECONDS",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "give up (roll back, exit 1) when a lock held by\n"
+             "another session blocks the run this long (default:\n"
+             "wait, and say so on a terminal)",
+     .man = R"roff(When a lock held by another session keeps the run waiting this long, roll
+back, say so and exit 1 (PostgreSQL's lock_timeout, SQLite's busy wait, the
+ODBC query timeout). Without it the run waits as long as it takes and, on a
+terminal, says after a few seconds that it is waiting for a lock.)roff",
+     .set =
+         [](OptionState& state, char* value) {
+             std::uint64_t& seconds = state.options.migrate.lock_timeout_seconds;
+             seconds = ParseCount(state, value);
+             // Within what every database's timeout setting holds (PostgreSQL
+             // counts milliseconds in 31 bits).
+             if (seconds > kMaxLockTimeoutSeconds)
+                 state.error = "--lock-timeout must be at most " +
+                               std::to_string(kMaxLockTimeoutSeconds) + " seconds";
+         }},
+    {.name = "--dry-run",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "do and verify everything, then roll back",
+     .man = "Do and verify everything, then roll back.",
+     .set = [](OptionState& state, char*) { state.options.migrate.dry_run = true; }},
+    {.name = "--verbose",
+     .commands = kMigrateOnly,
+     .section = Section::kMigrate,
+     .help = "say on standard error how long the read-only passes\n"
+             "over the table took (the width check before the\n"
+             "first write, the count of rows left to migrate after\n"
+             "a batched run)",
+     .man = R"roff(Say on standard error how long the read\-only passes over the table took:
+the check of the column's width before the first write, and after a batched
+run the count of the rows still to migrate, for example
+.BR "rows left to migrate counted in 0.42 s (12 rows read)" .)roff",
+     .set = [](OptionState& state, char*) { state.options.migrate.verbose = true; }},
+    {.name = "--jobs",
+     .value = "N",
+     .commands = kAllCommands,
+     .help = "work on the values of standard input with N threads\n"
+             "(default: one per processor); the output is the same\n"
+             "as with --jobs 1, which uses one thread",
+     .migrate_help = "the crypto on N threads (default: one per processor)",
+     .man = R"roff(Work on the values of standard input (encrypt, decrypt, reencrypt) with
+.I n
+threads, from 1 to 256; the default is one per processor.
+Values are handed out in chunks and their results written in input order,
+so the output, the messages and the exit status are those of
+.BR "\-\-jobs 1" ,
+which works on one value after the other.
+A failure under
+.B \-\-strict
+or a failed write stops every thread.
+.B \-\-line\-buffered
+works on one value at a time.)roff",
+     .migrate_man = R"roff(Run the cryptography on
+.I n
+threads, from 1 to 256; the default is one per processor.
+Reading and writing stay on one connection and overlap the cryptography of
+the rows read ahead; rows are written in the order they were read.)roff",
+     .set =
+         [](OptionState& state, char* value) {
+             SetParsed(state, value, ParseJobs, "a number from 1 to 256", state.options.jobs);
+         }},
+    {.name = "--strict",
+     .commands = kStreamCommands,
+     .help = "stop at the first value that fails",
+     .man = "Stop at the first value that fails.",
+     .set = [](OptionState& state, char*) { state.options.strict = true; }},
+    {.name = "--quiet",
+     .commands = kAllCommands,
+     .help = "no progress line and no summary on standard error",
+     .man = "No progress line and no summary on standard error.",
+     .set = [](OptionState& state, char*) { state.options.quiet = true; }},
+    {.name = "--format",
+     .value = "text|json",
+     .commands = kScanOnly,
+     .section = Section::kScan,
+     .help = "a table for people (default) or one JSON object",
+     .man = R"roff(A table for people (the default), or one JSON object holding a
+.B targets
+array, an object per target with the fields above and
+.B table
+and
+.BR column ,
+and the
+.BR totals .)roff",
+     .set =
+         [](OptionState& state, char* value) {
+             SetParsed(state, value, ParseFormat, "text or json", state.options.scan.json);
+         }},
+    {.name = "--failures",
+     .value = "FILE",
+     .commands = kScanOnly,
+     .section = Section::kScan,
+     .help = "one line per failing or ambiguous row: its key as\n"
+             "SQL of the database (the line number for standard\n"
+             "input), TAB, the reason",
+     .man = R"roff(Write one line per failing or ambiguous row: its key as a literal of the
+database, which
+.B WHERE id IN (...)
+takes as it is (a number bare, text quoted and escaped the database's way, a
+line break or TAB never written as itself, several key columns as a row value
+.B (1, \(aqa\(aq)
+for
+.BR "WHERE (tenant_id, id) IN (...)" ;
+the line number for standard input), a TAB and the reason.
+With a plan, a line
+.BI "# " table.column
+comes before the rows of each target.)roff",
+     .set = [](OptionState& state, char* value) { state.options.scan.failures = value; }},
+};
+
+std::optional<Command> ParseCommand(std::string_view word) noexcept {
+    for (const Command command : kCommands) {
+        if (word == NameOf(command)) return command;
+    }
+    return std::nullopt;
+}
+
 const OptionSpec* FindOption(std::string_view name) noexcept {
     const auto* found =
-        std::find_if(kOptions.begin(), kOptions.end(), [name](const OptionSpec& spec) {
+        std::find_if(std::begin(kOptions), std::end(kOptions), [name](const OptionSpec& spec) {
             return spec.name == name || (!spec.alias.empty() && spec.alias == name);
         });
-    return found == kOptions.end() ? nullptr : found;
+    return found == std::end(kOptions) ? nullptr : found;
 }
 
 bool AsksForHelpOrVersion(std::span<char*> arguments, Action& action) {
@@ -271,32 +611,39 @@ ParsedCommandLine UsageError(std::string message) {
 class OptionReader {
   public:
     OptionReader(std::span<char*> arguments, Command command) : arguments_(arguments) {
-        parsed_.options.command = command;
-        if (command == Command::kDecrypt) parsed_.options.read_mode = ReadMode::kEnvelope;
+        state_.options.command = command;
+        if (command == Command::kDecrypt) state_.options.read_mode = ReadMode::kEnvelope;
     }
 
     ParsedCommandLine Read() && {
         bool only_texts = false;
-        for (next_ = 0; next_ < arguments_.size() && error_.empty();) {
+        for (next_ = 0; next_ < arguments_.size() && state_.error.empty();) {
             char* argument = arguments_[next_++];
             const std::string_view word = argument;
             if (only_texts || word == "-" || !word.starts_with("-")) {
-                parsed_.options.texts.push_back(word);
+                state_.options.texts.push_back(word);
             } else if (word == "--") {
                 only_texts = true;
             } else {
                 ReadOption(argument);
             }
         }
-        if (!error_.empty()) return UsageError(std::move(error_));
-        if (parsed_.options.command == Command::kMigrate) return CheckMigrate();
-        if (parsed_.options.command == Command::kScan) return CheckScan();
-        return std::move(parsed_);
+        if (!state_.error.empty()) return UsageError(std::move(state_.error));
+        if (state_.options.command == Command::kMigrate) return CheckMigrate();
+        if (state_.options.command == Command::kScan) return CheckScan();
+        return Parsed();
+    }
+
+  private:
+    ParsedCommandLine Parsed() {
+        ParsedCommandLine parsed;
+        parsed.options = std::move(state_.options);
+        return parsed;
     }
 
     ParsedCommandLine CheckMigrate() {
-        const MigrateOptions& migrate = parsed_.options.migrate;
-        if (!parsed_.options.texts.empty())
+        const MigrateOptions& migrate = state_.options.migrate;
+        if (!state_.options.texts.empty())
             return UsageError("migrate takes no TEXT: the values come from --db");
         if (migrate.database.empty())
             return UsageError(
@@ -305,12 +652,12 @@ class OptionReader {
             return UsageError(error);
         if ((migrate.pause_ms != 0 || migrate.max_rate != 0) && migrate.batch_size == 0)
             return UsageError("--pause and --max-rate pace batches: give --batch-size too");
-        return std::move(parsed_);
+        return Parsed();
     }
 
     // Without --db, scan reads values from standard input as decrypt does.
     ParsedCommandLine CheckScan() {
-        const Options& options = parsed_.options;
+        const Options& options = state_.options;
         const MigrateOptions& source = options.migrate;
         if (!options.texts.empty())
             return UsageError("scan takes no TEXT: the values come from --db or standard input");
@@ -318,18 +665,18 @@ class OptionReader {
             if (!source.table.empty() || !source.column.empty() || !source.id.empty() ||
                 !source.where.empty() || !source.plan.empty())
                 return UsageError("--table, --column, --id, --where and --plan need --db");
-            return std::move(parsed_);
+            return Parsed();
         }
         if (options.null_separated)
             return UsageError("-0 is for values on standard input, not for --db");
         if (const std::string error = CheckTargets("scan"); !error.empty())
             return UsageError(error);
-        return std::move(parsed_);
+        return Parsed();
     }
 
     // One target from --table and --column, or several from --plan.
     std::string CheckTargets(std::string_view command) const {
-        const MigrateOptions& source = parsed_.options.migrate;
+        const MigrateOptions& source = state_.options.migrate;
         if (!source.plan.empty()) {
             if (!source.table.empty() || !source.column.empty() || !source.id.empty())
                 return "--plan names the tables and columns: give no --table, --column or --id";
@@ -341,35 +688,36 @@ class OptionReader {
         return {};
     }
 
-  private:
     void ReadOption(char* argument) {
         const std::string_view word = argument;
         const std::size_t equals = word.find('=');
         const std::string_view name = word.substr(0, equals);
         const OptionSpec* spec = FindOption(name);
+        std::string& error = state_.error;
         if (spec == nullptr) {
-            error_ = "unknown option '" + std::string(name) +
-                     "' (to give a value that starts with '-', put -- before it)";
+            error = "unknown option '" + std::string(name) +
+                    "' (to give a value that starts with '-', put -- before it)";
             return;
         }
-        // "-0" and "--null" are one option; the key options say so below.
-        const auto bit = std::uint64_t{1} << static_cast<unsigned>(spec->id);
-        if ((seen_ & bit) != 0 && !IsKeyOption(spec->id)) {
-            error_ = std::string(name) + " is given twice";
+        // "-0" and "--null" are one option.
+        const auto row = static_cast<std::size_t>(spec - std::begin(kOptions));
+        if (seen_[row] && !spec->refuses_repeats_itself) {
+            error = std::string(name) + " is given twice";
             return;
         }
-        seen_ |= bit;
-        if ((spec->commands & BitOf(parsed_.options.command)) == 0) {
-            error_ = std::string(name) + " cannot be used with " +
-                     std::string(NameOf(parsed_.options.command));
+        seen_[row] = true;
+        if (!spec->TakenBy(state_.options.command)) {
+            error = std::string(name) + " cannot be used with " +
+                    std::string(NameOf(state_.options.command));
             return;
         }
+        state_.name = spec->name;
         if (!spec->TakesValue()) {
             if (equals != std::string_view::npos) {
-                error_ = std::string(name) + " takes no value";
+                error = std::string(name) + " takes no value";
                 return;
             }
-            Apply(*spec, nullptr);
+            spec->set(state_, nullptr);
             return;
         }
         char* value = nullptr;
@@ -378,199 +726,48 @@ class OptionReader {
         } else if (next_ < arguments_.size()) {
             value = arguments_[next_++];
         } else {
-            error_ = std::string(name) + " needs a value";
+            error = std::string(name) + " needs a value";
             return;
         }
-        Apply(*spec, value);
-    }
-
-    // `value` is null for the options that take none.
-    void Apply(const OptionSpec& spec, char* value) {
-        Options& options = parsed_.options;
-        MigrateOptions& migrate = options.migrate;
-        ScanOptions& scan = options.scan;
-        switch (spec.id) {
-            case OptionId::kMode:
-                if (options.command == Command::kEncrypt) {
-                    SetParsed(spec.name, value, ParseMode, "0 or 1", options.write_mode);
-                } else {
-                    SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
-                }
-                break;
-            case OptionId::kFromMode:
-                SetParsed(spec.name, value, ParseReadMode, "0, 1 or auto", options.read_mode);
-                break;
-            case OptionId::kToMode:
-                SetParsed(spec.name, value, ParseMode, "0 or 1", options.write_mode);
-                break;
-            case OptionId::kKeyFile:
-                SetKey(KeyOrigin::kFile, spec.name, value, key_given_, options.key);
-                break;
-            case OptionId::kKeyEnv:
-                SetKey(KeyOrigin::kEnvironment, spec.name, value, key_given_, options.key);
-                break;
-            case OptionId::kKey:
-                SetKey(KeyOrigin::kArgument, spec.name, value, key_given_, options.key);
-                break;
-            case OptionId::kNewKeyFile:
-                SetKey(KeyOrigin::kFile, spec.name, value, new_key_given_, options.new_key);
-                break;
-            case OptionId::kNewKeyEnv:
-                SetKey(KeyOrigin::kEnvironment, spec.name, value, new_key_given_, options.new_key);
-                break;
-            case OptionId::kStrict:
-                options.strict = true;
-                break;
-            case OptionId::kQuiet:
-                options.quiet = true;
-                break;
-            case OptionId::kAllowBinary:
-                options.allow_binary = true;
-                break;
-            case OptionId::kAllowEmptyKey:
-                options.allow_empty_key = true;
-                break;
-            case OptionId::kNull:
-                options.null_separated = true;
-                break;
-            case OptionId::kLineBuffered:
-                options.line_buffered = true;
-                break;
-            case OptionId::kJobs:
-                SetParsed(spec.name, value, ParseJobs, "a number from 1 to 256", options.jobs);
-                break;
-            case OptionId::kDryRun:
-                migrate.dry_run = true;
-                break;
-            case OptionId::kVerbose:
-                migrate.verbose = true;
-                break;
-            case OptionId::kDb:
-                SetDatabase(KeyOrigin::kArgument, spec.name, value);
-                break;
-            case OptionId::kDbFile:
-                SetDatabase(KeyOrigin::kFile, spec.name, value);
-                break;
-            case OptionId::kDbEnv:
-                SetDatabase(KeyOrigin::kEnvironment, spec.name, value);
-                break;
-            case OptionId::kTable:
-                migrate.table = value;
-                break;
-            case OptionId::kColumn:
-                migrate.column = value;
-                break;
-            case OptionId::kId:
-                migrate.id = value;
-                break;
-            case OptionId::kWhere:
-                migrate.where = value;
-                break;
-            case OptionId::kBatchSize:
-                migrate.batch_size = ParseCount(spec.name, value);
-                break;
-            case OptionId::kPlan:
-                migrate.plan = value;
-                break;
-            case OptionId::kPause:
-                migrate.pause_ms = ParseCount(spec.name, value);
-                break;
-            case OptionId::kMaxRate:
-                migrate.max_rate = ParseCount(spec.name, value);
-                break;
-            case OptionId::kFailures:
-                scan.failures = value;
-                break;
-            case OptionId::kFormat:
-                if (std::string_view(value) != "text" && std::string_view(value) != "json")
-                    error_ = "--format must be text or json, not '" + std::string(value) + "'";
-                scan.json = std::string_view(value) == "json";
-                break;
-            case OptionId::kLockTimeout:
-                migrate.lock_timeout_seconds = ParseCount(spec.name, value);
-                // Within what every database's timeout setting holds (PostgreSQL
-                // counts milliseconds in 31 bits).
-                if (migrate.lock_timeout_seconds > kMaxLockTimeoutSeconds)
-                    error_ = "--lock-timeout must be at most " +
-                             std::to_string(kMaxLockTimeoutSeconds) + " seconds";
-                break;
-        }
-    }
-
-    void SetDatabase(KeyOrigin origin, std::string_view name, char* value) {
-        MigrateOptions& migrate = parsed_.options.migrate;
-        if (database_given_) {
-            error_ = "give only one of --db, --db-file and --db-env";
-            return;
-        }
-        database_given_ = true;
-        parsed_.options.database_origin = origin;
-        migrate.database = value;
-        if (migrate.database.empty()) error_ = std::string(name) + " needs a non-empty value";
-        // The address may hold a password: hidden from later looks at the
-        // process list, as --key is.
-        if (origin == KeyOrigin::kArgument) secure_wipe(value, std::strlen(value));
-    }
-
-    // A positive whole number.
-    std::uint64_t ParseCount(std::string_view name, const char* value) {
-        const std::string_view text = value;
-        std::uint64_t number = 0;
-        const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (status != std::errc() || end != text.data() + text.size() || number == 0)
-            error_ = std::string(name) + " must be a positive number, not '" + value + "'";
-        return number;
-    }
-
-    template <class Parser, class Target>
-    void SetParsed(std::string_view name, const char* value, Parser parse, std::string_view allowed,
-                   Target& target) {
-        const auto parsed = parse(value);
-        if (!parsed) {
-            error_ =
-                std::string(name) + " must be " + std::string(allowed) + ", not '" + value + "'";
-            return;
-        }
-        target = *parsed;
-    }
-
-    static bool IsKeyOption(OptionId id) noexcept {
-        return id == OptionId::kKeyFile || id == OptionId::kKeyEnv || id == OptionId::kKey ||
-               id == OptionId::kNewKeyFile || id == OptionId::kNewKeyEnv;
-    }
-
-    void SetKey(KeyOrigin origin, std::string_view name, char* value, bool& given,
-                KeySource& source) {
-        if (given) {
-            error_ = name.starts_with("--new-")
-                         ? "give only one of --new-key-file and --new-key-env"
-                         : "give only one of --key-file, --key-env and --key";
-            return;
-        }
-        given = true;
-        source.origin = origin;
-        source.detail = SecretText(value);
-        if (origin == KeyOrigin::kArgument) {
-            secure_wipe(value, std::strlen(value));
-        } else if (source.detail.view().empty()) {
-            error_ = std::string(name) + " needs a non-empty value";
-        }
+        spec->set(state_, value);
     }
 
     std::span<char*> arguments_;
     std::size_t next_ = 0;
-    ParsedCommandLine parsed_;
-    std::string error_;
-    bool key_given_ = false;
-    bool new_key_given_ = false;
-    bool database_given_ = false;
-    // One bit per OptionId.
-    std::uint64_t seen_ = 0;
-    static_assert(kOptionIdCount <= std::numeric_limits<decltype(seen_)>::digits,
-                  "seen_ needs a bit for every OptionId");
+    OptionState state_;
+    std::bitset<std::size(kOptions)> seen_;
 };
 
 }  // namespace
+
+std::string_view NameOf(Command command) noexcept {
+    switch (command) {
+        case Command::kEncrypt:
+            return "encrypt";
+        case Command::kDecrypt:
+            return "decrypt";
+        case Command::kReencrypt:
+            return "reencrypt";
+        case Command::kMigrate:
+            return "migrate";
+        case Command::kScan:
+            return "scan";
+    }
+    return "?";
+}
+
+std::span<const OptionSpec> OptionTable() noexcept {
+    return kOptions;
+}
+
+bool AcceptsValue(const OptionSpec& spec, Command command, std::string_view value) {
+    OptionState state;
+    state.options.command = command;
+    state.name = spec.name;
+    std::string copy(value);
+    spec.set(state, copy.data());
+    return state.error.empty();
+}
 
 ParsedCommandLine ParseCommandLine(std::span<char*> arguments) {
     ParsedCommandLine parsed;
@@ -612,10 +809,10 @@ void AppendHelpLines(std::string& text, const OptionSpec& spec, std::string_view
     }
 }
 
-void AppendSection(std::string& text, HelpSection section) {
+void AppendSection(std::string& text, OptionSection section) {
     for (const OptionSpec& spec : kOptions) {
         if (spec.section == section) AppendHelpLines(text, spec, spec.help);
-        if (section == HelpSection::kMigrate && !spec.migrate_help.empty())
+        if (section == OptionSection::kMigrate && !spec.migrate_help.empty())
             AppendHelpLines(text, spec, spec.migrate_help);
     }
 }
@@ -649,11 +846,11 @@ Modes:
 Key (at most one; without one, it is asked for on the terminal, also when
 standard input carries values):
 )";
-    AppendSection(text, HelpSection::kKey);
+    AppendSection(text, OptionSection::kKey);
     text.append(R"(
 Options:
 )");
-    AppendSection(text, HelpSection::kGeneral);
+    AppendSection(text, OptionSection::kGeneral);
     text.append(R"(  -h, --help            this text
   --version             the version
   --                    every later argument is a TEXT, even one starting with -
@@ -675,7 +872,7 @@ too, it fails as ambiguous. A re-run over a half-migrated file finishes it.
 Migrate (the values of one column, where they are stored; raw SQL only in
 --where):
 )");
-    AppendSection(text, HelpSection::kMigrate);
+    AppendSection(text, OptionSection::kMigrate);
     text.append(R"(  A value that fails (damaged, wrong key, ambiguous), a row changed by
   another writer meanwhile, or a write the database did not keep as
   verified (read again before every commit) rolls back the transaction,
@@ -693,7 +890,7 @@ PostgreSQL READ ONLY transactions, ODBC read-only access; SELECT rights do):
                         (records with -0)
   --from-mode, --to-mode, --new-key-file, --new-key-env   as for migrate
 )");
-    AppendSection(text, HelpSection::kScan);
+    AppendSection(text, OptionSection::kScan);
     text.append(R"(  Counts per target: rows; empty (NULL or blank); mode0, mode1 and
   unrecognised by shape; done (target mode under the new key only),
   to_migrate (opens under the old key), ambiguous (under both), failing

@@ -19,6 +19,8 @@
 namespace tarvola::tool {
 
 enum class Command { kEncrypt, kDecrypt, kReencrypt, kMigrate, kScan };
+inline constexpr Command kCommands[] = {Command::kEncrypt, Command::kDecrypt, Command::kReencrypt,
+                                        Command::kMigrate, Command::kScan};
 
 struct Options {
     Command command = Command::kEncrypt;
@@ -64,6 +66,63 @@ struct ParsedCommandLine {
 [[nodiscard]] ParsedCommandLine ParseCommandLine(std::span<char*> arguments);
 
 [[nodiscard]] std::string_view HelpText() noexcept;
+
+[[nodiscard]] std::string_view NameOf(Command command) noexcept;
+
+// The options, one row each holding all there is to know about one: its
+// names, the commands that take it, how its value is set, and what --help and
+// the man page say about it. --help is made from the rows, and so are, at
+// build time, the man page's option entries and the bash completion
+// (tools/doc/generate_docs.cpp).
+
+// Where --help (and, unless a row says otherwise, the man page) explains an
+// option.
+enum class OptionSection { kKey, kGeneral, kMigrate, kScan };
+
+// The command line read so far, as a setter sees it.
+struct OptionState;
+
+struct OptionSpec {
+    std::string_view name;
+    // Another name for the same option ("-0" for "--null"), or empty.
+    std::string_view alias = {};
+    // The value as --help shows it; empty for an option that takes none. An
+    // upper-case word stands for what the user fills in (the completion
+    // offers files for FILE, environment variables for VAR, nothing for the
+    // others); "0|1" lists the values themselves, which the completion offers.
+    std::string_view value = {};
+    // One bit per Command.
+    unsigned commands = 0;
+    OptionSection section = OptionSection::kGeneral;
+    // The explanation in --help, one line per "\n".
+    std::string_view help = {};
+    // The option explained once more, in migrate's words, among migrate's
+    // options; or empty.
+    std::string_view migrate_help = {};
+    // The man page's paragraph (roff) after the line naming the option, which
+    // is made from name, alias and value; empty to share the next row's.
+    std::string_view man = {};
+    // The man page's section, where it is not the one of --help.
+    std::optional<OptionSection> man_section = {};
+    // The paragraph among MIGRATE OPTIONS, for an option explained twice.
+    std::string_view migrate_man = {};
+    // The key options refuse a second key in their own words; any other
+    // option given twice "is given twice".
+    bool refuses_repeats_itself = false;
+    // Stores the value (null for an option that takes none) in the state, or
+    // sets its error.
+    void (*set)(OptionState& state, char* value) = nullptr;
+
+    [[nodiscard]] bool TakesValue() const noexcept { return !value.empty(); }
+    [[nodiscard]] bool TakenBy(Command command) const noexcept {
+        return (commands >> static_cast<unsigned>(command) & 1U) != 0;
+    }
+};
+
+[[nodiscard]] std::span<const OptionSpec> OptionTable() noexcept;
+
+// Whether `command` takes `value` for the option.
+[[nodiscard]] bool AcceptsValue(const OptionSpec& spec, Command command, std::string_view value);
 
 }  // namespace tarvola::tool
 
