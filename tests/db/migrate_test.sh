@@ -558,7 +558,7 @@ hold_lock() {
             mariadb_client tarvola -e "BEGIN; SELECT id FROM secrets WHERE id = $1 FOR UPDATE;
                                        SELECT SLEEP(60); COMMIT;" >/dev/null 2>&1 &
             holder=$!
-            until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" -gt 0 ]; do
+            until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx WHERE trx_rows_locked > 0")" -gt 0 ]; do
                 sleep 0.05
             done ;;
         *)
@@ -581,6 +581,14 @@ release_lock() {
                 WHERE query LIKE '%pg_sleep(60)%' AND pid <> pg_backend_pid()" >/dev/null ;;
     esac
     wait "$holder" 2>/dev/null || true
+    # A killed session's transaction ends a moment after its client: wait
+    # for it, or the next holder queues behind it and looks like a waiting run.
+    case $backend in
+        odbc-mariadb) until [ "$(sql "SELECT count(*) FROM information_schema.innodb_trx")" = 0 ]; do
+            sleep 0.05; done ;;
+        postgres | odbc-postgres) until [ "$(sql "SELECT count(*) FROM pg_locks WHERE locktype = 'transactionid'
+                            AND pid <> pg_backend_pid()")" = 0 ]; do sleep 0.05; done ;;
+    esac
 }
 
 # Until the migration in process $1 has written inside its open transaction.

@@ -29,7 +29,7 @@ std::string Sealed(std::string_view text, std::string_view key, Mode mode) {
 TEST(ValueRules, CiphertextLengthReadsBase64AsTheLibraryDoes) {
     constexpr std::string_view kCharacters = "A=$ \n!";
     std::mt19937 random(20261211);
-    for (int round = 0; round < 200000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
         std::string value = "IV$";
         const std::size_t length = random() % 14;
         for (std::size_t i = 0; i < length; ++i)
