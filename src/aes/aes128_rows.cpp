@@ -314,19 +314,15 @@ TARVOLA_INLINE void MixPlanes(const std::uint8_t* from, std::uint8_t* to, std::s
     }
 }
 
-// Rounds 0 to 9 of one group, ending by planes in `group`, by one of the two
-// ways (see the top of this file): a run of one group, which works its row
-// keys out as it goes, in one pass per round; a longer run in two.
+// Rounds 1 to 9 of one group, from its blocks after round 0 in `spare` to
+// planes in `group`, in one of the two ways (see the top of this file): a
+// run of one group, which works its row keys out as it goes, in one pass
+// per round; a longer run in two. The first round cannot work in place: a
+// pair's rows land on planes where later pairs' blocks still wait.
 template <Direction D>
-void RoundsToNine(const std::uint8_t* in, std::size_t count, const Aes128Key& key,
-                  const KeysWorkedOut& keys, std::uint8_t* group, std::uint8_t* spare) noexcept {
+void MiddleRounds(const ByteTable& box, std::size_t pairs, const KeysWorkedOut& keys,
+                  std::uint8_t* group, std::uint8_t* spare) noexcept {
     constexpr bool kForward = D == Direction::kEncrypt;
-    const ByteTable& box = kForward ? kSbox : kInverseSbox;
-    const std::size_t pairs = (count + 1) / 2;
-    // The first round cannot work in place: a pair's rows land on planes
-    // where later pairs' blocks still wait.
-    AddRoundKeyToBlocks(in, spare, count, key, kForward ? 0 : 10);
-    PadLastPair(spare, count);
     MiddleRound<D, Layout::kColumns>(box, spare, group, pairs, keys[kForward ? 1 : 9]);
     for (std::size_t step = 2; step < 10; ++step) {
         MiddleRound<D, Layout::kRows>(box, group, group, pairs, keys[kForward ? step : 10 - step]);
@@ -334,15 +330,11 @@ void RoundsToNine(const std::uint8_t* in, std::size_t count, const Aes128Key& ke
 }
 
 template <Direction D>
-void RoundsToNine(const std::uint8_t* in, std::size_t count, const Aes128Key& key,
-                  const RowSchedule& keys, std::uint8_t* group, std::uint8_t* spare) noexcept {
+void MiddleRounds(const ByteTable& box, std::size_t pairs, const RowSchedule& keys,
+                  std::uint8_t* group, std::uint8_t* spare) noexcept {
     constexpr bool kForward = D == Direction::kEncrypt;
-    const ByteTable& box = kForward ? kSbox : kInverseSbox;
-    const std::size_t pairs = (count + 1) / 2;
-    AddRoundKeyToBlocks(in, group, count, key, kForward ? 0 : 10);
-    PadLastPair(group, count);
-    SubstituteShiftedBytes<D, Layout::kColumns, Layout::kRows>(box, group, spare, pairs);
-    MixPlanes<D>(spare, group, pairs, keys[kForward ? 1 : 9]);
+    SubstituteShiftedBytes<D, Layout::kColumns, Layout::kRows>(box, spare, group, pairs);
+    MixPlanes<D>(group, group, pairs, keys[kForward ? 1 : 9]);
     for (std::size_t step = 2; step < 10; ++step) {
         SubstituteShiftedBytes<D, Layout::kRows, Layout::kRows>(box, group, spare, pairs);
         MixPlanes<D>(spare, group, pairs, keys[kForward ? step : 10 - step]);
@@ -356,9 +348,13 @@ template <Direction D, class RowKeys>
 void CipherGroup(const std::uint8_t* in, std::uint8_t* out, std::size_t count, const Aes128Key& key,
                  const RowKeys& keys, GroupBytes& group, GroupBytes& spare) noexcept {
     constexpr bool kForward = D == Direction::kEncrypt;
-    RoundsToNine<D>(in, count, key, keys, group.data(), spare.data());
-    SubstituteShiftedBytes<D, Layout::kRows, Layout::kColumns>(
-        kForward ? kSbox : kInverseSbox, group.data(), spare.data(), (count + 1) / 2);
+    const ByteTable& box = kForward ? kSbox : kInverseSbox;
+    const std::size_t pairs = (count + 1) / 2;
+    AddRoundKeyToBlocks(in, spare.data(), count, key, kForward ? 0 : 10);
+    PadLastPair(spare.data(), count);
+    MiddleRounds<D>(box, pairs, keys, group.data(), spare.data());
+    SubstituteShiftedBytes<D, Layout::kRows, Layout::kColumns>(box, group.data(), spare.data(),
+                                                               pairs);
     AddRoundKeyToBlocks(spare.data(), out, count, key, kForward ? 10 : 0);
 }
 
