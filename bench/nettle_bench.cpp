@@ -96,9 +96,9 @@ bool RegisterAgainst(const NettleBuild& build, const std::string& suffix) {
 #ifdef TARVOLA_NETTLE_C
 constexpr NettleBuild kNettleC{tarvola_nettle_c_aes128_encrypt, tarvola_nettle_c_aes128_decrypt,
                                false};
-const bool kNettleCRegistered = RegisterAgainst(kNettleC, "VsNettleC");
+[[maybe_unused]] const bool kNettleCRegistered = RegisterAgainst(kNettleC, "VsNettleC");
 #endif
-const bool kLibnettleRegistered = RegisterAgainst(kLibnettle, "VsLibnettle");
+[[maybe_unused]] const bool kLibnettleRegistered = RegisterAgainst(kLibnettle, "VsLibnettle");
 
 }  // namespace
 }  // namespace tarvola::bench
