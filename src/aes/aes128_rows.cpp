@@ -304,7 +304,8 @@ TARVOLA_INLINE void MiddleRound(const ByteTable& box, const std::uint8_t* from, 
     }
 }
 
-// The second pass of a middle round: whole planes from `from` to `to`.
+// The second pass of a middle round: whole planes from `from` to `to`,
+// which may be `from` itself.
 template <Direction D>
 TARVOLA_INLINE void MixPlanes(const std::uint8_t* from, std::uint8_t* to, std::size_t pairs,
                               const Rows key) noexcept {
@@ -364,6 +365,8 @@ void CipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                   const Aes128Key& key) noexcept {
     GroupBytes group;
     GroupBytes spare;
+    // Without blocks the rounds would write nothing into `group` for the
+    // last round to read (GCC 12 warns of that even though it reads nothing).
     if (count == 0) {
         return;
     }
