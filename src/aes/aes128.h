@@ -46,12 +46,12 @@ void Aes128DecryptBlock(Block& block, const Aes128Key& key) noexcept;
 // share each 64-bit word).
 //
 // Intermediate states and the round keys rearranged for this are left in the
-// function's stack frame (a 256-byte group of blocks, 352 bytes of round keys
-// by rows, spills): a caller holding secrets wipes the stack below its own
-// frame afterwards with platform::WipeCalleeStack, whose reach
-// (platform::kCalleeStackBytes) MUST cover this frame. aes128_rows.cpp checks
-// that at compile time for its buffers; whoever deepens the cipher (larger
-// groups, more buffers) raises that constant with it.
+// function's stack frame (two 256-byte buffers for a group of blocks, 352
+// bytes of round keys by rows, spills): a caller holding secrets wipes the
+// stack below its own frame afterwards with platform::WipeCalleeStack, whose
+// reach (platform::kCalleeStackBytes) MUST cover this frame. aes128_rows.cpp
+// checks that at compile time for its buffers; whoever deepens the cipher
+// (larger groups, more buffers) raises that constant with it.
 void Aes128EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                          const Aes128Key& key) noexcept;
 

@@ -22,9 +22,9 @@ void SecureWipe(void* data, std::size_t size) noexcept;
 // reaches (round key 0 is the key itself). Call it after the last call that
 // handled secrets: whatever the compiler chose to spill is gone. The area
 // covers the deepest such call chain in this library, the multi-block cipher
-// (under 1 KiB on x86-64 and i686 with GCC 12 and clang 14, frames checked
-// with -fstack-usage), with room to spare; aes/aes128_rows.cpp fails to
-// compile if its buffers outgrow it.
+// (about 1.2 KiB on x86-64 with GCC 12 and clang 14, frames checked with
+// -fstack-usage), with room to spare; aes/aes128_rows.cpp fails to compile
+// if its buffers outgrow it.
 void WipeCalleeStack() noexcept;
 inline constexpr std::size_t kCalleeStackBytes = 2048;
 
