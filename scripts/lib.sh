@@ -160,7 +160,8 @@ DOTNET_PACKAGES=(mono-mcs mono-runtime)
 # benchmark program links (it builds without it).
 BENCH_PACKAGES=(nettle-dev)
 
-step() { printf '\n==== %s\n' "$*"; }
+# Each step's heading says how long the run has taken so far.
+step() { printf '\n==== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 # build_default_tool ROOT: builds the tool in ROOT's default preset, as the
 # benchmark scripts run it, and prints its path.
