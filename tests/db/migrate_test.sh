@@ -86,8 +86,10 @@ case $backend in
     *) fail "unknown backend" ;;
 esac
 
-# ODBC: our own driver and data source files, nothing of the system's.
-multiarch=$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
+# ODBC: our own driver and data source files, nothing of the system's. The
+# drivers are the host's, of the tool's architecture (a 32-bit Windows tool
+# under Wine reaches i386 ones).
+multiarch=${TARVOLA_ODBC_MULTIARCH:-$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)}
 export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
 cat > odbcinst.ini <<INI
 [PostgreSQL Unicode]
