@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "tarvolacrypt.hpp"
 #include "common/secret_text.h"
+#include "tarvolacrypt.hpp"
 
 namespace tarvola::tool {
 
