@@ -26,6 +26,7 @@ static class TarvolaCryptTests
         Run("a wrong key throws for every value", WrongKeyThrows);
         Run("refusals name the reason, never the secret", RefusalsHoldNoSecret);
         Run("a plaintext cut at a zero byte is refused", CutAtZeroRefused);
+        Run("null arguments throw ArgumentNullException", NullArguments);
         Run("eight threads of a thousand calls", EightThreads);
         Console.WriteLine("{0} passed, {1} failed", passed, failed);
         return failed == 0 ? 0 : 1;
@@ -174,29 +175,31 @@ static class TarvolaCryptTests
         const string secret = "Top-Secret-Ä";
         string sealedValue = TarvolaCrypt.Encrypt(secret, secret.Substring(0, 8), Mode.Envelope);
         string threeBlocks = TarvolaCrypt.Encrypt(secret + secret + secret, Key, Mode.HexBlock);
-        var cases = new Dictionary<string, Action>
+        // Keyed by the call: two calls may fail for the same reason.
+        var cases = new Dictionary<Action, string>
         {
-            { "text contains a zero byte", () => TarvolaCrypt.Encrypt(secret + "\0", Key, Mode.Envelope) },
-            { "key text contains a zero byte", () => TarvolaCrypt.Decrypt(sealedValue, secret + "\0", Mode.Envelope) },
-            { "value contains a zero byte", () => TarvolaCrypt.Decrypt(sealedValue + "\0", Key, Mode.Envelope) },
-            { "control character", () => TarvolaCrypt.Encrypt(secret + "\u001b", Key, Mode.Envelope) },
-            { "not valid Unicode", () => TarvolaCrypt.Encrypt(secret + "\ud800", Key, Mode.Envelope) },
-            { "32 or more characters", () => TarvolaCrypt.Encrypt(secret, secret + secret + secret, Mode.Envelope) },
-            { "cannot encrypt an empty text", () => TarvolaCrypt.Encrypt("", Key, Mode.HexBlock) },
-            { "unknown mode", () => TarvolaCrypt.Encrypt(secret, Key, (Mode)2) },
-            { "wrong key or damaged value", () => TarvolaCrypt.Decrypt(sealedValue, secret.Substring(0, 7), Mode.Envelope) },
-            { "not a mode-0 value", () => TarvolaCrypt.Decrypt(sealedValue, secret.Substring(0, 8), Mode.HexBlock) },
-            { "no \"$\"", () => TarvolaCrypt.Decrypt(secret, Key, Mode.Envelope) },
-            { "neither a mode-0 nor a mode-1", () => TarvolaCrypt.RecognizeMode(secret) },
-            { "empty value", () => TarvolaCrypt.Decrypt(" \r\n", Key, Mode.Envelope) },
-            { "damaged or truncated", () => TarvolaCrypt.Decrypt(threeBlocks.Substring(0, threeBlocks.Length - 32), Key, Mode.HexBlock) },
+            { () => TarvolaCrypt.Encrypt(secret + "\0", Key, Mode.Envelope), "text contains a zero byte" },
+            { () => TarvolaCrypt.Encrypt(secret, secret + "\0", Mode.HexBlock), "key text contains a zero byte" },
+            { () => TarvolaCrypt.Decrypt(sealedValue, secret + "\0", Mode.Envelope), "key text contains a zero byte" },
+            { () => TarvolaCrypt.Decrypt(sealedValue + "\0", Key, Mode.Envelope), "value contains a zero byte" },
+            { () => TarvolaCrypt.Encrypt(secret + "\u001b", Key, Mode.Envelope), "control character" },
+            { () => TarvolaCrypt.Encrypt(secret + "\ud800", Key, Mode.Envelope), "not valid Unicode" },
+            { () => TarvolaCrypt.Encrypt(secret, secret + secret + secret, Mode.Envelope), "32 or more characters" },
+            { () => TarvolaCrypt.Encrypt("", Key, Mode.HexBlock), "cannot encrypt an empty text" },
+            { () => TarvolaCrypt.Encrypt(secret, Key, (Mode)2), "unknown mode" },
+            { () => TarvolaCrypt.Decrypt(sealedValue, secret.Substring(0, 7), Mode.Envelope), "wrong key or damaged value" },
+            { () => TarvolaCrypt.Decrypt(sealedValue, secret.Substring(0, 8), Mode.HexBlock), "not a mode-0 value" },
+            { () => TarvolaCrypt.Decrypt(secret, Key, Mode.Envelope), "no \"$\"" },
+            { () => TarvolaCrypt.RecognizeMode(secret), "neither a mode-0 nor a mode-1" },
+            { () => TarvolaCrypt.Decrypt(" \r\n", Key, Mode.Envelope), "empty value" },
+            { () => TarvolaCrypt.Decrypt(threeBlocks.Substring(0, threeBlocks.Length - 32), Key, Mode.HexBlock), "damaged or truncated" },
         };
         foreach (var c in cases)
         {
-            TarvolaCryptException error = ExpectFailure(c.Value, c.Key);
+            TarvolaCryptException error = ExpectFailure(c.Key, c.Value);
             foreach (string piece in new[] { secret, secret.Substring(0, 8), sealedValue })
-                Check(error.ToString().IndexOf(piece, StringComparison.Ordinal) < 0, c.Key + ": the secret shows");
-            Check(error.InnerException == null, c.Key + ": an inner exception");
+                Check(error.ToString().IndexOf(piece, StringComparison.Ordinal) < 0, c.Value + ": the secret shows");
+            Check(error.InnerException == null, c.Value + ": an inner exception");
         }
     }
 
@@ -222,6 +225,25 @@ static class TarvolaCryptTests
         finally
         {
             File.Delete(plaintextFile);
+        }
+    }
+
+    static void NullArguments()
+    {
+        foreach (Action call in new Action[] {
+            () => TarvolaCrypt.Encrypt(null, Key, Mode.Envelope),
+            () => TarvolaCrypt.Encrypt("x", (string)null, Mode.Envelope),
+            () => TarvolaCrypt.Decrypt(null, Key, Mode.Envelope),
+            () => TarvolaCrypt.DecryptBytes("x$y", null, Mode.Envelope) })
+        {
+            try
+            {
+                call();
+                Check(false, "no ArgumentNullException");
+            }
+            catch (ArgumentNullException)
+            {
+            }
         }
     }
 
