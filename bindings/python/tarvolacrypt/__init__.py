@@ -155,9 +155,8 @@ def _as_bytes(value, what):
 
 
 def _arguments(text, key, mode, what):
-    """The text and the key as bytes the C call can take, after the refusals
-    that need no call."""
-    text = _as_bytes(text, what)
+    """The text (already bytes) and the key as bytes the C call can take,
+    after the refusals that need no call."""
     key = _as_bytes(key, "key text")
     if len(text) > _MAX_TEXT_LENGTH:
         raise Error(f"the {what} is too long")
@@ -220,7 +219,7 @@ def encrypt(plaintext, key, mode=ENVELOPE):
     a new IV each time. Raises Error for a refused plaintext, key or mode.
     """
     mode = _mode(mode)
-    text, key = _arguments(plaintext, key, mode, "text")
+    text, key = _arguments(_as_bytes(plaintext, "text"), key, mode, "text")
     length = len(text)
     if plaintext.__class__ is str and _has_control(text):
         raise Error(
