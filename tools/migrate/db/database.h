@@ -27,12 +27,6 @@ namespace tarvola::tool::db {
 // kUsage: a table or column that is not there, or an unusable address (the
 // user's mistake, exit 2, before anything ran); kUnreachable: no connection
 // (exit 2); kQuery: the database refused a statement while working (exit 1).
-class Error;
-// The tool's exit status for a run that `error` ended: a statement refused
-// while working fails it (1); anything before (a name, an address, no
-// connection) is the user's to fix, nothing having run (2).
-[[nodiscard]] int ExitStatusOf(const Error& error) noexcept;
-
 class Error : public std::runtime_error {
   public:
     enum class Kind { kUsage, kUnreachable, kQuery };
@@ -276,9 +270,6 @@ enum class Access { kReadWrite, kReadOnly };
 // for an empty name, a name given twice or an unclosed quote.
 [[nodiscard]] std::vector<std::string> SplitKeyColumns(std::string_view id);
 [[nodiscard]] std::string LockTimeoutMessage(std::uint64_t seconds);
-// `text` with `prefix` before each of its lines: a client's message may run
-// to several (libpq's, one for each host it tried).
-[[nodiscard]] std::string PrefixLines(std::string_view prefix, std::string_view text);
 // What Resolve throws (kUsage) for a name the catalogue does not hold, in
 // the same words whichever database said it.
 [[nodiscard]] Error NoSuchTable(std::string_view table);
@@ -343,12 +334,16 @@ class StatementCache {
         if (found == statements_.end()) found = statements_.emplace(sql, prepare(sql)).first;
         return found->second;
     }
-    [[nodiscard]] bool Contains(const std::string& sql) const { return statements_.contains(sql); }
     void Clear() noexcept { statements_.clear(); }
 
   private:
     std::unordered_map<std::string, Prepared> statements_;
 };
+
+// Rows one statement writes or reads back, where one takes several: a few
+// hundred, fewer for a wide key, as servers bound the parameters of a
+// statement (libpq and MySQL: 65,535).
+[[nodiscard]] std::size_t RowsPerStatement(std::size_t parameters_per_row);
 
 // SQL text over a resolved target; every placeholder is "?", for the
 // backends that bind by position (PostgreSQL writes its own).

@@ -34,8 +34,6 @@ constexpr std::size_t kPieceBytes = 4096;
 constexpr std::size_t kReadBackRows = 100;
 // Rows per page where rows are read page by page.
 constexpr std::size_t kPageRows = 1000;
-// Rows one statement writes, where a statement writes several.
-constexpr std::size_t kStatementRows = 500;
 
 struct Handle {
     SQLSMALLINT type = 0;
@@ -101,7 +99,8 @@ void Check(SQLRETURN status, const Handle& handle, std::string_view what,
 class LongWaitNotice {
   public:
     explicit LongWaitNotice(const LockWait& wait, SQLHANDLE statement = SQL_NULL_HANDLE) {
-        if (!wait.on_long_wait && !wait.stop_requested) return;
+        // Nothing to tell and nothing to cancel: no thread.
+        if (!wait.on_long_wait && (statement == SQL_NULL_HANDLE || !wait.stop_requested)) return;
         thread_ = std::thread([this, &wait, statement] {
             const auto start = std::chrono::steady_clock::now();
             bool told = false;
@@ -374,6 +373,7 @@ class OdbcDatabase final : public Database {
           connection_(std::move(connection)),
           dialect_(DialectOfDbmsName(Info(SQL_DBMS_NAME))) {
         if (access == Access::kReadOnly) MakeReadOnly();
+        mariadb_ = Info(SQL_DBMS_NAME).find("MariaDB") != std::string::npos;
         if (dialect_ == Dialect::kMySql) {
             // The session's own rule for backslashes in string literals,
             // which the failures file has to follow.
@@ -389,7 +389,7 @@ class OdbcDatabase final : public Database {
 
     ~OdbcDatabase() override {
         statements_.Clear();
-        SQLEndTran(SQL_HANDLE_DBC, connection_->handle, SQL_ROLLBACK);
+        RollBackQuietly();
         SQLDisconnect(connection_->handle);
     }
 
@@ -480,7 +480,8 @@ class OdbcDatabase final : public Database {
     std::vector<std::uint64_t> Apply(const ResolvedTarget& target,
                                      std::span<const Update> updates) override {
         std::vector<std::uint64_t> applied(updates.size());
-        const WriteMethod method = WriteMethodFor(target);
+        const Handle* joined = nullptr;
+        const WriteMethod method = WriteMethodFor(target, joined);
         const std::size_t step =
             method == WriteMethod::kRowByRow ? updates.size() : RowsPerStatement(target);
         for (std::size_t first = 0; first < updates.size(); first += step) {
@@ -495,7 +496,7 @@ class OdbcDatabase final : public Database {
                     WriteParameterArray(target, part, counts);
                     break;
                 case WriteMethod::kJoinedUpdate:
-                    WriteJoined(target, part, counts);
+                    WriteJoined(target, *joined, part, counts);
                     break;
             }
         }
@@ -559,27 +560,26 @@ class OdbcDatabase final : public Database {
     // row. A joined update needs MariaDB (10.3 or later: a server that
     // refuses the statement gets rows one by one), a key no two rows can
     // share, and a table: a view's update may not take a join.
-    WriteMethod WriteMethodFor(const ResolvedTarget& target) {
-        if (dialect_ == Dialect::kMySql && target.key_is_unique && !target.is_view &&
-            JoinedUpdateTaken(target))
+    // `joined`: the joined update's statement, where that is the way.
+    WriteMethod WriteMethodFor(const ResolvedTarget& target, const Handle*& joined) {
+        if (target.key_is_unique && !target.is_view && (joined = JoinedUpdate(target)) != nullptr)
             return WriteMethod::kJoinedUpdate;
         if (dialect_ == Dialect::kPostgres && CountsEachParameterSet())
             return WriteMethod::kParameterArray;
         return WriteMethod::kRowByRow;
     }
 
-    // Whether the server is MariaDB and prepares the joined update.
-    bool JoinedUpdateTaken(const ResolvedTarget& target) {
+    // The joined update prepared, where the server is MariaDB and takes it;
+    // otherwise null.
+    const Handle* JoinedUpdate(const ResolvedTarget& target) {
+        if (!mariadb_) return nullptr;
         const std::string sql = JoinedUpdateSql(target, RowsPerStatement(target));
-        if (statements_.Contains(sql)) return true;
-        if (refused_.contains(sql) || Info(SQL_DBMS_NAME).find("MariaDB") == std::string::npos)
-            return false;
+        if (refused_.contains(sql)) return nullptr;
         try {
-            (void)Prepared(sql);
-            return true;
+            return &Prepared(sql);
         } catch (const Error&) {
             refused_.insert(sql);
-            return false;
+            return nullptr;
         }
     }
 
@@ -596,10 +596,10 @@ class OdbcDatabase final : public Database {
         return *array_row_counts_ == SQL_PARC_BATCH;
     }
 
-    // Rows one statement writes at most: a few hundred, fewer for a wide
-    // key, as servers bound the parameters of a statement (MySQL: 65,535).
+    // Rows one write statement takes: each binds the key, the value read
+    // and the new value.
     static std::size_t RowsPerStatement(const ResolvedTarget& target) {
-        return std::min<std::size_t>(kStatementRows, 60000 / (target.key.size() + 2));
+        return db::RowsPerStatement(target.key.size() + 2);
     }
 
     void WriteRowByRow(const ResolvedTarget& target, std::span<const Update> updates,
@@ -717,10 +717,9 @@ class OdbcDatabase final : public Database {
     // set of rows, so that one prepared statement serves every chunk: the
     // last update fills the sets left over, and repeating it changes nothing
     // more, since an UPDATE … JOIN changes each row once.
-    void WriteJoined(const ResolvedTarget& target, std::span<const Update> updates,
-                     std::span<std::uint64_t> counts) {
+    void WriteJoined(const ResolvedTarget& target, const Handle& update,
+                     std::span<const Update> updates, std::span<std::uint64_t> counts) {
         const std::size_t rows = RowsPerStatement(target);
-        const Handle& update = Prepared(JoinedUpdateSql(target, rows));
         const auto value_type = static_cast<SQLSMALLINT>(target.column_odbc_type);
         const std::size_t parameters = target.key.size() + 2;
         std::vector<SQLLEN> lengths(rows * parameters);
@@ -832,12 +831,12 @@ class OdbcDatabase final : public Database {
         BindText(describe, 2, target.column, SQL_VARCHAR, lengths[1]);
         Check(SQLExecute(describe.handle), describe, "cannot read the catalogue",
               Error::Kind::kUsage);
-        std::string base_type;
         std::string width;
         std::string padded;
         std::string category;
         if (SQL_SUCCEEDED(SQLFetch(describe.handle))) {
-            GetText(describe, 1, base_type);
+            // Column 1, the base type, is the native backend's; the columns
+            // read here still come in increasing order, as ODBC requires.
             if (GetText(describe, 2, width)) target.width = std::stoull(width);
             GetText(describe, 3, padded);
             GetText(describe, 4, category);
@@ -1092,6 +1091,8 @@ class OdbcDatabase final : public Database {
     std::unique_ptr<Handle> environment_;
     std::unique_ptr<Handle> connection_;
     Dialect dialect_;
+    // MariaDB (not MySQL): writes a chunk with one joined update.
+    bool mariadb_ = false;
     bool backslash_escapes_ = false;
     std::string read_only_caveat_;
     StatementCache<std::unique_ptr<Handle>> statements_;
