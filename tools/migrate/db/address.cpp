@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/exit_status.h"
 #include "common/messages.h"
 
 namespace tarvola::tool {
@@ -11,6 +12,26 @@ namespace {
 
 char Lower(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The tool's exit status for a run that `error` ended: a statement refused
+// while working fails it (1); anything before (a name, an address, no
+// connection) is the user's to fix, nothing having run (2).
+int ExitStatusOf(const db::Error& error) noexcept {
+    return error.kind() == db::Error::Kind::kQuery ? kExitFailed : kExitUsage;
+}
+
+// `text` with `prefix` before each of its lines: a client's message may run
+// to several (libpq's, one for each host it tried).
+std::string PrefixLines(std::string_view prefix, std::string_view text) {
+    std::string lines;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines += std::string(prefix) + std::string(text.substr(at, end - at));
+        at = end + 1;
+        if (at <= text.size()) lines += '\n';
+    }
+    return lines;
 }
 
 int HexValue(char c) noexcept {
@@ -133,8 +154,8 @@ std::optional<std::string> AddressMisreading(std::string_view address) {
 }
 
 int ReportDatabaseError(const db::Error& error, std::string_view address, std::ostream& err) {
-    err << db::PrefixLines(kMessagePrefix, HidePasswords(error.what(), address)) << '\n';
-    return db::ExitStatusOf(error);
+    err << PrefixLines(kMessagePrefix, HidePasswords(error.what(), address)) << '\n';
+    return ExitStatusOf(error);
 }
 
 std::string HidePasswords(std::string message, std::string_view address) {

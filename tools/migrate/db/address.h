@@ -26,7 +26,8 @@ namespace tarvola::tool {
 [[nodiscard]] std::string HidePasswords(std::string message, std::string_view address);
 
 // Says `error`, which ended a run, on `err`: every line with the tool's
-// prefix, passwords hidden. Returns the run's exit status (ExitStatusOf).
+// prefix, passwords hidden. Returns the run's exit status: 1 for a
+// statement refused while working, 2 for anything before (nothing ran).
 int ReportDatabaseError(const db::Error& error, std::string_view address, std::ostream& err);
 
 }  // namespace tarvola::tool

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "common/exit_status.h"
 #include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
@@ -121,21 +120,6 @@ QualifiedName SplitTableName(std::string_view name) {
 std::string LockTimeoutMessage(std::uint64_t seconds) {
     return "a lock held by another session stopped the run: still waiting after " +
            std::to_string(seconds) + " s (--lock-timeout); the open transaction was rolled back";
-}
-
-int ExitStatusOf(const Error& error) noexcept {
-    return error.kind() == Error::Kind::kQuery ? kExitFailed : kExitUsage;
-}
-
-std::string PrefixLines(std::string_view prefix, std::string_view text) {
-    std::string lines;
-    for (std::size_t at = 0; at <= text.size();) {
-        const std::size_t end = std::min(text.find('\n', at), text.size());
-        lines += std::string(prefix) + std::string(text.substr(at, end - at));
-        at = end + 1;
-        if (at <= text.size()) lines += '\n';
-    }
-    return lines;
 }
 
 Error NoSuchTable(std::string_view table) {
@@ -277,6 +261,11 @@ std::vector<std::size_t> KeyAfterParameters(std::size_t columns) {
     for (std::size_t i = 0; i < columns; ++i)
         for (std::size_t j = 0; j <= i; ++j) order.push_back(j);
     return order;
+}
+
+std::size_t RowsPerStatement(std::size_t parameters_per_row) {
+    constexpr std::size_t kStatementRows = 500;
+    return std::min(kStatementRows, std::size_t{60000} / parameters_per_row);
 }
 
 std::string SelectRowsSql(const ResolvedTarget& target) {

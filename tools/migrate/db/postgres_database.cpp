@@ -12,19 +12,14 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <unordered_map>
 
 #include "migrate/db/database.h"
 #include "migrate/db/postgres_catalogue.h"
-#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
 
 constexpr int kFetchRows = 1000;
-// Rows per UPDATE or read-back statement: a few parameters each, far below
-// libpq's 65535.
-constexpr std::size_t kStatementRows = 500;
 // The type of every parameter: text, sent in binary format, which is the
 // bytes themselves with their length, so that nothing depends on a
 // terminator. The statement casts each to the column's type, less any length.
@@ -219,11 +214,6 @@ std::string MultiRowReadBackSql(const ResolvedTarget& target, std::size_t rows) 
            KeyJoinSql(target);
 }
 
-// Rows a statement takes at most: kStatementRows, fewer for a wide key.
-std::size_t RowsPerStatement(std::size_t parameters_per_row) {
-    return std::min(kStatementRows, std::size_t{60000} / parameters_per_row);
-}
-
 // The integer types, by the catalogue names their casts use.
 bool IsIntegerType(std::string_view cast_type) noexcept {
     return cast_type == "pg_catalog.int2" || cast_type == "pg_catalog.int4" ||
@@ -330,13 +320,13 @@ class PostgresDatabase final : public Database {
         PlanForKeys();
         std::vector<std::uint64_t> applied(updates.size());
         if (target.rewritten_by_rules) {
+            const std::string sql = SingleRowUpdateSql(target);
             for (std::size_t i = 0; i < updates.size(); ++i) {
                 Parameters parameters;
                 parameters.Add(updates[i].new_value);
                 for (const KeyValue& key : updates[i].row->key) parameters.Add(key.text);
                 parameters.Add(updates[i].row->value);
-                ResultPtr result =
-                    Run(SingleRowUpdateSql(target), true, parameters, "cannot update the rows");
+                ResultPtr result = Run(sql, true, parameters, "cannot update the rows");
                 const std::string_view count = PQcmdTuples(result.get());
                 applied[i] = count.empty() ? 0 : std::stoull(std::string(count));
             }
@@ -365,7 +355,7 @@ class PostgresDatabase final : public Database {
                                  std::span<const RowKey> keys) override {
         PlanForKeys();
         std::vector<Stored> stored(keys.size());
-        if (IsIntegerType(target.key.front().cast_type) && target.key.size() == 1) {
+        if (IsIntegerType(target.key.front().cast_type)) {
             if (const std::optional<KeyRange> range = DenseIntegerRange(keys)) {
                 ReadBackRange(target, *range, stored);
                 return stored;
@@ -435,7 +425,7 @@ class PostgresDatabase final : public Database {
     // Runs `sql` with `parameters`; a statement that recurs (a full chunk)
     // is prepared once and run by name.
     ResultPtr Run(const std::string& sql, bool recurs, const Parameters& parameters,
-                  std::string_view what) {
+                  std::string_view what, Error::Kind kind = Error::Kind::kQuery) {
         const int count = static_cast<int>(parameters.values.size());
         const std::vector<int> formats(parameters.values.size(), 1);
         const std::vector<Oid> types(parameters.values.size(), kTextOid);
@@ -451,14 +441,14 @@ class PostgresDatabase final : public Database {
             session_.Sent(
                 PQsendQueryPrepared(session_.get(), name.c_str(), count, parameters.values.data(),
                                     parameters.lengths.data(), formats.data(), 0),
-                what, Error::Kind::kQuery);
+                what, kind);
         } else {
             session_.Sent(PQsendQueryParams(session_.get(), sql.c_str(), count, types.data(),
                                             parameters.values.data(), parameters.lengths.data(),
                                             formats.data(), 0),
-                          what, Error::Kind::kQuery);
+                          what, kind);
         }
-        return session_.Await(what);
+        return session_.Await(what, kind);
     }
 
     // A catalogue query with text parameters.
@@ -466,15 +456,7 @@ class PostgresDatabase final : public Database {
                     Error::Kind kind) {
         Parameters parameters;
         for (const std::string_view value : values) parameters.Add(value);
-        const std::vector<int> formats(parameters.values.size(), 1);
-        const std::vector<Oid> types(parameters.values.size(), kTextOid);
-        const std::string_view what = "cannot read the catalogue";
-        session_.Sent(PQsendQueryParams(session_.get(), sql.c_str(),
-                                        static_cast<int>(parameters.values.size()), types.data(),
-                                        parameters.values.data(), parameters.lengths.data(),
-                                        formats.data(), 0),
-                      what, kind);
-        return session_.Await(what, kind);
+        return Run(sql, false, parameters, "cannot read the catalogue", kind);
     }
 
     ColumnDescription Describe(const std::string& quoted_table, const std::string& column) {

@@ -6,10 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <unordered_map>
 
 #include "migrate/db/database.h"
-#include "migrate/db/sql_condition.h"
 
 namespace tarvola::tool::db {
 namespace {
