@@ -9,6 +9,7 @@
 #ifndef TARVOLA_TOOLS_MIGRATE_CHUNKS_H
 #define TARVOLA_TOOLS_MIGRATE_CHUNKS_H
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -33,6 +34,14 @@ struct Chunk {
         count = 0;
         while (count < limit && next(rows[count])) ++count;
         return count != 0;
+    }
+
+    // Sets each row's result to `work` of it, giving up early once `stop`
+    // is set (the run is stopping, and the results will not be used).
+    template <class Work>
+    void Map(const Work& work, const std::atomic<bool>& stop) {
+        for (std::size_t i = 0; i < count && !stop.load(std::memory_order_relaxed); ++i)
+            results[i] = work(rows[i]);
     }
 };
 

@@ -67,12 +67,12 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 // The crypto of a chunk; gives up early when the run is stopping.
 void ReencryptChunk(const Rekeying& rekeying, const ValueRules& rules, Chunk<Reencrypted>& chunk,
                     const std::atomic<bool>& stop) {
-    for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i) {
-        const db::Row& row = chunk.rows[i];
-        chunk.results[i] = IsNullOrEmpty(row)
-                               ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
-                               : ReencryptValue(row.value, rekeying, rules);
-    }
+    chunk.Map(
+        [&](const db::Row& row) {
+            return IsNullOrEmpty(row) ? Reencrypted{Reencrypted::Outcome::kUnchanged, {}, {}}
+                                      : ReencryptValue(row.value, rekeying, rules);
+        },
+        stop);
 }
 
 // A short fingerprint of an old value: enough to tell whether a row still
@@ -88,6 +88,11 @@ std::uint64_t Fingerprint(std::string_view value) noexcept {
 
 constexpr std::string_view kNotKept = "the database did not keep the write: a trigger or rule?";
 
+// A stored value without the blanks a char(n) column pads it with.
+std::string_view Unpadded(std::string_view stored, bool blank_padded) noexcept {
+    return blank_padded ? stored.substr(0, stored.find_last_not_of(' ') + 1) : stored;
+}
+
 // Why `stored` is not the value `written`, in words for the user; `old`
 // tells a write the database dropped from one it changed.
 std::string StoredDifference(std::string_view written, const db::Stored& stored, bool blank_padded,
@@ -95,8 +100,7 @@ std::string StoredDifference(std::string_view written, const db::Stored& stored,
     if (!stored.found) return "the row is gone after the write: a trigger or rule deleted it?";
     if (stored.is_null) return "the database stored NULL instead of the new value";
     if (Fingerprint(stored.value) == old) return std::string(kNotKept);
-    std::string_view kept = stored.value;
-    if (blank_padded) kept = kept.substr(0, kept.find_last_not_of(' ') + 1);
+    const std::string_view kept = Unpadded(stored.value, blank_padded);
     if (kept.size() < written.size() && written.starts_with(kept))
         return "the database stored " + std::to_string(kept.size()) + " of " +
                std::to_string(written.size()) +
@@ -107,10 +111,7 @@ std::string StoredDifference(std::string_view written, const db::Stored& stored,
 // Whether the database holds exactly `written` (a char(n) column's blank
 // padding aside).
 bool Holds(const db::Stored& stored, std::string_view written, bool blank_padded) noexcept {
-    if (!stored.found || stored.is_null) return false;
-    std::string_view kept = stored.value;
-    if (blank_padded) kept = kept.substr(0, kept.find_last_not_of(' ') + 1);
-    return kept == written;
+    return stored.found && !stored.is_null && Unpadded(stored.value, blank_padded) == written;
 }
 
 // Ends the open transaction without a word: a broken connection has rolled
@@ -151,25 +152,18 @@ class Migration {
           progress_(progress),
           label_(std::move(label)) {}
 
-    // One target on its own: its transaction, or its batches.
+    // One target on its own, in batches (not a dry run, which is one
+    // transaction rolled back).
     int Run() {
         const Ending ending =
             Guarded(&progress_, settings_.err, settings_.options.database, [this] {
                 database_.Begin();
-                Ending worked = Work();
-                // Committed here, so that a refusal at commit (a deferred
-                // constraint) is reported like any other.
-                if (worked == Ending::kCompleted && !VerifiedBeforeCommit())
-                    worked = Ending::kValueFailed;
-                if (worked == Ending::kCompleted && StopSignal() != 0)
-                    worked = Ending::kInterrupted;
-                if (worked == Ending::kCompleted && !settings_.options.dry_run) {
-                    database_.Commit();
-                    Committed();
-                }
-                return worked;
+                const Ending worked = Work();
+                // The last batch is committed here, so that a refusal at
+                // commit (a deferred constraint) is reported like any other.
+                return worked == Ending::kCompleted ? CommitVerified() : worked;
             });
-        if (ending != Ending::kCompleted || settings_.options.dry_run) RollBackQuietly(database_);
+        if (ending != Ending::kCompleted) RollBackQuietly(database_);
         return Report(ending, true);
     }
 
@@ -236,18 +230,12 @@ class Migration {
                 if (batch_size == 0) return true;
                 if (batch_failed) return false;
                 if (in_batch_ == batch_size) {
-                    if (!VerifiedBeforeCommit()) {
-                        batch_failed = true;
+                    const Ending committed = CommitVerified();
+                    if (committed != Ending::kCompleted) {
+                        batch_failed = committed == Ending::kValueFailed;
+                        interrupted = committed == Ending::kInterrupted;
                         return false;
                     }
-                    // The last moment a stop can keep the batch from being
-                    // committed.
-                    if (StopSignal() != 0) {
-                        interrupted = true;
-                        return false;
-                    }
-                    database_.Commit();
-                    Committed();
                     // Outside any transaction, holding no lock.
                     Pace();
                     database_.Begin();
@@ -261,6 +249,14 @@ class Migration {
         return failed ? Ending::kValueFailed : Ending::kCompleted;
     }
 
+    // A row written: counted, and kept to be read back before the commit.
+    void RememberWritten(const db::Row& row, std::string_view new_value) {
+        ++counts_.done;
+        written_keys_.push_back(row.key);
+        written_values_.emplace_back(new_value);
+        written_old_.push_back(Fingerprint(row.value));
+    }
+
     // The rows since the last commit are committed now.
     void Committed() noexcept {
         committed_done_ = counts_.done;
@@ -272,14 +268,19 @@ class Migration {
         written_old_.clear();
     }
 
-    // What is about to be committed is what was verified: every row written
-    // since the last commit, read again from the target in the open
+    // Commits the rows written since the last commit once they are what was
+    // verified: every one, read again from the target in the open
     // transaction after the last write (and after any checks the database
-    // defers to the commit, run now), holds exactly the value verified.
-    // The rows that do not are named; false when any does not.
-    bool VerifiedBeforeCommit() {
+    // defers to the commit, run now), holds exactly the value verified; the
+    // rows that do not are named (kValueFailed). A stop asked for by then
+    // keeps the commit from happening (kInterrupted).
+    Ending CommitVerified() {
         database_.RunDeferredChecks();
-        return VerifyWritten();
+        if (!VerifyWritten()) return Ending::kValueFailed;
+        if (StopSignal() != 0) return Ending::kInterrupted;
+        database_.Commit();
+        Committed();
+        return Ending::kCompleted;
     }
 
     // Without the deferred checks: for a plan in one transaction, whose
@@ -432,10 +433,7 @@ class Migration {
             } else if (changed[i] == 0) {
                 unchanged.push_back(i);
             } else {
-                ++counts_.done;
-                written_keys_.push_back(row.key);
-                written_values_.emplace_back(updates[i].new_value);
-                written_old_.push_back(Fingerprint(row.value));
+                RememberWritten(row, updates[i].new_value);
             }
         }
         if (!unchanged.empty()) chunk_failed |= !ExplainUnchanged(updates, unchanged, atomic);
@@ -468,10 +466,7 @@ class Migration {
                                                                     : ""));
                 committable = false;
             } else if (Holds(now, update.new_value, target_.blank_padded)) {
-                ++counts_.done;
-                written_keys_.push_back(row.key);
-                written_values_.emplace_back(update.new_value);
-                written_old_.push_back(Fingerprint(row.value));
+                RememberWritten(row, update.new_value);
             } else if (!now.found || now.is_null || !target_.is_view || IsStoredValue(now.value)) {
                 // In one transaction the rollback takes every row back, and
                 // the closing line says so.
@@ -547,10 +542,7 @@ class Migration {
                 return any;
             },
             [&](std::size_t slot, const std::atomic<bool>& stop) {
-                Chunk<std::size_t>& chunk = chunks[slot];
-                for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed);
-                     ++i)
-                    chunk.results[i] = measure(chunk.rows[i]);
+                chunks[slot].Map(measure, stop);
             },
             [&](std::size_t slot) {
                 const Chunk<std::size_t>& chunk = chunks[slot];

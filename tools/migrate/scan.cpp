@@ -153,9 +153,8 @@ Census Count(const std::function<bool(db::Row&)>& next, const db::ResolvedTarget
     const ChunkSteps steps{
         [&](std::size_t slot) { return chunks[slot].Fill(next); },
         [&](std::size_t slot, const std::atomic<bool>& stop) {
-            Chunk<Finding>& chunk = chunks[slot];
-            for (std::size_t i = 0; i < chunk.count && !stop.load(std::memory_order_relaxed); ++i)
-                chunk.results[i] = FindingOf(chunk.rows[i], rekeying, rules);
+            chunks[slot].Map([&](const db::Row& row) { return FindingOf(row, rekeying, rules); },
+                             stop);
         },
         [&](std::size_t slot) {
             const Chunk<Finding>& chunk = chunks[slot];
