@@ -2,7 +2,6 @@
 #ifndef TARVOLA_HEXSCHEME_TEXT_HELPERS_H
 #define TARVOLA_HEXSCHEME_TEXT_HELPERS_H
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -31,14 +30,14 @@ void TakeBlock(std::string_view text, std::size_t offset, aes::Block& block) noe
 // encryption writes, can be converted without looking for white space.
 enum class HexText { kRefused, kDigitsOnly, kWithWhiteSpace };
 
-// kRefused unless IsUpperHex; then kDigitsOnly when no character is white
+// kRefused unless IsUpperHexOrWhiteSpace; then kDigitsOnly when no character is white
 // space (the empty text included).
 [[nodiscard]] HexText ClassifyHexText(std::string_view text) noexcept;
 
 // The byte a two-character group stands for, read the way strtol(…, 16)
 // reads it: leading white space skipped, digits read up to the first other
 // character, no digit at all giving 0 (so " A" and "A " are 0x0A, "  " is 0).
-// Both characters MUST already have passed IsUpperHex.
+// Both characters MUST already have passed IsUpperHexOrWhiteSpace.
 [[nodiscard]] std::uint8_t ParseHexPair(char high, char low) noexcept;
 
 }  // namespace tarvola::hexscheme

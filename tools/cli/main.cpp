@@ -7,6 +7,7 @@
 #include <iostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "cli/command_line.h"
@@ -51,6 +52,10 @@ bool UsesEnvelope(const Options& options, bool for_new_key) {
     return false;
 }
 
+void Warn(std::string_view warning) {
+    std::cerr << kMessagePrefix << "warning: " << warning << '\n';
+}
+
 // Fetches and checks one key before a single value is read; otherwise every
 // value would fail with the same reason. The error names which key it is.
 std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view role, bool confirm,
@@ -65,16 +70,12 @@ std::optional<SecretText> ObtainKey(const KeySource& source, std::string_view ro
         ReportUsageError(prefix + *refusal);
         return std::nullopt;
     }
-    for (const std::string& warning : fetched.warnings) {
-        std::cerr << kMessagePrefix << "warning: " << warning << '\n';
-    }
+    for (const std::string& warning : fetched.warnings) Warn(warning);
     if (fetched.key->view().empty()) {
         std::cerr << kMessagePrefix << "warning: the " << role
                   << " text is empty: values under it are readable by anyone\n";
     }
-    if (source.origin == KeyOrigin::kArgument) {
-        std::cerr << kMessagePrefix << "warning: " << KeyArgumentRisk() << '\n';
-    }
+    if (source.origin == KeyOrigin::kArgument) Warn(KeyArgumentRisk());
     return std::move(fetched.key);
 }
 
@@ -86,7 +87,7 @@ std::optional<std::string> ObtainDatabaseAddress(const Options& options) {
     std::string address = migrate.database;
     if (options.database_origin == KeyOrigin::kArgument) {
         if (AddressHoldsPassword(address)) {
-            std::cerr << kMessagePrefix << "warning: " << DatabaseArgumentRisk() << '\n';
+            Warn(DatabaseArgumentRisk());
         }
     } else {
         FetchedKey fetched = FetchDatabaseAddress(options.database_origin, migrate.database);
@@ -96,13 +97,10 @@ std::optional<std::string> ObtainDatabaseAddress(const Options& options) {
                                  : fetched.error);
             return std::nullopt;
         }
-        for (const std::string& warning : fetched.warnings) {
-            std::cerr << kMessagePrefix << "warning: " << warning << '\n';
-        }
+        for (const std::string& warning : fetched.warnings) Warn(warning);
         address = fetched.key->view();
     }
-    if (const auto misreading = AddressMisreading(address))
-        std::cerr << kMessagePrefix << "warning: " << *misreading << '\n';
+    if (const auto misreading = AddressMisreading(address)) Warn(*misreading);
     return address;
 }
 
@@ -178,7 +176,6 @@ int Run(std::span<char*> arguments, const StandardOutputBuffer& output) {
         std::optional<std::string> address = ObtainDatabaseAddress(options);
         if (!address) return kExitUsage;
         parsed.options.migrate.database = std::move(*address);
-        parsed.options.database_origin = KeyOrigin::kArgument;
     }
     const Rekeying rekeying{key->view(), new_key ? new_key->view() : key->view(), options.read_mode,
                             options.write_mode};
