@@ -35,14 +35,17 @@ trap 'exit 130' INT TERM
 # pristine data directory in /tmp that later runs copy (moved into place
 # whole, so parallel runs never see half of one).
 template=/tmp/tarvola-pg-template-$("$bin/postgres" --version | awk '{ print $3 }')
+# initdb works in this run's own directory, which stop() removes also when
+# it fails; only a finished data directory becomes the template.
 if [ ! -d "$template" ]; then
-    fresh=$(mktemp -d /tmp/tarvola-pg-template.XXXXXX)
-    chown postgres: "$fresh"
-    as_postgres "$bin/initdb" -D "$fresh/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 \
+    as_postgres "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 \
         >/dev/null
+    fresh=$(mktemp -d /tmp/tarvola-pg-template.XXXXXX)
+    cp -a "$dir/data" "$fresh/data"
     mv -T "$fresh" "$template" 2>/dev/null || rm -rf "$fresh"
+else
+    cp -a "$template/data" "$dir/data"
 fi
-cp -a "$template/data" "$dir/data"
 as_postgres "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-c listen_addresses='' -c unix_socket_directories='$dir' -p $port -c fsync=off" \
     start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }
